@@ -1,0 +1,21 @@
+#include "mythread.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+myThread::myThread(client *owner) : QThread(nullptr), owner(owner) { }
+
+myThread::myThread() : QThread(nullptr) { }
+
+void myThread::run()
+{
+    std::cin.get();
+    std::cout << "exiting..";
+    // QCoreApplication::exit() is not safe to call from this thread, and a
+    // call made before the main thread has entered exec() would be lost (the
+    // input may already be at its end at start-up). A queued call runs it in
+    // the main thread as soon as its event loop runs.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}

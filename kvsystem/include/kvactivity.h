@@ -1,0 +1,35 @@
+#ifndef KVSYSTEM_INCLUDE_KVACTIVITY_H
+#define KVSYSTEM_INCLUDE_KVACTIVITY_H
+
+#include <QObject>
+
+#include <memory>
+
+namespace Vorna {
+
+class KvActivityPrivate;
+
+// Whether the user is using the device.
+class KvActivity : public QObject
+{
+    Q_OBJECT
+public:
+    enum Activity : int { Inactive = 0, Active = 1 };
+    Q_ENUM(Activity)
+
+    explicit KvActivity(QObject *parent = nullptr);
+    ~KvActivity() override;
+
+    Vorna::KvActivity::Activity get() const;
+
+signals:
+    void activityChanged(Vorna::KvActivity::Activity activity);
+
+private:
+    Q_DISABLE_COPY(KvActivity)
+    std::unique_ptr<KvActivityPrivate> d;
+};
+
+} // namespace Vorna
+
+#endif

@@ -1,0 +1,41 @@
+#ifndef KVSYSTEM_INCLUDE_KVORIENTATION_H
+#define KVSYSTEM_INCLUDE_KVORIENTATION_H
+
+#include "kvsensor.h"
+
+namespace Vorna {
+
+// The side of the handset that faces up, as a KvOrientation::Orientation.
+struct KvOrientationReading
+{
+    quint64 timestamp = 0;
+    qint32 value = 0;
+};
+
+class KvOrientation : public KvSensor
+{
+    Q_OBJECT
+public:
+    explicit KvOrientation(QObject *parent = nullptr);
+    ~KvOrientation() override;
+
+    enum Orientation : int {
+        Undefined = 0,
+        BottomUp = 1,
+        BottomDown = 2,
+        LeftUp = 3,
+        RightUp = 4,
+        FaceDown = 5,
+        FaceUp = 6
+    };
+    Q_ENUM(Orientation)
+
+signals:
+    void orientationChanged(const Vorna::KvOrientationReading reading);
+};
+
+} // namespace Vorna
+
+Q_DECLARE_METATYPE(Vorna::KvOrientationReading)
+
+#endif

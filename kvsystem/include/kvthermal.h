@@ -1,0 +1,40 @@
+#ifndef KVSYSTEM_INCLUDE_KVTHERMAL_H
+#define KVSYSTEM_INCLUDE_KVTHERMAL_H
+
+#include <QObject>
+
+#include <memory>
+
+namespace Vorna {
+
+class KvThermalPrivate;
+
+// The device's thermal state.
+class KvThermal : public QObject
+{
+    Q_OBJECT
+public:
+    enum ThermalState : int {
+        Normal = 0, // within the operating range
+        Warning = 1, // warm; the system starts to save power
+        Alert = 2, // hot; the system limits what runs
+        Error = 3 // the temperature cannot be read
+    };
+    Q_ENUM(ThermalState)
+
+    explicit KvThermal(QObject *parent = nullptr);
+    ~KvThermal() override;
+
+    Vorna::KvThermal::ThermalState get() const;
+
+signals:
+    void thermalChanged(Vorna::KvThermal::ThermalState state);
+
+private:
+    Q_DISABLE_COPY(KvThermal)
+    std::unique_ptr<KvThermalPrivate> d;
+};
+
+} // namespace Vorna
+
+#endif

@@ -1,0 +1,54 @@
+#include "backend.h"
+
+#include "scenario.h"
+#include "simulatedbackend.h"
+#include "trace.h"
+
+#include <QFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace Vorna::Backend {
+
+namespace {
+
+std::unique_ptr<Backend> makeBackend()
+{
+    Trace::open();
+
+    const QString path = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SCENARIO"));
+    if (path.isEmpty())
+        return std::make_unique<SimulatedBackend>(std::nullopt);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        usageError(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
+    QString error;
+    std::optional<Scenario> scenario = parseScenario(file.readAll(), &error);
+    if (!scenario)
+        usageError(QStringLiteral("%1: %2").arg(path, error));
+    return std::make_unique<SimulatedBackend>(std::move(scenario));
+}
+
+} // namespace
+
+Backend &Backend::instance()
+{
+    // Never destroyed: library objects that a program keeps until it ends
+    // (and threads delivering to them) may still use it while the process exits.
+    static Backend *const backend = makeBackend().release();
+    return *backend;
+}
+
+void usageError(const QString &message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "kvsystem2: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // Leave at once: the program's own objects are half made, and none of
+    // them should run its teardown against a device that was never there.
+    ::_exit(2);
+}
+
+} // namespace Vorna::Backend

@@ -1,0 +1,24 @@
+#include "kvcompass.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+KvCompass::KvCompass(QObject *parent) : KvSensor(parent)
+{
+    qRegisterMetaType<Vorna::KvCompassReading>();
+    d->open(this, staticMetaObject, Backend::Sensor::Compass, [this](const Backend::Sample &s) {
+        KvCompassReading reading;
+        reading.timestamp = s.timestamp;
+        reading.firstValue = s.values[0];
+        reading.secondValue = s.values[1];
+        emit dataAvailable(reading);
+    });
+}
+
+KvCompass::~KvCompass()
+{
+    d->close(staticMetaObject);
+}
+
+} // namespace Vorna

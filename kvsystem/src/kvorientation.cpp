@@ -1,0 +1,23 @@
+#include "kvorientation.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+KvOrientation::KvOrientation(QObject *parent) : KvSensor(parent)
+{
+    qRegisterMetaType<Vorna::KvOrientationReading>();
+    d->open(this, staticMetaObject, Backend::Sensor::Orientation, [this](const Backend::Sample &s) {
+        KvOrientationReading reading;
+        reading.timestamp = s.timestamp;
+        reading.value = s.values[0];
+        emit orientationChanged(reading);
+    });
+}
+
+KvOrientation::~KvOrientation()
+{
+    d->close(staticMetaObject);
+}
+
+} // namespace Vorna

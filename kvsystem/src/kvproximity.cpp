@@ -1,0 +1,23 @@
+#include "kvproximity.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+KvProximity::KvProximity(QObject *parent) : KvSensor(parent)
+{
+    qRegisterMetaType<Vorna::KvProximityReading>();
+    d->open(this, staticMetaObject, Backend::Sensor::Proximity, [this](const Backend::Sample &s) {
+        KvProximityReading reading;
+        reading.timestamp = s.timestamp;
+        reading.value = s.values[0];
+        emit ProximityChanged(reading);
+    });
+}
+
+KvProximity::~KvProximity()
+{
+    d->close(staticMetaObject);
+}
+
+} // namespace Vorna

@@ -1,0 +1,43 @@
+#include "kvrotation.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+namespace {
+
+KvRotationReading toReading(const Backend::Sample &s)
+{
+    KvRotationReading reading;
+    reading.timestamp = s.timestamp;
+    reading.x = s.values[0];
+    reading.y = s.values[1];
+    reading.z = s.values[2];
+    return reading;
+}
+
+} // namespace
+
+KvRotation::KvRotation(QObject *parent) : KvSensor(parent)
+{
+    qRegisterMetaType<Vorna::KvRotationReading>();
+    d->open(this, staticMetaObject, Backend::Sensor::Rotation,
+            [this](const Backend::Sample &s) { emit dataAvailable(toReading(s)); });
+}
+
+KvRotation::~KvRotation()
+{
+    d->close(staticMetaObject);
+}
+
+KvRotationReading KvRotation::rotation() const
+{
+    return toReading(Trace::Call(this, "rotation").returns(d->source->current(), 3));
+}
+
+bool KvRotation::hasZ() const
+{
+    return Trace::Call(this, "hasZ").returns(d->source->hasZ());
+}
+
+} // namespace Vorna

@@ -1,0 +1,46 @@
+#include "kvsensor.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+KvSensor::KvSensor(QObject *parent) : QObject(parent), d(new KvSensorPrivate)
+{
+    qRegisterMetaType<Vorna::KvSensor::SessionType>();
+}
+
+KvSensor::~KvSensor() = default;
+
+KvSensor::SessionType KvSensor::requestSession(SessionType type)
+{
+    return SessionType(Trace::Call(this, "requestSession").arg(type).returns(d->source->requestSession(type)));
+}
+
+KvSensor::SessionType KvSensor::sessionType() const
+{
+    return SessionType(Trace::Call(this, "sessionType").returns(d->source->sessionType()));
+}
+
+bool KvSensor::start()
+{
+    return Trace::Call(this, "start").returns(d->source->start());
+}
+
+void KvSensor::stop()
+{
+    d->source->stop();
+    Trace::Call(this, "stop");
+}
+
+void KvSensor::closeSession()
+{
+    d->source->closeSession();
+    Trace::Call(this, "closeSession");
+}
+
+QString KvSensor::lastError() const
+{
+    return Trace::Call(this, "lastError").returns(d->source->lastError());
+}
+
+} // namespace Vorna

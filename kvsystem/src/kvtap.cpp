@@ -1,0 +1,24 @@
+#include "kvtap.h"
+
+#include "kvsensor_p.h"
+
+namespace Vorna {
+
+KvTap::KvTap(QObject *parent) : KvSensor(parent)
+{
+    qRegisterMetaType<Vorna::KvTapReading>();
+    d->open(this, staticMetaObject, Backend::Sensor::Tap, [this](const Backend::Sample &s) {
+        KvTapReading reading;
+        reading.timestamp = s.timestamp;
+        reading.firstValue = s.values[0];
+        reading.secondValue = s.values[1];
+        emit tapped(reading);
+    });
+}
+
+KvTap::~KvTap()
+{
+    d->close(staticMetaObject);
+}
+
+} // namespace Vorna

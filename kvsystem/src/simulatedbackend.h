@@ -1,0 +1,37 @@
+#ifndef KVSYSTEM_SRC_SIMULATEDBACKEND_H
+#define KVSYSTEM_SRC_SIMULATEDBACKEND_H
+
+// The simulated device: a scenario file decides what every call returns and
+// what every signal delivers; without one, the virtual handset does. Battery
+// getters that a scenario leaves out follow the virtual handset too.
+
+#include "backend.h"
+#include "scenario.h"
+
+#include <QElapsedTimer>
+
+#include <optional>
+
+namespace Vorna::Backend {
+
+class SimulatedBackend : public Backend
+{
+public:
+    explicit SimulatedBackend(std::optional<Scenario> scenario);
+
+    std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) override;
+    std::unique_ptr<DisplaySource> display(ChangeSink sink) override;
+    std::unique_ptr<SystemStateSource> systemState(ChangeSink sink) override;
+    std::unique_ptr<StateSource> activity(ChangeSink sink) override;
+    std::unique_ptr<StateSource> thermal(ChangeSink sink) override;
+    std::unique_ptr<StateSource> deviceMode(ChangeSink sink) override;
+    std::unique_ptr<BatterySource> battery() override;
+
+private:
+    const std::optional<Scenario> scenario;
+    QElapsedTimer modelClock; // the virtual handset's time
+};
+
+} // namespace Vorna::Backend
+
+#endif

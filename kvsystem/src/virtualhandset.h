@@ -1,0 +1,47 @@
+#ifndef KVSYSTEM_SRC_VIRTUALHANDSET_H
+#define KVSYSTEM_SRC_VIRTUALHANDSET_H
+
+// The virtual handset: a device lying on a desk or held in a hand, whose
+// values are smooth functions of the time since the model started. Pure
+// functions, so that tests can ask for any moment.
+
+#include "backend.h"
+
+#include <QVector>
+
+namespace Vorna::Backend::VirtualHandset {
+
+// How often a sensor reports, in ms.
+int period(Sensor kind);
+
+// The reading of a sensor at ms after the model started; timestamp is what
+// the reading carries.
+Sample reading(Sensor kind, qint64 ms, quint64 timestamp);
+
+// A battery getter at seconds after the model started. The battery
+// discharges steadily, and all values agree with one another.
+int battery(BatteryValue value, int mode, double seconds);
+
+// A state that flips now and then: its value at a moment, and the moments
+// (ms after the model started) at which it changes: first, first + every, ...
+struct Cycle
+{
+    QVector<int> values; // value k holds from change k on; values[0] before the first change
+    qint64 first = 0;
+    qint64 every = 0;
+    int at(qint64 ms) const;
+    int afterChange(qint64 k) const { return values[int((k + 1) % values.size())]; }
+};
+
+Cycle displayCycle();
+Cycle activityCycle();
+Cycle thermalCycle();
+// Indications that a healthy device sends now and then; values[0] is unused.
+Cycle systemStateCycle();
+
+// The device's monotonic clock in microseconds, as readings carry it.
+quint64 monotonicMicroseconds();
+
+} // namespace Vorna::Backend::VirtualHandset
+
+#endif
