@@ -192,6 +192,9 @@ qint64 Parser::integer(const QJsonValue &v, qint64 min, qint64 max)
 quint64 Parser::timestamp(const QJsonValue &v)
 {
     if (v.isDouble()) {
+        if (std::fabs(v.toDouble()) >= exactLimit)
+            fail(QStringLiteral("%1 cannot be exact as a JSON number; write it as a string of digits")
+                     .arg(v.toDouble(), 0, 'f', 0));
         return quint64(integer(v, -qint64(exactLimit) + 1, qint64(exactLimit) - 1));
     }
     if (!v.isString())
