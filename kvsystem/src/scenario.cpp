@@ -15,15 +15,14 @@ namespace Vorna::Backend {
 
 namespace {
 
-const char *const sensorKeys[SensorCount] = { "als",      "proximity",    "tap",     "orientation",
-                                              "rotation", "magnetometer", "compass", "accelerometer" };
+const char *const sensorKeys[SensorCount] = { "als", "proximity", "tap", "orientation", "rotation",
+    "magnetometer", "compass", "accelerometer" };
 
-const char *const batteryKeys[BatteryValueCount] = {
-    "chargerType",          "chargingState",          "remainingChargingTime", "batteryState",
-    "remainingCapacityBars", "remainingCapacityPct",  "remainingCapacitymAh",  "voltage",
-    "batteryCurrent",       "cumulativeBatteryCurrent", "averageTalkCurrent",  "remainingTalkTime",
-    "averageActiveCurrent", "remainingActiveTime",    "averageIdleCurrent",    "remainingIdleTime"
-};
+const char *const batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
+    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
+    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
+    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
+    "averageIdleCurrent", "remainingIdleTime" };
 
 // The fields of each reading record after its time stamp, in record order.
 QVector<const char *> readingFields(Sensor kind)
@@ -64,7 +63,12 @@ private:
     class Step
     {
     public:
-        Step(Parser &p, const QString &part) : p(p), size(p.path.size()) { p.path += part; }
+        Step(Parser &p, const QString &part)
+            : p(p)
+            , size(p.path.size())
+        {
+            p.path += part;
+        }
         ~Step() { p.path.truncate(size); }
 
     private:
@@ -91,7 +95,8 @@ private:
     qint64 integer(const QJsonValue &v, qint64 min, qint64 max);
     int int32(const QJsonValue &v)
     {
-        return int(integer(v, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+        return int(
+            integer(v, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
     }
     quint64 timestamp(const QJsonValue &v);
     Delivery thread(const QJsonValue &v);
@@ -140,9 +145,8 @@ QJsonObject Parser::object(const QJsonValue &v, const QVector<const char *> &all
         wrongType(QStringLiteral("an object"), v);
     const QJsonObject o = v.toObject();
     for (auto it = o.begin(); it != o.end(); ++it) {
-        const bool known = std::any_of(allowed.begin(), allowed.end(), [&](const char *name) {
-            return it.key() == QLatin1String(name);
-        });
+        const bool known = std::any_of(allowed.begin(), allowed.end(),
+            [&](const char *name) { return it.key() == QLatin1String(name); });
         if (!known) {
             const Step s = key(it.key());
             fail(QStringLiteral("unknown key"));
@@ -193,7 +197,8 @@ quint64 Parser::timestamp(const QJsonValue &v)
 {
     if (v.isDouble()) {
         if (std::fabs(v.toDouble()) >= exactLimit)
-            fail(QStringLiteral("%1 cannot be exact as a JSON number; write it as a string of digits")
+            fail(QStringLiteral(
+                "%1 cannot be exact as a JSON number; write it as a string of digits")
                      .arg(v.toDouble(), 0, 'f', 0));
         return quint64(integer(v, -qint64(exactLimit) + 1, qint64(exactLimit) - 1));
     }
@@ -204,7 +209,8 @@ quint64 Parser::timestamp(const QJsonValue &v)
     const bool negative = text.startsWith(QLatin1Char('-'));
     const QStringRef digits = text.midRef(negative ? 1 : 0);
     const bool allDigits = !digits.isEmpty()
-        && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+        && std::all_of(digits.begin(), digits.end(),
+            [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
     bool ok = false;
     quint64 value = 0;
     if (allDigits) {
@@ -250,9 +256,11 @@ Sample Parser::sample(Sensor kind, const QJsonObject &o)
 
 SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
 {
-    QVector<const char *> allowed = { "session", "sessionType", "start", "lastError", "readings", "thread" };
+    QVector<const char *> allowed
+        = { "session", "sessionType", "start", "lastError", "readings", "thread" };
     if (kind == Sensor::Rotation)
-        allowed << "current" << "hasZ";
+        allowed << "current"
+                << "hasZ";
     if (kind == Sensor::Magnetometer)
         allowed << "current";
     const QJsonObject o = object(v, allowed);
@@ -296,7 +304,7 @@ SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
         }
     }
     std::stable_sort(sc.readings.begin(), sc.readings.end(),
-                     [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
+        [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
     return sc;
 }
 
@@ -342,14 +350,14 @@ ChangeList Parser::changes(const QJsonValue &v)
         list.changes.append(c);
     }
     std::stable_sort(list.changes.begin(), list.changes.end(),
-                     [](const TimedChange &a, const TimedChange &b) { return a.at < b.at; });
+        [](const TimedChange &a, const TimedChange &b) { return a.at < b.at; });
     return list;
 }
 
 DisplayScenario Parser::display(const QJsonValue &v)
 {
-    const QJsonObject o =
-        object(v, { "get", "set", "brightness", "dimTimeout", "blankingPause", "changes", "thread" });
+    const QJsonObject o = object(
+        v, { "get", "set", "brightness", "dimTimeout", "blankingPause", "changes", "thread" });
     DisplayScenario d;
     for (auto it = o.begin(); it != o.end(); ++it) {
         const Step s = key(it.key());
@@ -446,7 +454,8 @@ QVector<BatteryStep> Parser::battery(const QJsonValue &v)
         }
         if (o.contains(QLatin1String("delayMs"))) {
             const Step ds = key(QStringLiteral("delayMs"));
-            step.delayMs = int(integer(o.value(QLatin1String("delayMs")), 0, std::numeric_limits<qint32>::max()));
+            step.delayMs = int(
+                integer(o.value(QLatin1String("delayMs")), 0, std::numeric_limits<qint32>::max()));
         }
         steps.append(step);
     }
@@ -456,7 +465,12 @@ QVector<BatteryStep> Parser::battery(const QJsonValue &v)
 Scenario Parser::parse(const QJsonObject &top)
 {
     QVector<const char *> allowed(std::begin(sensorKeys), std::end(sensorKeys));
-    allowed << "displayState" << "systemState" << "activity" << "thermal" << "deviceMode" << "battery";
+    allowed << "displayState"
+            << "systemState"
+            << "activity"
+            << "thermal"
+            << "deviceMode"
+            << "battery";
     object(top, allowed);
 
     Scenario sc;
@@ -503,7 +517,9 @@ std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("invalid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+        *error = QStringLiteral("invalid JSON at offset %1: %2")
+                     .arg(parseError.offset)
+                     .arg(parseError.errorString());
         return std::nullopt;
     }
     if (!doc.isObject()) {
