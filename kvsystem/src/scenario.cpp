@@ -5,11 +5,13 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <vector>
 
 namespace Vorna::Backend {
 
@@ -510,10 +512,95 @@ Scenario Parser::parse(const QJsonObject &top)
     return sc;
 }
 
+// The JSON path of the first key that stands twice in one object, or an
+// empty string. Qt's parser silently keeps the last of them (and, in Qt 5,
+// leaks the container values it drops), while two entries for one key in a
+// scenario are nearly always a mistake worth pointing at. Text that is not
+// JSON is left for Qt's parser to report.
+QString duplicateKey(const QByteArray &json)
+{
+    struct Frame
+    {
+        bool object = false;
+        QSet<QString> keys;
+        QString key; // the object's current key
+        int index = 0; // the array's current element
+    };
+    std::vector<Frame> stack;
+    const auto path = [&stack] {
+        QString p;
+        for (const Frame &f : stack) {
+            if (f.object)
+                p += (p.isEmpty() ? QString() : QStringLiteral(".")) + f.key;
+            else
+                p += QStringLiteral("[%1]").arg(f.index);
+        }
+        return p;
+    };
+    bool expectKey = false;
+    for (int i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+            stack.push_back({ true, {}, {}, 0 });
+            expectKey = true;
+            break;
+        case '[':
+            stack.push_back({ false, {}, {}, 0 });
+            expectKey = false;
+            break;
+        case '}':
+        case ']':
+            if (stack.empty())
+                return {};
+            stack.pop_back();
+            break;
+        case ',':
+            if (stack.empty())
+                return {};
+            if (stack.back().object)
+                expectKey = true;
+            else
+                ++stack.back().index;
+            break;
+        case '"': {
+            const int start = i;
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            if (i >= json.size())
+                return {};
+            if (!expectKey || stack.empty() || !stack.back().object)
+                break;
+            expectKey = false;
+            const QByteArray token = json.mid(start, i - start + 1);
+            // Compare keys as Qt will see them, escapes decoded.
+            const QString key = token.contains('\\')
+                ? QJsonDocument::fromJson('[' + token + ']').array().at(0).toString()
+                : QString::fromUtf8(token.mid(1, token.size() - 2));
+            Frame &f = stack.back();
+            f.key = key;
+            if (f.keys.contains(key))
+                return path();
+            f.keys.insert(key);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
 {
+    const QString duplicate = duplicateKey(json);
+    if (!duplicate.isEmpty()) {
+        *error = duplicate + QStringLiteral(": duplicate key");
+        return std::nullopt;
+    }
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {

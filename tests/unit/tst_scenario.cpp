@@ -198,6 +198,17 @@ void ScenarioParser::rejected_data()
 
     QTest::newRow("trailing garbage")
         << QByteArray("{} x") << "invalid JSON at offset 3: garbage at the end of the document";
+    QTest::newRow("a class given twice")
+        << QByteArray(R"({"thermal": {"get": 1}, "als": {}, "thermal": {"get": 2}})")
+        << "thermal: duplicate key";
+    QTest::newRow("a key given twice deep inside")
+        << QByteArray(R"({"als": {"readings": [{"value": 1}, {"value": 2, "at": 1, "value": 3}]}})")
+        << "als.readings[1].value: duplicate key";
+    QTest::newRow("a key given twice, once with an escape") << QByteArray(
+        R"({"battery": {"voltage": 1, "voltage": 2}})") << "battery.voltage: duplicate key";
+    QTest::newRow("the same key in sibling objects is fine, a wrong type still counts")
+        << QByteArray(R"({"als": {"readings": [{"value": 1}, {"value": "x"}]}})")
+        << "als.readings[1].value: expected an integer, not a string";
     QTest::newRow("a sensor that is not an object")
         << QByteArray(R"({"als": []})") << "als: expected an object, not an array";
     QTest::newRow("readings that are not an array") << QByteArray(
