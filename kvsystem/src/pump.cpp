@@ -127,8 +127,11 @@ private:
             const qint64 due = timeline->nextDue();
             if (due < 0)
                 return;
-            if (wake.wait_until(
-                    lock, zero + std::chrono::milliseconds(due), [this] { return stopping; }))
+            // A reading that is due already goes out without a timed wait:
+            // a burst then costs no system call per reading.
+            const auto deadline = zero + std::chrono::milliseconds(due);
+            if (std::chrono::steady_clock::now() < deadline
+                && wake.wait_until(lock, deadline, [this] { return stopping; }))
                 return;
             // Deliver without the lock, so that a receiver running directly
             // on this thread may call back into the library.
