@@ -54,3 +54,24 @@ def percentile(values, p):
 
 def now():
     return time.perf_counter()
+
+
+def cpu_seconds(pid):
+    """User plus system CPU time of a running process, from /proc."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    return (int(fields[11]) + int(fields[12])) / ticks
+
+
+def peak_rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+SENSOR_DEMOS = ["lux-demo", "near-demo", "knock-demo", "posture-demo", "tilt-demo", "flux-demo",
+                "heading-demo", "motion-demo"]
+STATE_DEMOS = ["screen-demo", "powerstate-demo", "idle-demo", "heat-demo", "opmode-demo"]
