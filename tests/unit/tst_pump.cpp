@@ -29,15 +29,17 @@ public:
         fired << next++;
         threads << QThread::currentThread();
     }
+    // Deep copies: an implicitly shared copy would let the pump's thread
+    // append in place once the test's copy is gone, which is a race.
     QVector<int> firedSoFar()
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        return fired;
+        return QVector<int>(fired.begin(), fired.end());
     }
     QVector<QThread *> threadsSoFar()
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        return threads;
+        return QVector<QThread *>(threads.begin(), threads.end());
     }
 
 private:
