@@ -187,7 +187,7 @@ LinuxSensor::LinuxSensor(Sensor kind, const Sysfs &sysfs, SampleSink sink)
     } else if (kind == Sensor::Tap) {
         missing = QStringLiteral("no tap sensor: the kernel's IIO devices report no taps to read");
     }
-    if (needsAccel || kind == Sensor::Rotation) {
+    if (needsAccel) {
         accelDir = findDevice(sysfs, axisFiles(QStringLiteral("accel")));
         if (accelDir.isEmpty())
             missing = missingText("accelerometer", sysfs, accelNames);
