@@ -15,6 +15,8 @@ class LinuxDemos : public QObject
 private slots:
     void phoneStreamsChanges_data();
     void phoneStreamsChanges();
+    void everySensorDemoStreamsFromThePhone_data();
+    void everySensorDemoStreamsFromThePhone();
     void sensorsTheMachineLacks_data();
     void sensorsTheMachineLacks();
     void unknownBackend();
@@ -93,6 +95,46 @@ void LinuxDemos::phoneStreamsChanges()
     QCOMPARE(demo.error(), QByteArray());
     QCOMPARE(demo.exitCode(), 0);
     QCOMPARE(demo.trace(), trace(cls, 2, true));
+}
+
+void LinuxDemos::everySensorDemoStreamsFromThePhone_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("readings");
+
+    // The phone lies face up, its top edge to magnetic north.
+    QTest::newRow("orientation") << "posture-demo"
+                                 << R"(\r\[Orientation\]: \[\d+\] Face up)";
+    QTest::newRow("rotation") << "tilt-demo"
+                              << R"(Starting sensor \n(\r \[\d+\]: \(0, 0, 0\) +){2})";
+    QTest::newRow("magnetometer")
+        << "flux-demo"
+        << R"(Starting sensor \n(Timestamp        : \d+\nCalibrationLevel : 3\nCalibrated values: 0 20000 -40000\n)"
+           R"(Raw values       : -1000 20000 -40000\n------\n){2})";
+    QTest::newRow("compass") << "heading-demo"
+                             << R"((Compass changed: \[ \d+ \] 3 --> 0 \n){2})";
+    QTest::newRow("accelerometer") << "motion-demo"
+                                   << R"((Time: \d+ X:  0 Y:  0 Z:  1000 \n){2})";
+}
+
+void LinuxDemos::everySensorDemoStreamsFromThePhone()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, readings);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.mergeChannels();
+    demo.start();
+    const QRegularExpression pattern(readings);
+    QVERIFY2(demo.waitUntil([&](const QByteArray &out, const QByteArray &) {
+        return pattern.match(QString::fromLatin1(out)).hasMatch();
+    }),
+        demo.output().constData());
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.exitCode(), 0);
 }
 
 void LinuxDemos::sensorsTheMachineLacks_data()
