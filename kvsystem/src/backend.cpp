@@ -1,5 +1,6 @@
 #include "backend.h"
 
+#include "linuxbackend.h"
 #include "scenario.h"
 #include "simulatedbackend.h"
 #include "trace.h"
@@ -17,9 +18,16 @@ std::unique_ptr<Backend> makeBackend()
 {
     Trace::open();
 
+    // A scenario decides everything, whatever the backend asked for.
     const QString path = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SCENARIO"));
-    if (path.isEmpty())
-        return std::make_unique<SimulatedBackend>(std::nullopt);
+    if (path.isEmpty()) {
+        const QString name = QString::fromLocal8Bit(qgetenv("KVSYSTEM_BACKEND"));
+        if (name.isEmpty() || name == QLatin1String("virtual"))
+            return std::make_unique<SimulatedBackend>(std::nullopt);
+        if (name == QLatin1String("linux"))
+            return std::make_unique<LinuxBackend>(LinuxBackend::Options::fromEnvironment());
+        usageError(QStringLiteral("unknown backend '%1'").arg(name));
+    }
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

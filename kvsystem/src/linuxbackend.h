@@ -1,0 +1,62 @@
+#ifndef KVSYSTEM_SRC_LINUXBACKEND_H
+#define KVSYSTEM_SRC_LINUXBACKEND_H
+
+// A real Linux machine, handset or laptop: the kernel's sysfs for the
+// battery, the sensors, the backlight, the thermal zones and the radios,
+// and the login manager for user activity and power requests. Values are
+// read when asked for; change notifications come from polling.
+
+#include "backend.h"
+#include "logind.h"
+#include "sysfs.h"
+
+namespace Vorna::Backend {
+
+class LinuxBackend : public Backend
+{
+public:
+    // How often the system-state sources look for a change, in ms.
+    static constexpr int statePollMs = 1000;
+    static constexpr int activityPollMs = 2000;
+
+    struct Options
+    {
+        QString sysfsRoot = QStringLiteral("/sys");
+        // Reboot and shutdown requests go to the system only when allowed.
+        bool allowPower = false;
+        std::shared_ptr<LoginManager> login;
+
+        // KVSYSTEM_SYSFS_ROOT, KVSYSTEM_ALLOW_POWER and the machine's login manager.
+        static Options fromEnvironment();
+    };
+
+    explicit LinuxBackend(Options options);
+
+    std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) override;
+    std::unique_ptr<DisplaySource> display(ChangeSink sink) override;
+    std::unique_ptr<SystemStateSource> systemState(ChangeSink sink) override;
+    std::unique_ptr<StateSource> activity(ChangeSink sink) override;
+    std::unique_ptr<StateSource> thermal(ChangeSink sink) override;
+    std::unique_ptr<StateSource> deviceMode(ChangeSink sink) override;
+    // Without a battery, warns once on standard error.
+    std::unique_ptr<BatterySource> battery() override;
+
+    // A KvThermal::ThermalState of the machine now: the hottest zone decides.
+    static int thermalState(const Sysfs &sysfs);
+    // A KvDeviceMode::DeviceMode: flight mode when every radio is blocked.
+    static int deviceMode(const Sysfs &sysfs);
+
+    // Zones whose driver gives no passive, hot or critical trip point use these (m°C).
+    static constexpr int defaultWarning = 70000;
+    static constexpr int defaultAlert = 85000;
+
+private:
+    const Sysfs sysfs;
+    const bool allowPower;
+    const std::shared_ptr<LoginManager> login;
+    bool warnedNoBattery = false;
+};
+
+} // namespace Vorna::Backend
+
+#endif

@@ -1,0 +1,49 @@
+#ifndef KVSYSTEM_SRC_LINUXBATTERY_H
+#define KVSYSTEM_SRC_LINUXBATTERY_H
+
+// The battery of a Linux machine, from the kernel's power supply class:
+// the first supply of type "Battery", with the "Mains" and "USB" supplies
+// as its chargers. Every getter reads the files afresh.
+
+#include "backend.h"
+#include "sysfs.h"
+
+namespace Vorna::Backend {
+
+class LinuxBattery : public BatterySource
+{
+public:
+    // Values that Linux has no source for: no one can take them for a
+    // measurement. Times are -60 s, so that what is shown in minutes is -1.
+    static constexpr int noValue = -1;
+    static constexpr int noTime = -60;
+
+    explicit LinuxBattery(const Sysfs &sysfs);
+
+    // The directory that holds the supplies, and the battery's own; the
+    // latter is empty when there is no battery.
+    QString suppliesDir() const { return supplies; }
+    QString batteryDir() const { return battery; }
+
+    int read(BatteryValue value, int mode) override;
+
+private:
+    std::optional<QByteArray> text(const char *name) const;
+    std::optional<qint64> number(const char *name) const;
+    int chargerType() const;
+    int chargingState() const;
+    int batteryState() const;
+    int percent() const;
+    std::optional<double> chargeMah() const;
+    std::optional<double> currentMa() const;
+    int remainingChargingTime() const;
+    int remainingActiveTime() const;
+    int averageActiveCurrent() const;
+
+    const QString supplies;
+    const QString battery;
+};
+
+} // namespace Vorna::Backend
+
+#endif

@@ -1,0 +1,52 @@
+#ifndef KVSYSTEM_SRC_LINUXDISPLAY_H
+#define KVSYSTEM_SRC_LINUXDISPLAY_H
+
+// The display of a Linux machine, from the first backlight of the kernel's
+// backlight class: on, dimmed or off from bl_power and brightness, and the
+// brightness in the handset's five levels spread over max_brightness.
+
+#include "backend.h"
+#include "poller.h"
+#include "sysfs.h"
+
+namespace Vorna::Backend {
+
+class LinuxDisplay : public DisplaySource
+{
+public:
+    static constexpr int levels = 5;
+    // Dimmed is a tenth of the full brightness or less (and more than 0).
+    static constexpr int dimDivisor = 10;
+    static constexpr int fbBlankPowerdown = 4; // bl_power: the panel is off
+    static constexpr int defaultDimTimeout = 30; // seconds
+
+    LinuxDisplay(const Sysfs &sysfs, ChangeSink sink);
+
+    int get() const override;
+    bool set(int state) override;
+    void setBrightness(int level) override;
+    int brightness() const override;
+    // Linux keeps no dim time-out of its own: the value is this object's.
+    void setDimTimeout(int seconds) override { dimSeconds = seconds; }
+    int dimTimeout() const override { return dimSeconds; }
+    // Nothing in sysfs keeps the display from blanking: refused.
+    bool setBlankingPause() override { return false; }
+
+    // The backlight's directory; empty when the machine has none.
+    QString backlightDir() const { return dir; }
+
+private:
+    QString file(const char *name) const { return dir + QLatin1Char('/') + QLatin1String(name); }
+    bool unblank() const;
+
+    const QString dir;
+    const ChangeSink sink;
+    qint64 restoreTo = 0; // the brightness before dimming, for switching on again
+    int dimSeconds = defaultDimTimeout;
+    int last;
+    Poller poller; // declared last: stopped before the rest goes
+};
+
+} // namespace Vorna::Backend
+
+#endif

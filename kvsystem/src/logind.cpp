@@ -1,0 +1,77 @@
+#include "logind.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+
+namespace Vorna::Backend {
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.login1");
+const QString managerPath = QStringLiteral("/org/freedesktop/login1");
+const QString managerInterface = QStringLiteral("org.freedesktop.login1.Manager");
+constexpr int timeoutMs = 250;
+
+class Logind : public LoginManager
+{
+public:
+    std::optional<bool> idleHint() override
+    {
+        if (unreachable)
+            return std::nullopt;
+        if (session.isEmpty()) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                service, managerPath, managerInterface, QStringLiteral("GetSessionByPID"));
+            call << quint32(QCoreApplication::applicationPid());
+            const QDBusMessage reply = send(call);
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                unreachable = true;
+                return std::nullopt;
+            }
+            session = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
+        }
+        QDBusMessage call = QDBusMessage::createMethodCall(service, session,
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call << QStringLiteral("org.freedesktop.login1.Session") << QStringLiteral("IdleHint");
+        const QDBusMessage reply = send(call);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return std::nullopt;
+        return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+    }
+
+    bool reboot() override { return request(QStringLiteral("Reboot")); }
+    bool powerOff() override { return request(QStringLiteral("PowerOff")); }
+
+private:
+    static QDBusMessage send(const QDBusMessage &call)
+    {
+        QDBusConnection bus = QDBusConnection::systemBus();
+        if (!bus.isConnected())
+            return QDBusMessage::createError(
+                QStringLiteral("org.freedesktop.DBus.Error.NoServer"), QString());
+        return bus.call(call, QDBus::Block, timeoutMs);
+    }
+
+    static bool request(const QString &method)
+    {
+        QDBusMessage call
+            = QDBusMessage::createMethodCall(service, managerPath, managerInterface, method);
+        call << false; // not interactive: no password prompt from a console demo
+        return send(call).type() == QDBusMessage::ReplyMessage;
+    }
+
+    bool unreachable = false;
+    QString session;
+};
+
+} // namespace
+
+std::shared_ptr<LoginManager> systemLoginManager()
+{
+    return std::make_shared<Logind>();
+}
+
+} // namespace Vorna::Backend

@@ -1,0 +1,31 @@
+#ifndef KVSYSTEM_SRC_LOGIND_H
+#define KVSYSTEM_SRC_LOGIND_H
+
+// The login manager of a Linux machine (systemd-logind on the system bus):
+// whether the user's session is idle, and the power requests that it
+// carries out for the session's user.
+
+#include <memory>
+#include <optional>
+
+namespace Vorna::Backend {
+
+class LoginManager
+{
+public:
+    virtual ~LoginManager() = default;
+    // The idle hint of this process's session; none when no login manager
+    // or no session of this process can be reached.
+    virtual std::optional<bool> idleHint() = 0;
+    // True when the login manager accepted the request.
+    virtual bool reboot() = 0;
+    virtual bool powerOff() = 0;
+};
+
+// logind over D-Bus. Calls block for at most a quarter of a second; once the
+// session cannot be found the manager stops asking.
+std::shared_ptr<LoginManager> systemLoginManager();
+
+} // namespace Vorna::Backend
+
+#endif

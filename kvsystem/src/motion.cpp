@@ -1,0 +1,74 @@
+#include "motion.h"
+
+#include <cmath>
+
+namespace Vorna::Backend::Motion {
+
+namespace {
+
+constexpr double degreesPerRadian = 57.29577951308232;
+
+double length(const Vector &v)
+{
+    return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+}
+
+Vector cross(const Vector &a, const Vector &b)
+{
+    return { a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x };
+}
+
+int degrees(double radians)
+{
+    return int(std::lround(radians * degreesPerRadian));
+}
+
+} // namespace
+
+int orientation(const Vector &accel, int previous)
+{
+    const double g = length(accel);
+    if (g < restingMin * 1000 || g > restingMax * 1000)
+        return previous;
+    const double within = std::cos(poseAngle / degreesPerRadian) * g;
+    // Codes: 1 bottom up, 2 bottom down, 3 left up, 4 right up, 5 face down, 6 face up.
+    if (accel.z >= within)
+        return 6;
+    if (accel.z <= -within)
+        return 5;
+    if (accel.y >= within)
+        return 2;
+    if (accel.y <= -within)
+        return 1;
+    if (accel.x >= within)
+        return 4;
+    if (accel.x <= -within)
+        return 3;
+    return previous;
+}
+
+int pitch(const Vector &accel)
+{
+    return degrees(std::atan2(accel.y, accel.z));
+}
+
+int roll(const Vector &accel)
+{
+    return degrees(std::atan2(accel.x, std::sqrt(accel.y * accel.y + accel.z * accel.z)));
+}
+
+int heading(const Vector &accel, const Vector &field)
+{
+    // North, east and down in the device's frame: down is against the
+    // measured reaction, east is across down and the field, north across
+    // east and down. The heading is where the top edge (y) points.
+    const Vector down { -accel.x, -accel.y, -accel.z };
+    const Vector east = cross(down, field);
+    const Vector north = cross(east, down);
+    if (length(east) < 1e-9 || length(north) < 1e-9)
+        return -1;
+    const int h = degrees(std::atan2(east.y / length(east), north.y / length(north)));
+    return (h % 360 + 360) % 360;
+}
+
+} // namespace Vorna::Backend::Motion

@@ -1,0 +1,48 @@
+#ifndef KVSYSTEM_SRC_MOTION_H
+#define KVSYSTEM_SRC_MOTION_H
+
+// What a sensor daemon derives from the accelerometer and the magnetometer:
+// the side that faces up, the device's tilt, and the compass heading.
+//
+// Vectors are in the device's frame as the kernel's IIO drivers give it:
+// x towards the right edge, y towards the top edge, z out of the screen.
+// The accelerometer measures the reaction to gravity, so a device lying
+// face up reads +1 g on z; the magnetometer points to magnetic north and,
+// in the northern hemisphere, down into the ground.
+
+namespace Vorna::Backend::Motion {
+
+struct Vector
+{
+    double x = 0;
+    double y = 0;
+    double z = 0;
+};
+
+// A pose is taken when gravity lies within this angle of one of the six
+// axis directions; tilts between two poses keep the last one, so that a
+// device held at 45 degrees does not flicker between them.
+constexpr double poseAngle = 40.0; // degrees
+// Outside this range of total acceleration the device is being shaken or
+// falls, and the reading says nothing about how it lies.
+constexpr double restingMin = 0.5; // g
+constexpr double restingMax = 1.5; // g
+
+// A KvOrientation::Orientation code (0 to 6) from the acceleration in
+// milli-g and the code reported before.
+int orientation(const Vector &accel, int previous);
+
+// Tilt in whole degrees: x the rotation about the x axis (0 face up, 90
+// standing upright, +-180 face down), y the rotation about the y axis
+// (-90 to 90, positive with the right edge raised).
+int pitch(const Vector &accel);
+int roll(const Vector &accel);
+
+// Compass heading of the top edge in whole degrees clockwise from magnetic
+// north (0 to 359), tilt compensated; -1 when the two vectors do not give a
+// direction (one of them zero, or the field straight along gravity).
+int heading(const Vector &accel, const Vector &field);
+
+} // namespace Vorna::Backend::Motion
+
+#endif

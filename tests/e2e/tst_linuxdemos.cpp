@@ -1,0 +1,232 @@
+// The sensor demos on the Linux backend, reading a fake sysfs tree: a
+// phone streams its readings and the changes written into the tree while
+// the demo runs; a desktop refuses the sensors cleanly; the backend is
+// chosen from the environment.
+
+#include "demoprocess.h"
+#include "fakesysfs.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+class LinuxDemos : public QObject
+{
+    Q_OBJECT
+private slots:
+    void phoneStreamsChanges_data();
+    void phoneStreamsChanges();
+    void everySensorDemoStreamsFromThePhone_data();
+    void everySensorDemoStreamsFromThePhone();
+    void sensorsTheMachineLacks_data();
+    void sensorsTheMachineLacks();
+    void unknownBackend();
+    void sysfsRootThatIsNoDirectory();
+    void scenarioWinsOverTheBackend();
+    void virtualBackendByName();
+};
+
+namespace {
+
+void useLinux(DemoProcess &demo, const FakeSysfs &tree)
+{
+    demo.setEnvironment("KVSYSTEM_BACKEND", "linux");
+    demo.setEnvironment("KVSYSTEM_SYSFS_ROOT", tree.root());
+}
+
+QStringList trace(const QString &cls, int session, bool started)
+{
+    return { cls + "::" + cls + "(client)",
+        cls + "::requestSession(2) = " + QString::number(session),
+        cls + "::start() = " + (started ? "true" : "false"), cls + "::stop()",
+        cls + "::~" + cls + "()" };
+}
+
+} // namespace
+
+void LinuxDemos::phoneStreamsChanges_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("cls");
+
+    QTest::newRow("light level, then the light turned up")
+        << "lux-demo"
+        << "bus/iio/devices/iio:device0/in_illuminance_raw" << QByteArray("617")
+        << R"(\r\[ALS\]: \[\d+\] 300 lux)"
+        << R"(\r\[ALS\]: \[\d+\] 1234 lux)"
+        << "KvALS";
+    QTest::newRow("proximity, then a hand over the sensor")
+        << "near-demo"
+        << "bus/iio/devices/iio:device0/in_proximity_raw" << QByteArray("873")
+        << R"(\r\[Proximity\]: \[\d+\]   0 \n)"
+        << R"(\r\[Proximity\]: \[\d+\] 873 \n)"
+        << "KvProximity";
+}
+
+void LinuxDemos::phoneStreamsChanges()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, value);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, cls);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.start();
+    QVERIFY2(demo.waitUntil(
+                 [](const QByteArray &out, const QByteArray &) { return out.contains("\r["); }),
+        demo.error().constData());
+    tree.set(file, value);
+    QVERIFY(demo.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.count("\r[") >= 2; }));
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+
+    // Readings come on change only: one before the edit, one after.
+    const QString out = QString::fromLatin1(demo.output());
+    QVERIFY2(QRegularExpression("^" + first + second + "exiting\\.\\.$").match(out).hasMatch(),
+        qPrintable(out));
+    QCOMPARE(demo.error(), QByteArray());
+    QCOMPARE(demo.exitCode(), 0);
+    QCOMPARE(demo.trace(), trace(cls, 2, true));
+}
+
+void LinuxDemos::everySensorDemoStreamsFromThePhone_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("readings");
+
+    // The phone lies face up, its top edge to magnetic north.
+    QTest::newRow("orientation") << "posture-demo"
+                                 << R"(\r\[Orientation\]: \[\d+\] Face up)";
+    QTest::newRow("rotation") << "tilt-demo"
+                              << R"(Starting sensor \n(\r \[\d+\]: \(0, 0, 0\) +){2})";
+    QTest::newRow("magnetometer")
+        << "flux-demo"
+        << R"(Starting sensor \n(Timestamp        : \d+\nCalibrationLevel : 3\nCalibrated values: 0 20000 -40000\n)"
+           R"(Raw values       : -1000 20000 -40000\n------\n){2})";
+    QTest::newRow("compass") << "heading-demo"
+                             << R"((Compass changed: \[ \d+ \] 3 --> 0 \n){2})";
+    QTest::newRow("accelerometer") << "motion-demo"
+                                   << R"((Time: \d+ X:  0 Y:  0 Z:  1000 \n){2})";
+}
+
+void LinuxDemos::everySensorDemoStreamsFromThePhone()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, readings);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.mergeChannels();
+    demo.start();
+    const QRegularExpression pattern(readings);
+    QVERIFY2(demo.waitUntil([&](const QByteArray &out, const QByteArray &) {
+        return pattern.match(QString::fromLatin1(out)).hasMatch();
+    }),
+        demo.output().constData());
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.exitCode(), 0);
+}
+
+void LinuxDemos::sensorsTheMachineLacks_data()
+{
+    QTest::addColumn<int>("machine");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("cls");
+
+    QTest::newRow("desktop without a light sensor") << int(FakeSysfs::Desktop) << "lux-demo"
+                                                    << "KvALS";
+    QTest::newRow("desktop without a proximity sensor") << int(FakeSysfs::Desktop) << "near-demo"
+                                                        << "KvProximity";
+    QTest::newRow("phone whose kernel reports no taps") << int(FakeSysfs::Phone) << "knock-demo"
+                                                        << "KvTap";
+}
+
+void LinuxDemos::sensorsTheMachineLacks()
+{
+    QFETCH(int, machine);
+    QFETCH(QString, program);
+    QFETCH(QString, cls);
+
+    FakeSysfs tree { FakeSysfs::Machine(machine) };
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.start();
+    QVERIFY(demo.waitForTrace(cls + "::start() = false"));
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.output(), QByteArray("exiting.."));
+    QCOMPARE(demo.error(), QByteArray());
+    QCOMPARE(demo.exitCode(), 0);
+    QCOMPARE(demo.trace(), trace(cls, 0, false));
+}
+
+void LinuxDemos::unknownBackend()
+{
+    DemoProcess demo("lux-demo");
+    demo.setEnvironment("KVSYSTEM_BACKEND", "Linux");
+    demo.start();
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.output(), QByteArray());
+    QCOMPARE(DemoProcess::lines(demo.error()),
+        DemoProcess::lines("kvsystem2: unknown backend 'Linux'\n"));
+    QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(demo.exitCode(), 2);
+    QCOMPARE(demo.trace(), QStringList());
+}
+
+void LinuxDemos::sysfsRootThatIsNoDirectory()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    const QString root = tree.root() + "/missing";
+    DemoProcess demo("near-demo");
+    demo.setEnvironment("KVSYSTEM_BACKEND", "linux");
+    demo.setEnvironment("KVSYSTEM_SYSFS_ROOT", root);
+    demo.start();
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.output(), QByteArray());
+    QCOMPARE(DemoProcess::lines(demo.error()),
+        DemoProcess::lines(
+            "kvsystem2: KVSYSTEM_SYSFS_ROOT: " + root.toLocal8Bit() + ": not a directory\n"));
+    QCOMPARE(demo.exitCode(), 2);
+}
+
+void LinuxDemos::scenarioWinsOverTheBackend()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    DemoProcess demo("lux-demo");
+    useLinux(demo, tree);
+    demo.setScenario(R"({"als": {"readings": [{"timestamp": 1234, "value": 5}]}})");
+    demo.start();
+    QVERIFY(demo.waitForOutput("\r[ALS]: [1234]   5 lux"));
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(
+        DemoProcess::lines(demo.output()), DemoProcess::lines("\r[ALS]: [1234]   5 luxexiting.."));
+    QCOMPARE(demo.exitCode(), 0);
+}
+
+void LinuxDemos::virtualBackendByName()
+{
+    DemoProcess demo("knock-demo");
+    demo.setEnvironment("KVSYSTEM_BACKEND", "virtual");
+    demo.start();
+    QVERIFY(demo.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.contains("\r[Tap]"); }));
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.error(), QByteArray());
+    QCOMPARE(demo.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(LinuxDemos)
+#include "tst_linuxdemos.moc"
