@@ -14,6 +14,8 @@ private slots:
     void missingFile();
     void unwritableTrace();
     void emptyVariableMeansVirtualHandset();
+    void largeFile_data();
+    void largeFile();
 };
 
 void ScenarioFile::usageError_data()
@@ -112,6 +114,46 @@ void ScenarioFile::emptyVariableMeansVirtualHandset()
     QVERIFY(demo.waitForOutput(" lux"));
     demo.write("\n");
     QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.exitCode(), 0);
+}
+
+void ScenarioFile::largeFile_data()
+{
+    QTest::addColumn<bool>("broken");
+    QTest::newRow("ten megabytes load and the program runs") << false;
+    QTest::newRow("a mistake at the end of ten megabytes is named") << true;
+}
+
+void ScenarioFile::largeFile()
+{
+    QFETCH(bool, broken);
+    // Readings due long after the test ends: loading is what is measured.
+    const int count = 250000;
+    QByteArray json = R"({"als": {"readings": [)";
+    json.reserve(11 * 1024 * 1024);
+    for (int i = 0; i < count; ++i)
+        json += (i ? "," : "") + QByteArray(R"({"at": 600000, "timestamp": )")
+            + QByteArray::number(i) + R"(, "value": )"
+            + (broken && i == count - 1 ? QByteArray(R"("x")") : QByteArray::number(i % 1000))
+            + "}";
+    json += "]}}";
+    QVERIFY(json.size() > 10 * 1000 * 1000);
+
+    DemoProcess demo("lux-demo");
+    demo.setScenario(json);
+    demo.start();
+    if (broken) {
+        QVERIFY(demo.waitForFinished());
+        QCOMPARE(demo.error(),
+            "kvsystem2: " + demo.scenarioPath().toLocal8Bit()
+                + ": als.readings[249999].value: expected an integer, not a string\n");
+        QCOMPARE(demo.exitCode(), 2);
+        return;
+    }
+    QVERIFY(demo.waitForTrace("KvALS::start() = true"));
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.output(), QByteArray("exiting.."));
     QCOMPARE(demo.exitCode(), 0);
 }
 

@@ -3,6 +3,9 @@
 
 #include "scenario.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 using namespace Vorna::Backend;
@@ -24,6 +27,10 @@ private slots:
     void battery();
     void rejected_data();
     void rejected();
+    void everyValueOfTheWrongType_data();
+    void everyValueOfTheWrongType();
+    void everyIntegerBeyond32Bits_data();
+    void everyIntegerBeyond32Bits();
 };
 
 namespace {
@@ -261,6 +268,151 @@ void ScenarioParser::rejected()
     QString message;
     QVERIFY(!parseScenario(json, &message));
     QCOMPARE(message, error);
+}
+
+namespace {
+
+// A file that uses every key the parser knows, each with a valid value.
+const QByteArray everyKey = R"({
+  "als": {"session": 2, "sessionType": 2, "start": true, "lastError": "", "thread": "main",
+          "readings": [{"at": 0, "timestamp": 1, "value": 2}]},
+  "proximity": {"readings": [{"at": 1, "timestamp": "2", "value": 3}]},
+  "tap": {"readings": [{"timestamp": 1, "firstValue": 1, "secondValue": 2}]},
+  "orientation": {"readings": [{"value": 6}]},
+  "rotation": {"hasZ": true, "current": {"timestamp": 1, "x": 1, "y": 2, "z": 3},
+               "readings": [{"x": 1, "y": 2, "z": 3}]},
+  "magnetometer": {"current": {"x": 1, "y": 2, "z": 3, "rx": 4, "ry": 5, "rz": 6, "level": 7},
+                   "readings": [{"x": 1, "y": 2, "z": 3, "rx": 4, "ry": 5, "rz": 6, "level": 7}]},
+  "compass": {"readings": [{"firstValue": 1, "secondValue": 2}], "thread": "worker"},
+  "accelerometer": {"readings": [{"x": 1, "y": 2, "z": 3}]},
+  "displayState": {"get": 1, "set": {"-1": true, "0": false, "1": true}, "brightness": 3, "dimTimeout": 30,
+                   "blankingPause": true, "changes": [{"at": 1, "value": 0}], "thread": "worker"},
+  "systemState": {"set": {"0": true, "1": false, "2": true}, "onSet": {"2": [5]},
+                  "indications": [{"at": 1, "value": 3}], "thread": "main"},
+  "activity": {"get": 1, "changes": [{"at": 1, "value": 0}]},
+  "thermal": {"get": 0, "changes": [{"at": 1, "value": 1}]},
+  "deviceMode": {},
+  "battery": {"chargerType": 0, "chargingState": [0], "remainingChargingTime": [{"value": 1, "delayMs": 0}],
+              "batteryState": 2, "remainingCapacityBars": 5, "remainingCapacityPct": 80,
+              "remainingCapacitymAh": 1000, "voltage": 3900, "batteryCurrent": -200,
+              "cumulativeBatteryCurrent": 3600000, "averageTalkCurrent": 290, "remainingTalkTime": 60,
+              "averageActiveCurrent": 210, "remainingActiveTime": 60, "averageIdleCurrent": 11,
+              "remainingIdleTime": 60}
+})";
+
+struct Leaf
+{
+    QString path;
+    QJsonValue value;
+};
+
+void collectLeaves(const QJsonValue &v, const QString &path, QVector<Leaf> &leaves)
+{
+    if (v.isObject()) {
+        const QJsonObject o = v.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            collectLeaves(*it, path.isEmpty() ? it.key() : path + '.' + it.key(), leaves);
+        if (!path.isEmpty())
+            leaves.append({ path, v });
+    } else if (v.isArray()) {
+        const QJsonArray a = v.toArray();
+        for (int i = 0; i < a.size(); ++i)
+            collectLeaves(a.at(i), path + QStringLiteral("[%1]").arg(i), leaves);
+        leaves.append({ path, v });
+    } else {
+        leaves.append({ path, v });
+    }
+}
+
+// Replaces the value at a path made of ".key" and "[i]" steps.
+QJsonValue replaced(const QJsonValue &v, QStringRef path, const QJsonValue &with)
+{
+    if (path.isEmpty())
+        return with;
+    if (path.startsWith('[')) {
+        const int close = path.indexOf(']');
+        const int i = path.mid(1, close - 1).toInt();
+        QJsonArray a = v.toArray();
+        a[i] = replaced(a.at(i), path.mid(close + 1), with);
+        return a;
+    }
+    if (path.startsWith('.'))
+        path = path.mid(1);
+    int end = 0;
+    while (end < path.size() && path.at(end) != '.' && path.at(end) != '[')
+        ++end;
+    // Keys such as "-1" in the state tables hold no separators.
+    QJsonObject o = v.toObject();
+    const QString key = path.left(end).toString();
+    o[key] = replaced(o.value(key), path.mid(end), with);
+    return o;
+}
+
+QVector<Leaf> leaves()
+{
+    QVector<Leaf> all;
+    collectLeaves(QJsonDocument::fromJson(everyKey).object(), QString(), all);
+    return all;
+}
+
+QByteArray withValue(const QString &path, const QJsonValue &value)
+{
+    const QJsonValue doc
+        = replaced(QJsonDocument::fromJson(everyKey).object(), QStringRef(&path), value);
+    return QJsonDocument(doc.toObject()).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+void ScenarioParser::everyValueOfTheWrongType_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("json");
+    QString error;
+    QVERIFY2(parseScenario(everyKey, &error).has_value(), qPrintable(error));
+    for (const Leaf &leaf : leaves()) {
+        // Each value becomes one that no key of its kind accepts.
+        const QJsonValue wrong = leaf.value.isObject() ? QJsonValue(QJsonArray { 1 })
+            : leaf.value.isArray()                     ? QJsonValue(QJsonObject { { "x", 1 } })
+            : leaf.value.isString()                    ? QJsonValue(true)
+                                                       : QJsonValue(QJsonArray {});
+        QTest::newRow(qPrintable(leaf.path)) << leaf.path << withValue(leaf.path, wrong);
+    }
+}
+
+void ScenarioParser::everyValueOfTheWrongType()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, json);
+    QString error;
+    QVERIFY2(!parseScenario(json, &error), json.constData());
+    // The error names the value's own path, or (for a value inside an object
+    // that now has a key of the wrong kind) a path below it.
+    QVERIFY2(error.startsWith(path + ": expected") || error.startsWith(path + ".x: unknown key"),
+        qPrintable(error));
+}
+
+void ScenarioParser::everyIntegerBeyond32Bits_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("json");
+    for (const Leaf &leaf : leaves()) {
+        if (!leaf.value.isDouble() || leaf.path.endsWith(QLatin1String("timestamp"))
+            || leaf.path.endsWith(QLatin1String(".at")))
+            continue; // time stamps are 64 bits, delivery times up to 2^53 ms
+        QTest::newRow(qPrintable(leaf.path)) << leaf.path << withValue(leaf.path, 4294967296.0);
+    }
+}
+
+void ScenarioParser::everyIntegerBeyond32Bits()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, json);
+    QString error;
+    QVERIFY(!parseScenario(json, &error));
+    QCOMPARE(error,
+        path + ": 4294967296 is out of range (" + (path.endsWith("delayMs") ? "0" : "-2147483648")
+            + " to 2147483647)");
 }
 
 QTEST_GUILESS_MAIN(ScenarioParser)
