@@ -12,15 +12,16 @@
 class DebugMessage
 {
 public:
-    explicit DebugMessage(QDebug stream) : stream(std::move(stream)) { }
+    explicit DebugMessage(QDebug stream)
+        : stream(std::move(stream))
+    { }
     // An empty last item: Qt 5 drops the blank after it instead of the one
     // after the real last item.
     ~DebugMessage() { stream << ""; }
     DebugMessage(const DebugMessage &) = delete;
     DebugMessage &operator=(const DebugMessage &) = delete;
 
-    template<typename T>
-    DebugMessage &operator<<(const T &item)
+    template <typename T> DebugMessage &operator<<(const T &item)
     {
         stream << item;
         return *this;

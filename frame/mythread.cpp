@@ -4,9 +4,14 @@
 
 #include <iostream>
 
-myThread::myThread(client *owner) : QThread(nullptr), owner(owner) { }
+myThread::myThread(client *owner)
+    : QThread(nullptr)
+    , owner(owner)
+{ }
 
-myThread::myThread() : QThread(nullptr) { }
+myThread::myThread()
+    : QThread(nullptr)
+{ }
 
 void myThread::run()
 {

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
-client::client(QObject *parent) : QObject(parent), sensor(new Vorna::KvALS(this))
+client::client(QObject *parent)
+    : QObject(parent)
+    , sensor(new Vorna::KvALS(this))
 {
-    connect(sensor, SIGNAL(ALSChanged(const Vorna::KvAlsReading)), this, SLOT(ALSChanged(const Vorna::KvAlsReading)));
+    connect(sensor, SIGNAL(ALSChanged(const Vorna::KvAlsReading)), this,
+        SLOT(ALSChanged(const Vorna::KvAlsReading)));
     sensor->requestSession(Vorna::KvSensor::ControlSession);
     sensor->start();
 }

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
-client::client(QObject *parent) : QObject(parent), sensor(new Vorna::KvProximity(this))
+client::client(QObject *parent)
+    : QObject(parent)
+    , sensor(new Vorna::KvProximity(this))
 {
-    connect(sensor, SIGNAL(ProximityChanged(const Vorna::KvProximityReading)), this, SLOT(ProximityChanged(const Vorna::KvProximityReading)));
+    connect(sensor, SIGNAL(ProximityChanged(const Vorna::KvProximityReading)), this,
+        SLOT(ProximityChanged(const Vorna::KvProximityReading)));
     sensor->requestSession(Vorna::KvSensor::ControlSession);
     sensor->start();
 }

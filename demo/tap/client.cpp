@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
-client::client(QObject *parent) : QObject(parent), sensor(new Vorna::KvTap(this))
+client::client(QObject *parent)
+    : QObject(parent)
+    , sensor(new Vorna::KvTap(this))
 {
-    connect(sensor, SIGNAL(tapped(const Vorna::KvTapReading)), this, SLOT(tapEvent(Vorna::KvTapReading)));
+    connect(sensor, SIGNAL(tapped(const Vorna::KvTapReading)), this,
+        SLOT(tapEvent(Vorna::KvTapReading)));
     sensor->requestSession(Vorna::KvSensor::ControlSession);
     sensor->start();
 }

@@ -19,7 +19,13 @@ public:
     Q_ENUM(ChargerType)
     enum ChargingState : int { StateNotCharging = 0, StateCharging = 1, StateChargingFailed = 2 };
     Q_ENUM(ChargingState)
-    enum BatteryState : int { StateEmpty = 0, StateLow = 1, StateOK = 2, StateFull = 3, StateError = 4 };
+    enum BatteryState : int {
+        StateEmpty = 0,
+        StateLow = 1,
+        StateOK = 2,
+        StateFull = 3,
+        StateError = 4
+    };
     Q_ENUM(BatteryState)
     // Which use of the device a remaining time or average current assumes.
     enum RemainingTimeMode : int { NormalMode = 0, PowersaveMode = 1 };

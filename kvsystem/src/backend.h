@@ -15,7 +15,16 @@
 
 namespace Vorna::Backend {
 
-enum class Sensor { Als, Proximity, Tap, Orientation, Rotation, Magnetometer, Compass, Accelerometer };
+enum class Sensor {
+    Als,
+    Proximity,
+    Tap,
+    Orientation,
+    Rotation,
+    Magnetometer,
+    Compass,
+    Accelerometer
+};
 constexpr int SensorCount = 8;
 
 // A reading as the device reports it: the time stamp, then the reading
@@ -24,7 +33,10 @@ struct Sample
 {
     quint64 timestamp = 0;
     std::array<qint32, 7> values {};
-    bool operator==(const Sample &o) const { return timestamp == o.timestamp && values == o.values; }
+    bool operator==(const Sample &o) const
+    {
+        return timestamp == o.timestamp && values == o.values;
+    }
 };
 
 // Called for every reading or change, on the main thread or on a thread of

@@ -11,7 +11,9 @@ public:
     std::unique_ptr<Backend::StateSource> source;
 };
 
-KvActivity::KvActivity(QObject *parent) : QObject(parent), d(new KvActivityPrivate)
+KvActivity::KvActivity(QObject *parent)
+    : QObject(parent)
+    , d(new KvActivityPrivate)
 {
     qRegisterMetaType<Vorna::KvActivity::Activity>();
     Backend::Backend &backend = Backend::Backend::instance();

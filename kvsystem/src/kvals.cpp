@@ -4,7 +4,8 @@
 
 namespace Vorna {
 
-KvALS::KvALS(QObject *parent) : KvSensor(parent)
+KvALS::KvALS(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvAlsReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Als, [this](const Backend::Sample &s) {

@@ -22,7 +22,9 @@ public:
     std::unique_ptr<Backend::BatterySource> source;
 };
 
-KvBattery::KvBattery(QObject *parent) : QObject(parent), d(new KvBatteryPrivate)
+KvBattery::KvBattery(QObject *parent)
+    : QObject(parent)
+    , d(new KvBatteryPrivate)
 {
     Backend::Backend &backend = Backend::Backend::instance();
     Trace::constructed(staticMetaObject, parent);

@@ -4,7 +4,8 @@
 
 namespace Vorna {
 
-KvCompass::KvCompass(QObject *parent) : KvSensor(parent)
+KvCompass::KvCompass(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvCompassReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Compass, [this](const Backend::Sample &s) {

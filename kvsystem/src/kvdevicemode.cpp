@@ -11,12 +11,15 @@ public:
     std::unique_ptr<Backend::StateSource> source;
 };
 
-KvDeviceMode::KvDeviceMode(QObject *parent) : QObject(parent), d(new KvDeviceModePrivate)
+KvDeviceMode::KvDeviceMode(QObject *parent)
+    : QObject(parent)
+    , d(new KvDeviceModePrivate)
 {
     qRegisterMetaType<Vorna::KvDeviceMode::DeviceMode>();
     Backend::Backend &backend = Backend::Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source = backend.deviceMode([this](int value) { emit deviceModeChanged(DeviceMode(value)); });
+    d->source
+        = backend.deviceMode([this](int value) { emit deviceModeChanged(DeviceMode(value)); });
 }
 
 KvDeviceMode::~KvDeviceMode()

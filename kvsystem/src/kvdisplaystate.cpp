@@ -11,12 +11,15 @@ public:
     std::unique_ptr<Backend::DisplaySource> source;
 };
 
-KvDisplayState::KvDisplayState(QObject *parent) : QObject(parent), d(new KvDisplayStatePrivate)
+KvDisplayState::KvDisplayState(QObject *parent)
+    : QObject(parent)
+    , d(new KvDisplayStatePrivate)
 {
     qRegisterMetaType<Vorna::KvDisplayState::DisplayState>();
     Backend::Backend &backend = Backend::Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source = backend.display([this](int state) { emit displayStateChanged(DisplayState(state)); });
+    d->source
+        = backend.display([this](int state) { emit displayStateChanged(DisplayState(state)); });
 }
 
 KvDisplayState::~KvDisplayState()

@@ -22,11 +22,12 @@ KvMagnetometerReading toReading(const Backend::Sample &s)
 
 } // namespace
 
-KvMagnetometer::KvMagnetometer(QObject *parent) : KvSensor(parent)
+KvMagnetometer::KvMagnetometer(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvMagnetometerReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Magnetometer,
-            [this](const Backend::Sample &s) { emit dataAvailable(toReading(s)); });
+        [this](const Backend::Sample &s) { emit dataAvailable(toReading(s)); });
 }
 
 KvMagnetometer::~KvMagnetometer()

@@ -4,7 +4,8 @@
 
 namespace Vorna {
 
-KvOrientation::KvOrientation(QObject *parent) : KvSensor(parent)
+KvOrientation::KvOrientation(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvOrientationReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Orientation, [this](const Backend::Sample &s) {

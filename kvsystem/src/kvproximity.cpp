@@ -4,7 +4,8 @@
 
 namespace Vorna {
 
-KvProximity::KvProximity(QObject *parent) : KvSensor(parent)
+KvProximity::KvProximity(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvProximityReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Proximity, [this](const Backend::Sample &s) {

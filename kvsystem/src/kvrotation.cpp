@@ -18,11 +18,12 @@ KvRotationReading toReading(const Backend::Sample &s)
 
 } // namespace
 
-KvRotation::KvRotation(QObject *parent) : KvSensor(parent)
+KvRotation::KvRotation(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvRotationReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Rotation,
-            [this](const Backend::Sample &s) { emit dataAvailable(toReading(s)); });
+        [this](const Backend::Sample &s) { emit dataAvailable(toReading(s)); });
 }
 
 KvRotation::~KvRotation()

@@ -4,7 +4,9 @@
 
 namespace Vorna {
 
-KvSensor::KvSensor(QObject *parent) : QObject(parent), d(new KvSensorPrivate)
+KvSensor::KvSensor(QObject *parent)
+    : QObject(parent)
+    , d(new KvSensorPrivate)
 {
     qRegisterMetaType<Vorna::KvSensor::SessionType>();
 }
@@ -13,7 +15,8 @@ KvSensor::~KvSensor() = default;
 
 KvSensor::SessionType KvSensor::requestSession(SessionType type)
 {
-    return SessionType(Trace::Call(this, "requestSession").arg(type).returns(d->source->requestSession(type)));
+    return SessionType(
+        Trace::Call(this, "requestSession").arg(type).returns(d->source->requestSession(type)));
 }
 
 KvSensor::SessionType KvSensor::sessionType() const

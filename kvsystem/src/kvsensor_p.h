@@ -14,7 +14,8 @@ public:
     // Called by each sensor class's constructor: checks the environment (a
     // usage error ends the process here), traces the construction and opens
     // the sensor, whose samples the sink turns into the class's signal.
-    void open(const QObject *q, const QMetaObject &cls, Backend::Sensor kind, Backend::SampleSink sink)
+    void open(
+        const QObject *q, const QMetaObject &cls, Backend::Sensor kind, Backend::SampleSink sink)
     {
         Backend::Backend &backend = Backend::Backend::instance();
         Trace::constructed(cls, q->parent());

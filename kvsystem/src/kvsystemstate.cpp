@@ -11,12 +11,15 @@ public:
     std::unique_ptr<Backend::SystemStateSource> source;
 };
 
-KvSystemState::KvSystemState(QObject *parent) : QObject(parent), d(new KvSystemStatePrivate)
+KvSystemState::KvSystemState(QObject *parent)
+    : QObject(parent)
+    , d(new KvSystemStatePrivate)
 {
     qRegisterMetaType<Vorna::KvSystemState::StateIndication>();
     Backend::Backend &backend = Backend::Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source = backend.systemState([this](int what) { emit systemStateChanged(StateIndication(what)); });
+    d->source
+        = backend.systemState([this](int what) { emit systemStateChanged(StateIndication(what)); });
 }
 
 KvSystemState::~KvSystemState()

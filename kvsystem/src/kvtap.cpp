@@ -4,7 +4,8 @@
 
 namespace Vorna {
 
-KvTap::KvTap(QObject *parent) : KvSensor(parent)
+KvTap::KvTap(QObject *parent)
+    : KvSensor(parent)
 {
     qRegisterMetaType<Vorna::KvTapReading>();
     d->open(this, staticMetaObject, Backend::Sensor::Tap, [this](const Backend::Sample &s) {

@@ -11,7 +11,9 @@ public:
     std::unique_ptr<Backend::StateSource> source;
 };
 
-KvThermal::KvThermal(QObject *parent) : QObject(parent), d(new KvThermalPrivate)
+KvThermal::KvThermal(QObject *parent)
+    : QObject(parent)
+    , d(new KvThermalPrivate)
 {
     qRegisterMetaType<Vorna::KvThermal::ThermalState>();
     Backend::Backend &backend = Backend::Backend::instance();

@@ -14,7 +14,9 @@ namespace Vorna::Backend {
 class Pump::Engine
 {
 public:
-    explicit Engine(Timeline *timeline) : timeline(timeline) { }
+    explicit Engine(Timeline *timeline)
+        : timeline(timeline)
+    { }
     virtual ~Engine() = default;
     virtual void start() = 0;
     virtual void stop() = 0;
@@ -32,7 +34,8 @@ namespace {
 class MainThreadEngine : public Pump::Engine
 {
 public:
-    explicit MainThreadEngine(Timeline *timeline) : Engine(timeline)
+    explicit MainThreadEngine(Timeline *timeline)
+        : Engine(timeline)
     {
         // A schedule needs the precise timer: the default coarse one may be
         // 5 % late, and from 20 s up rounds to whole seconds.
@@ -74,7 +77,8 @@ private:
         const qint64 due = timeline->nextDue();
         if (due < 0)
             return;
-        const qint64 wait = std::clamp<qint64>(due - clock.elapsed(), 0, std::numeric_limits<int>::max());
+        const qint64 wait
+            = std::clamp<qint64>(due - clock.elapsed(), 0, std::numeric_limits<int>::max());
         timer.start(int(wait));
     }
 
@@ -123,7 +127,11 @@ private:
             const qint64 due = timeline->nextDue();
             if (due < 0)
                 return;
-            if (wake.wait_until(lock, zero + std::chrono::milliseconds(due), [this] { return stopping; }))
+            // A reading that is due already goes out without a timed wait:
+            // a burst then costs no system call per reading.
+            const auto deadline = zero + std::chrono::milliseconds(due);
+            if (std::chrono::steady_clock::now() < deadline
+                && wake.wait_until(lock, deadline, [this] { return stopping; }))
                 return;
             // Deliver without the lock, so that a receiver running directly
             // on this thread may call back into the library.
@@ -142,10 +150,10 @@ private:
 } // namespace
 
 Pump::Pump(Delivery where, Timeline *timeline)
-    : engine(where == Delivery::WorkerThread ? std::unique_ptr<Engine>(new WorkerThreadEngine(timeline))
-                                             : std::unique_ptr<Engine>(new MainThreadEngine(timeline)))
-{
-}
+    : engine(where == Delivery::WorkerThread
+            ? std::unique_ptr<Engine>(new WorkerThreadEngine(timeline))
+            : std::unique_ptr<Engine>(new MainThreadEngine(timeline)))
+{ }
 
 Pump::~Pump() = default;
 

@@ -5,25 +5,26 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <vector>
 
 namespace Vorna::Backend {
 
 namespace {
 
-const char *const sensorKeys[SensorCount] = { "als",      "proximity",    "tap",     "orientation",
-                                              "rotation", "magnetometer", "compass", "accelerometer" };
+const char *const sensorKeys[SensorCount] = { "als", "proximity", "tap", "orientation", "rotation",
+    "magnetometer", "compass", "accelerometer" };
 
-const char *const batteryKeys[BatteryValueCount] = {
-    "chargerType",          "chargingState",          "remainingChargingTime", "batteryState",
-    "remainingCapacityBars", "remainingCapacityPct",  "remainingCapacitymAh",  "voltage",
-    "batteryCurrent",       "cumulativeBatteryCurrent", "averageTalkCurrent",  "remainingTalkTime",
-    "averageActiveCurrent", "remainingActiveTime",    "averageIdleCurrent",    "remainingIdleTime"
-};
+const char *const batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
+    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
+    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
+    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
+    "averageIdleCurrent", "remainingIdleTime" };
 
 // The fields of each reading record after its time stamp, in record order.
 QVector<const char *> readingFields(Sensor kind)
@@ -64,7 +65,12 @@ private:
     class Step
     {
     public:
-        Step(Parser &p, const QString &part) : p(p), size(p.path.size()) { p.path += part; }
+        Step(Parser &p, const QString &part)
+            : p(p)
+            , size(p.path.size())
+        {
+            p.path += part;
+        }
         ~Step() { p.path.truncate(size); }
 
     private:
@@ -91,7 +97,8 @@ private:
     qint64 integer(const QJsonValue &v, qint64 min, qint64 max);
     int int32(const QJsonValue &v)
     {
-        return int(integer(v, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+        return int(
+            integer(v, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
     }
     quint64 timestamp(const QJsonValue &v);
     Delivery thread(const QJsonValue &v);
@@ -140,9 +147,8 @@ QJsonObject Parser::object(const QJsonValue &v, const QVector<const char *> &all
         wrongType(QStringLiteral("an object"), v);
     const QJsonObject o = v.toObject();
     for (auto it = o.begin(); it != o.end(); ++it) {
-        const bool known = std::any_of(allowed.begin(), allowed.end(), [&](const char *name) {
-            return it.key() == QLatin1String(name);
-        });
+        const bool known = std::any_of(allowed.begin(), allowed.end(),
+            [&](const char *name) { return it.key() == QLatin1String(name); });
         if (!known) {
             const Step s = key(it.key());
             fail(QStringLiteral("unknown key"));
@@ -193,7 +199,8 @@ quint64 Parser::timestamp(const QJsonValue &v)
 {
     if (v.isDouble()) {
         if (std::fabs(v.toDouble()) >= exactLimit)
-            fail(QStringLiteral("%1 cannot be exact as a JSON number; write it as a string of digits")
+            fail(QStringLiteral(
+                "%1 cannot be exact as a JSON number; write it as a string of digits")
                      .arg(v.toDouble(), 0, 'f', 0));
         return quint64(integer(v, -qint64(exactLimit) + 1, qint64(exactLimit) - 1));
     }
@@ -204,7 +211,8 @@ quint64 Parser::timestamp(const QJsonValue &v)
     const bool negative = text.startsWith(QLatin1Char('-'));
     const QStringRef digits = text.midRef(negative ? 1 : 0);
     const bool allDigits = !digits.isEmpty()
-        && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+        && std::all_of(digits.begin(), digits.end(),
+            [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
     bool ok = false;
     quint64 value = 0;
     if (allDigits) {
@@ -250,9 +258,11 @@ Sample Parser::sample(Sensor kind, const QJsonObject &o)
 
 SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
 {
-    QVector<const char *> allowed = { "session", "sessionType", "start", "lastError", "readings", "thread" };
+    QVector<const char *> allowed
+        = { "session", "sessionType", "start", "lastError", "readings", "thread" };
     if (kind == Sensor::Rotation)
-        allowed << "current" << "hasZ";
+        allowed << "current"
+                << "hasZ";
     if (kind == Sensor::Magnetometer)
         allowed << "current";
     const QJsonObject o = object(v, allowed);
@@ -296,7 +306,7 @@ SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
         }
     }
     std::stable_sort(sc.readings.begin(), sc.readings.end(),
-                     [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
+        [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
     return sc;
 }
 
@@ -342,14 +352,14 @@ ChangeList Parser::changes(const QJsonValue &v)
         list.changes.append(c);
     }
     std::stable_sort(list.changes.begin(), list.changes.end(),
-                     [](const TimedChange &a, const TimedChange &b) { return a.at < b.at; });
+        [](const TimedChange &a, const TimedChange &b) { return a.at < b.at; });
     return list;
 }
 
 DisplayScenario Parser::display(const QJsonValue &v)
 {
-    const QJsonObject o =
-        object(v, { "get", "set", "brightness", "dimTimeout", "blankingPause", "changes", "thread" });
+    const QJsonObject o = object(
+        v, { "get", "set", "brightness", "dimTimeout", "blankingPause", "changes", "thread" });
     DisplayScenario d;
     for (auto it = o.begin(); it != o.end(); ++it) {
         const Step s = key(it.key());
@@ -446,7 +456,8 @@ QVector<BatteryStep> Parser::battery(const QJsonValue &v)
         }
         if (o.contains(QLatin1String("delayMs"))) {
             const Step ds = key(QStringLiteral("delayMs"));
-            step.delayMs = int(integer(o.value(QLatin1String("delayMs")), 0, std::numeric_limits<qint32>::max()));
+            step.delayMs = int(
+                integer(o.value(QLatin1String("delayMs")), 0, std::numeric_limits<qint32>::max()));
         }
         steps.append(step);
     }
@@ -456,7 +467,12 @@ QVector<BatteryStep> Parser::battery(const QJsonValue &v)
 Scenario Parser::parse(const QJsonObject &top)
 {
     QVector<const char *> allowed(std::begin(sensorKeys), std::end(sensorKeys));
-    allowed << "displayState" << "systemState" << "activity" << "thermal" << "deviceMode" << "battery";
+    allowed << "displayState"
+            << "systemState"
+            << "activity"
+            << "thermal"
+            << "deviceMode"
+            << "battery";
     object(top, allowed);
 
     Scenario sc;
@@ -496,14 +512,101 @@ Scenario Parser::parse(const QJsonObject &top)
     return sc;
 }
 
+// The JSON path of the first key that stands twice in one object, or an
+// empty string. Qt's parser silently keeps the last of them (and, in Qt 5,
+// leaks the container values it drops), while two entries for one key in a
+// scenario are nearly always a mistake worth pointing at. Text that is not
+// JSON is left for Qt's parser to report.
+QString duplicateKey(const QByteArray &json)
+{
+    struct Frame
+    {
+        bool object = false;
+        QSet<QString> keys;
+        QString key; // the object's current key
+        int index = 0; // the array's current element
+    };
+    std::vector<Frame> stack;
+    const auto path = [&stack] {
+        QString p;
+        for (const Frame &f : stack) {
+            if (f.object)
+                p += (p.isEmpty() ? QString() : QStringLiteral(".")) + f.key;
+            else
+                p += QStringLiteral("[%1]").arg(f.index);
+        }
+        return p;
+    };
+    bool expectKey = false;
+    for (int i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+            stack.push_back({ true, {}, {}, 0 });
+            expectKey = true;
+            break;
+        case '[':
+            stack.push_back({ false, {}, {}, 0 });
+            expectKey = false;
+            break;
+        case '}':
+        case ']':
+            if (stack.empty())
+                return {};
+            stack.pop_back();
+            break;
+        case ',':
+            if (stack.empty())
+                return {};
+            if (stack.back().object)
+                expectKey = true;
+            else
+                ++stack.back().index;
+            break;
+        case '"': {
+            const int start = i;
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            if (i >= json.size())
+                return {};
+            if (!expectKey || stack.empty() || !stack.back().object)
+                break;
+            expectKey = false;
+            const QByteArray token = json.mid(start, i - start + 1);
+            // Compare keys as Qt will see them, escapes decoded.
+            const QString key = token.contains('\\')
+                ? QJsonDocument::fromJson('[' + token + ']').array().at(0).toString()
+                : QString::fromUtf8(token.mid(1, token.size() - 2));
+            Frame &f = stack.back();
+            f.key = key;
+            if (f.keys.contains(key))
+                return path();
+            f.keys.insert(key);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
 {
+    const QString duplicate = duplicateKey(json);
+    if (!duplicate.isEmpty()) {
+        *error = duplicate + QStringLiteral(": duplicate key");
+        return std::nullopt;
+    }
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("invalid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+        *error = QStringLiteral("invalid JSON at offset %1: %2")
+                     .arg(parseError.offset)
+                     .arg(parseError.errorString());
         return std::nullopt;
     }
     if (!doc.isObject()) {

@@ -11,12 +11,14 @@ namespace Vorna::Backend {
 namespace {
 
 // A scenario's list of readings or changes, in order.
-template<typename Entry>
-class ListTimeline : public Timeline
+template <typename Entry> class ListTimeline : public Timeline
 {
 public:
     using Fire = std::function<void(const Entry &)>;
-    ListTimeline(QVector<Entry> entries, Fire fire) : entries(std::move(entries)), fire(std::move(fire)) { }
+    ListTimeline(QVector<Entry> entries, Fire fire)
+        : entries(std::move(entries))
+        , fire(std::move(fire))
+    { }
     qint64 nextDue() const override { return next < entries.size() ? entries[next].at : -1; }
     void fireNext() override { fire(entries[next++]); }
 
@@ -31,7 +33,11 @@ class EndlessTimeline : public Timeline
 {
 public:
     using Fire = std::function<void(qint64 k)>;
-    EndlessTimeline(qint64 first, qint64 every, Fire fire) : first(first), every(every), fire(std::move(fire)) { }
+    EndlessTimeline(qint64 first, qint64 every, Fire fire)
+        : first(first)
+        , every(every)
+        , fire(std::move(fire))
+    { }
     qint64 nextDue() const override { return first + k * every; }
     void fireNext() override { fire(k++); }
 
@@ -47,18 +53,19 @@ private:
 class Changes
 {
 public:
-    Changes(const ChangeList *list, const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock, ChangeSink sink)
+    Changes(const ChangeList *list, const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock,
+        ChangeSink sink)
     {
         if (list) {
-            timeline.reset(new ListTimeline<TimedChange>(list->changes,
-                                                         [sink](const TimedChange &c) { sink(c.value); }));
+            timeline.reset(new ListTimeline<TimedChange>(
+                list->changes, [sink](const TimedChange &c) { sink(c.value); }));
             pump.reset(new Pump(list->thread, timeline.get()));
         } else {
             // Line the changes up with the model's clock, which started before this object.
             const qint64 now = clock.elapsed();
             qint64 k = now <= cycle.first ? 0 : (now - cycle.first + cycle.every - 1) / cycle.every;
             timeline.reset(new EndlessTimeline(cycle.first + k * cycle.every - now, cycle.every,
-                                               [sink, cycle, k](qint64 n) { sink(cycle.afterChange(k + n)); }));
+                [sink, cycle, k](qint64 n) { sink(cycle.afterChange(k + n)); }));
             pump.reset(new Pump(Delivery::MainThread, timeline.get()));
         }
         pump->start();
@@ -72,18 +79,22 @@ private:
 class SimulatedSensor : public SensorSource
 {
 public:
-    SimulatedSensor(Sensor kind, const SensorScenario *scenario, const QElapsedTimer &clock, SampleSink sink)
-        : kind(kind), scenario(scenario), clock(clock)
+    SimulatedSensor(
+        Sensor kind, const SensorScenario *scenario, const QElapsedTimer &clock, SampleSink sink)
+        : kind(kind)
+        , scenario(scenario)
+        , clock(clock)
     {
         if (scenario) {
-            timeline.reset(new ListTimeline<TimedSample>(scenario->readings,
-                                                         [sink](const TimedSample &r) { sink(r.sample); }));
+            timeline.reset(new ListTimeline<TimedSample>(
+                scenario->readings, [sink](const TimedSample &r) { sink(r.sample); }));
             pump.reset(new Pump(scenario->thread, timeline.get()));
         } else {
-            timeline.reset(new EndlessTimeline(0, VirtualHandset::period(kind), [this, sink](qint64) {
-                sink(VirtualHandset::reading(this->kind, this->clock.elapsed(),
-                                             VirtualHandset::monotonicMicroseconds()));
-            }));
+            timeline.reset(
+                new EndlessTimeline(0, VirtualHandset::period(kind), [this, sink](qint64) {
+                    sink(VirtualHandset::reading(this->kind, this->clock.elapsed(),
+                        VirtualHandset::monotonicMicroseconds()));
+                }));
             pump.reset(new Pump(Delivery::MainThread, timeline.get()));
         }
     }
@@ -93,7 +104,8 @@ public:
         const bool known = type == 1 || type == 2;
         session = scenario && scenario->session ? *scenario->session : known ? type : 0;
         if (session == 0)
-            error = known ? QStringLiteral("no session granted") : QStringLiteral("unknown session type %1").arg(type);
+            error = known ? QStringLiteral("no session granted")
+                          : QStringLiteral("unknown session type %1").arg(type);
         return session;
     }
 
@@ -130,7 +142,8 @@ public:
     {
         if (scenario)
             return scenario->current.value_or(Sample());
-        return VirtualHandset::reading(kind, clock.elapsed(), VirtualHandset::monotonicMicroseconds());
+        return VirtualHandset::reading(
+            kind, clock.elapsed(), VirtualHandset::monotonicMicroseconds());
     }
 
     bool hasZ() const override { return scenario ? scenario->hasZ : true; }
@@ -149,11 +162,11 @@ class SimulatedDisplay : public DisplaySource
 {
 public:
     SimulatedDisplay(const DisplayScenario *scenario, const QElapsedTimer &clock, ChangeSink sink)
-        : scenario(scenario),
-          clock(clock),
-          changes(scenario ? &scenario->changes : nullptr, VirtualHandset::displayCycle(), clock, std::move(sink))
-    {
-    }
+        : scenario(scenario)
+        , clock(clock)
+        , changes(scenario ? &scenario->changes : nullptr, VirtualHandset::displayCycle(), clock,
+              std::move(sink))
+    { }
 
     int get() const override
     {
@@ -172,7 +185,10 @@ public:
     {
         return scenario && scenario->dimTimeout ? *scenario->dimTimeout : dimTimeoutSet;
     }
-    bool setBlankingPause() override { return scenario ? scenario->blankingPause.value_or(true) : true; }
+    bool setBlankingPause() override
+    {
+        return scenario ? scenario->blankingPause.value_or(true) : true;
+    }
 
 private:
     const DisplayScenario *const scenario;
@@ -185,12 +201,13 @@ private:
 class SimulatedSystemState : public SystemStateSource
 {
 public:
-    SimulatedSystemState(const SystemStateScenario *scenario, const QElapsedTimer &clock, ChangeSink sink)
-        : scenario(scenario),
-          sink(sink),
-          changes(scenario ? &scenario->indications : nullptr, VirtualHandset::systemStateCycle(), clock, sink)
-    {
-    }
+    SimulatedSystemState(
+        const SystemStateScenario *scenario, const QElapsedTimer &clock, ChangeSink sink)
+        : scenario(scenario)
+        , sink(sink)
+        , changes(scenario ? &scenario->indications : nullptr, VirtualHandset::systemStateCycle(),
+              clock, sink)
+    { }
 
     // The simulated device answers every request and never acts on it.
     bool set(int nextState) override
@@ -211,14 +228,14 @@ private:
 class SimulatedState : public StateSource
 {
 public:
-    SimulatedState(const ValueScenario *scenario, bool scripted, int fallback, const VirtualHandset::Cycle &cycle,
-                   const QElapsedTimer &clock, ChangeSink sink)
-        : value(scenario && scenario->get ? *scenario->get : fallback),
-          cycle(scripted ? VirtualHandset::Cycle() : cycle),
-          clock(clock),
-          changes(scripted ? (scenario ? &scenario->changes : &none) : nullptr, cycle, clock, std::move(sink))
-    {
-    }
+    SimulatedState(const ValueScenario *scenario, bool scripted, int fallback,
+        const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock, ChangeSink sink)
+        : value(scenario && scenario->get ? *scenario->get : fallback)
+        , cycle(scripted ? VirtualHandset::Cycle() : cycle)
+        , clock(clock)
+        , changes(scripted ? (scenario ? &scenario->changes : &none) : nullptr, cycle, clock,
+              std::move(sink))
+    { }
 
     int get() const override { return cycle.values.isEmpty() ? value : cycle.at(clock.elapsed()); }
 
@@ -233,7 +250,10 @@ private:
 class SimulatedBattery : public BatterySource
 {
 public:
-    SimulatedBattery(const Scenario *scenario, const QElapsedTimer &clock) : scenario(scenario), clock(clock) { }
+    SimulatedBattery(const Scenario *scenario, const QElapsedTimer &clock)
+        : scenario(scenario)
+        , clock(clock)
+    { }
 
     int read(BatteryValue value, int mode) override
     {
@@ -256,7 +276,8 @@ private:
 
 } // namespace
 
-SimulatedBackend::SimulatedBackend(std::optional<Scenario> scenario) : scenario(std::move(scenario))
+SimulatedBackend::SimulatedBackend(std::optional<Scenario> scenario)
+    : scenario(std::move(scenario))
 {
     modelClock.start();
 }
@@ -273,36 +294,38 @@ std::unique_ptr<SensorSource> SimulatedBackend::sensor(Sensor kind, SampleSink s
 std::unique_ptr<DisplaySource> SimulatedBackend::display(ChangeSink sink)
 {
     static const DisplayScenario defaults;
-    const DisplayScenario *sc = scenario ? (scenario->displayState ? &*scenario->displayState : &defaults) : nullptr;
+    const DisplayScenario *sc
+        = scenario ? (scenario->displayState ? &*scenario->displayState : &defaults) : nullptr;
     return std::make_unique<SimulatedDisplay>(sc, modelClock, std::move(sink));
 }
 
 std::unique_ptr<SystemStateSource> SimulatedBackend::systemState(ChangeSink sink)
 {
     static const SystemStateScenario defaults;
-    const SystemStateScenario *sc =
-        scenario ? (scenario->systemState ? &*scenario->systemState : &defaults) : nullptr;
+    const SystemStateScenario *sc
+        = scenario ? (scenario->systemState ? &*scenario->systemState : &defaults) : nullptr;
     return std::make_unique<SimulatedSystemState>(sc, modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::activity(ChangeSink sink)
 {
     const ValueScenario *sc = scenario && scenario->activity ? &*scenario->activity : nullptr;
-    return std::make_unique<SimulatedState>(sc, scenario.has_value(), 1, VirtualHandset::activityCycle(), modelClock,
-                                            std::move(sink));
+    return std::make_unique<SimulatedState>(
+        sc, scenario.has_value(), 1, VirtualHandset::activityCycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::thermal(ChangeSink sink)
 {
     const ValueScenario *sc = scenario && scenario->thermal ? &*scenario->thermal : nullptr;
-    return std::make_unique<SimulatedState>(sc, scenario.has_value(), 0, VirtualHandset::thermalCycle(), modelClock,
-                                            std::move(sink));
+    return std::make_unique<SimulatedState>(
+        sc, scenario.has_value(), 0, VirtualHandset::thermalCycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::deviceMode(ChangeSink sink)
 {
     // The device stays in normal mode, scripted or not.
-    return std::make_unique<SimulatedState>(nullptr, true, 0, VirtualHandset::Cycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState>(
+        nullptr, true, 0, VirtualHandset::Cycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<BatterySource> SimulatedBackend::battery()

@@ -56,8 +56,9 @@ void open()
         return;
     traceFd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (traceFd < 0)
-        Backend::usageError(QStringLiteral("%1: cannot open the trace: %2")
-                                .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(errno))));
+        Backend::usageError(
+            QStringLiteral("%1: cannot open the trace: %2")
+                .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 Call::Call(const QObject *self, const char *operation)
@@ -131,7 +132,8 @@ void constructed(const QMetaObject &cls, const QObject *parent)
     if (!enabled())
         return;
     const QByteArray name = className(&cls);
-    const QByteArray parentName = parent ? QByteArray(parent->metaObject()->className()) : QByteArrayLiteral("null");
+    const QByteArray parentName
+        = parent ? QByteArray(parent->metaObject()->className()) : QByteArrayLiteral("null");
     writeLine(name + "::" + name + '(' + parentName + ')');
 }
 

@@ -41,7 +41,7 @@ public:
     bool returns(bool value);
     QString returns(const QString &value);
     Backend::Sample returns(const Backend::Sample &value, int fields);
-    template<typename Enum, typename = std::enable_if_t<std::is_enum_v<Enum>>>
+    template <typename Enum, typename = std::enable_if_t<std::is_enum_v<Enum>>>
     Enum returns(Enum value)
     {
         return Enum(returns(int(value)));

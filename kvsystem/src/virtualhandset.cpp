@@ -53,7 +53,8 @@ constexpr double swingPeriod = 240.0; // s
 
 double drawn(double s) // mA·s drawn since the start
 {
-    return baseCurrent * s + swingCurrent * swingPeriod / (2 * pi) * (1 - std::cos(2 * pi * s / swingPeriod));
+    return baseCurrent * s
+        + swingCurrent * swingPeriod / (2 * pi) * (1 - std::cos(2 * pi * s / swingPeriod));
 }
 
 double current(double s) // mA, positive while discharging
@@ -91,7 +92,8 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
     const int id = int(kind);
     switch (kind) {
     case Sensor::Als: // an office light with a cloud passing the window
-        v[0] = std::max(0, round(320 + wave(t, 40000, 140) + wave(t, 3100, 12) + 3 * jitter(id, k)));
+        v[0]
+            = std::max(0, round(320 + wave(t, 40000, 140) + wave(t, 3100, 12) + 3 * jitter(id, k)));
         break;
     case Sensor::Proximity: // a hand comes near for six seconds out of every 25
         v[0] = (ms / 1000) % 25 >= 19 ? 1 : 0;

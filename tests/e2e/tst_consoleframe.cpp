@@ -66,8 +66,8 @@ void ConsoleFrame::inputAtItsEndBeforeStart()
         QCOMPARE(demo.output(), QByteArray("exiting.."));
         QCOMPARE(demo.exitCode(), 0);
         QCOMPARE(demo.trace(),
-                 QStringList({ "KvALS::KvALS(client)", "KvALS::requestSession(2) = 2", "KvALS::start() = true",
-                               "KvALS::stop()", "KvALS::~KvALS()" }));
+            QStringList({ "KvALS::KvALS(client)", "KvALS::requestSession(2) = 2",
+                "KvALS::start() = true", "KvALS::stop()", "KvALS::~KvALS()" }));
     }
 }
 

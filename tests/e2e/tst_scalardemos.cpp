@@ -24,8 +24,8 @@ namespace {
 
 QStringList normalTrace(const QString &cls)
 {
-    return { cls + "::" + cls + "(client)", cls + "::requestSession(2) = 2", cls + "::start() = true",
-             cls + "::stop()", cls + "::~" + cls + "()" };
+    return { cls + "::" + cls + "(client)", cls + "::requestSession(2) = 2",
+        cls + "::start() = true", cls + "::stop()", cls + "::~" + cls + "()" };
 }
 
 QString traceClass(const QString &program)
@@ -45,7 +45,8 @@ void ScalarDemos::readings_data()
         << "lux-demo" << QByteArray(R"({"als": {"readings": [{"timestamp": 1234, "value": 5}]}})")
         << QByteArray("\r[ALS]: [1234]   5 lux");
     QTest::newRow("light level wider than three columns")
-        << "lux-demo" << QByteArray(R"({"als": {"readings": [{"timestamp": 1234, "value": 12345}]}})")
+        << "lux-demo"
+        << QByteArray(R"({"als": {"readings": [{"timestamp": 1234, "value": 12345}]}})")
         << QByteArray("\r[ALS]: [1234] 12345 lux");
     QTest::newRow("negative light level")
         << "lux-demo" << QByteArray(R"({"als": {"readings": [{"timestamp": 7, "value": -7}]}})")
@@ -56,23 +57,26 @@ void ScalarDemos::readings_data()
                                                {"at": 10, "timestamp": 9, "value": 1}]}})")
         << QByteArray("\r[ALS]: [123456] 1000 lux\r[ALS]: [9]   1 lux");
     QTest::newRow("time stamp above 2^32")
-        << "lux-demo" << QByteArray(R"({"als": {"readings": [{"timestamp": "5000000000", "value": 12}]}})")
+        << "lux-demo"
+        << QByteArray(R"({"als": {"readings": [{"timestamp": "5000000000", "value": 12}]}})")
         << QByteArray("\r[ALS]: [5000000000]  12 lux");
     QTest::newRow("time stamp with every bit set is written signed")
         << "lux-demo"
-        << QByteArray(R"({"als": {"readings": [{"timestamp": "18446744073709551615", "value": 0}]}})")
+        << QByteArray(
+               R"({"als": {"readings": [{"timestamp": "18446744073709551615", "value": 0}]}})")
         << QByteArray("\r[ALS]: [-1]   0 lux");
     QTest::newRow("proximity reading ends its line")
-        << "near-demo" << QByteArray(R"({"proximity": {"readings": [{"timestamp": 1234, "value": 0}]}})")
+        << "near-demo"
+        << QByteArray(R"({"proximity": {"readings": [{"timestamp": 1234, "value": 0}]}})")
         << QByteArray("\r[Proximity]: [1234]   0 \n");
     QTest::newRow("proximity readings one per line")
-        << "near-demo"
-        << QByteArray(R"({"proximity": {"readings": [{"timestamp": 1, "value": 1},
+        << "near-demo" << QByteArray(R"({"proximity": {"readings": [{"timestamp": 1, "value": 1},
                                                      {"at": 5, "timestamp": "4294967296", "value": -100}]}})")
         << QByteArray("\r[Proximity]: [1]   1 \n\r[Proximity]: [4294967296] -100 \n");
     QTest::newRow("tap values as plain numbers")
         << "knock-demo"
-        << QByteArray(R"({"tap": {"readings": [{"timestamp": 99, "firstValue": 1, "secondValue": 2}]}})")
+        << QByteArray(
+               R"({"tap": {"readings": [{"timestamp": 99, "firstValue": 1, "secondValue": 2}]}})")
         << QByteArray("\r[Tap]: (see enums) 1 2");
     QTest::newRow("tap values negative and wide")
         << "knock-demo"
@@ -80,12 +84,12 @@ void ScalarDemos::readings_data()
                                                {"at": 1, "firstValue": 0, "secondValue": 0}]}})")
         << QByteArray("\r[Tap]: (see enums) -1 2147483647\r[Tap]: (see enums) 0 0");
     QTest::newRow("readings due together keep the file's order")
-        << "lux-demo"
-        << QByteArray(R"({"als": {"readings": [{"at": 5, "timestamp": 3, "value": 3},
+        << "lux-demo" << QByteArray(R"({"als": {"readings": [{"at": 5, "timestamp": 3, "value": 3},
                                                {"at": 0, "timestamp": 1, "value": 1},
                                                {"at": 5, "timestamp": 4, "value": 4},
                                                {"at": 0, "timestamp": 2, "value": 2}]}})")
-        << QByteArray("\r[ALS]: [1]   1 lux\r[ALS]: [2]   2 lux\r[ALS]: [3]   3 lux\r[ALS]: [4]   4 lux");
+        << QByteArray(
+               "\r[ALS]: [1]   1 lux\r[ALS]: [2]   2 lux\r[ALS]: [3]   3 lux\r[ALS]: [4]   4 lux");
 }
 
 void ScalarDemos::readings()
@@ -123,12 +127,15 @@ void ScalarDemos::manyReadingsArriveInOrder()
     QByteArray expected;
     for (int i = 0; i < count; ++i) {
         readings += (i ? "," : "") + QByteArray(R"({"at": )") + QByteArray::number(i / 100)
-            + R"(, "timestamp": )" + QByteArray::number(i) + R"(, "value": )" + QByteArray::number(i % 7) + "}";
-        expected += "\r[Proximity]: [" + QByteArray::number(i) + "]   " + QByteArray::number(i % 7) + " \n";
+            + R"(, "timestamp": )" + QByteArray::number(i) + R"(, "value": )"
+            + QByteArray::number(i % 7) + "}";
+        expected += "\r[Proximity]: [" + QByteArray::number(i) + "]   " + QByteArray::number(i % 7)
+            + " \n";
     }
 
     DemoProcess demo("near-demo");
-    demo.setScenario(R"({"proximity": {"thread": ")" + thread.toLatin1() + R"(", "readings": [)" + readings + "]}}");
+    demo.setScenario(R"({"proximity": {"thread": ")" + thread.toLatin1() + R"(", "readings": [)"
+        + readings + "]}}");
     demo.start();
     QVERIFY(demo.waitForOutput(expected));
     demo.write("\n");
@@ -146,16 +153,19 @@ void ScalarDemos::noReadings_data()
     const QByteArray readings = R"("readings": [{"timestamp": 1, "value": 1}])";
     QTest::newRow("session refused")
         << "lux-demo" << QByteArray(R"({"als": {"session": 0, )" + readings + "}}")
-        << QStringList { "KvALS::KvALS(client)", "KvALS::requestSession(2) = 0", "KvALS::start() = false",
-                         "KvALS::stop()", "KvALS::~KvALS()" };
-    QTest::newRow("start fails")
-        << "near-demo" << QByteArray(R"({"proximity": {"start": false, )" + readings + "}}")
-        << QStringList { "KvProximity::KvProximity(client)", "KvProximity::requestSession(2) = 2",
-                         "KvProximity::start() = false", "KvProximity::stop()", "KvProximity::~KvProximity()" };
+        << QStringList { "KvALS::KvALS(client)", "KvALS::requestSession(2) = 0",
+               "KvALS::start() = false", "KvALS::stop()", "KvALS::~KvALS()" };
+    QTest::newRow("start fails") << "near-demo"
+                                 << QByteArray(
+                                        R"({"proximity": {"start": false, )" + readings + "}}")
+                                 << QStringList { "KvProximity::KvProximity(client)",
+                                        "KvProximity::requestSession(2) = 2",
+                                        "KvProximity::start() = false", "KvProximity::stop()",
+                                        "KvProximity::~KvProximity()" };
     QTest::newRow("listen session only")
         << "knock-demo" << QByteArray(R"({"tap": {"session": 1}})")
-        << QStringList { "KvTap::KvTap(client)", "KvTap::requestSession(2) = 1", "KvTap::start() = true",
-                         "KvTap::stop()", "KvTap::~KvTap()" };
+        << QStringList { "KvTap::KvTap(client)", "KvTap::requestSession(2) = 1",
+               "KvTap::start() = true", "KvTap::stop()", "KvTap::~KvTap()" };
 }
 
 void ScalarDemos::noReadings()
@@ -180,9 +190,12 @@ void ScalarDemos::virtualHandset_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("reading");
-    QTest::newRow("light level") << "lux-demo" << R"(\r\[ALS\]: \[\d+\] +\d+ lux)";
-    QTest::newRow("proximity") << "near-demo" << R"(\r\[Proximity\]: \[\d+\] +[01] \n)";
-    QTest::newRow("taps") << "knock-demo" << R"(\r\[Tap\]: \(see enums\) [0-2] [01])";
+    QTest::newRow("light level") << "lux-demo"
+                                 << R"(\r\[ALS\]: \[\d+\] +\d+ lux)";
+    QTest::newRow("proximity") << "near-demo"
+                               << R"(\r\[Proximity\]: \[\d+\] +[01] \n)";
+    QTest::newRow("taps") << "knock-demo"
+                          << R"(\r\[Tap\]: \(see enums\) [0-2] [01])";
 }
 
 void ScalarDemos::virtualHandset()
@@ -193,11 +206,13 @@ void ScalarDemos::virtualHandset()
     DemoProcess demo(program);
     demo.start();
     // Two readings show that the device keeps streaming.
-    QVERIFY(demo.waitUntil([](const QByteArray &out, const QByteArray &) { return out.count("\r[") >= 2; }));
+    QVERIFY(demo.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.count("\r[") >= 2; }));
     demo.write("\n");
     QVERIFY(demo.waitForFinished());
     const QString out = QString::fromLatin1(demo.output());
-    QVERIFY2(QRegularExpression("^(" + reading + "){2,}exiting\\.\\.$").match(out).hasMatch(), qPrintable(out));
+    QVERIFY2(QRegularExpression("^(" + reading + "){2,}exiting\\.\\.$").match(out).hasMatch(),
+        qPrintable(out));
     QCOMPARE(demo.exitCode(), 0);
 }
 

@@ -21,30 +21,36 @@ void ScenarioFile::usageError_data()
     QTest::addColumn<QByteArray>("scenario");
     QTest::addColumn<QByteArray>("problem");
 
-    QTest::newRow("invalid JSON") << QByteArray("{\"als\": ") << QByteArray("invalid JSON at offset 8: unterminated object");
-    QTest::newRow("not an object") << QByteArray("[1, 2]") << QByteArray("expected a JSON object at the top level");
-    QTest::newRow("unknown class") << QByteArray(R"({"gyroscope": {}})") << QByteArray("gyroscope: unknown key");
+    QTest::newRow("invalid JSON") << QByteArray("{\"als\": ")
+                                  << QByteArray("invalid JSON at offset 8: unterminated object");
+    QTest::newRow("not an object")
+        << QByteArray("[1, 2]") << QByteArray("expected a JSON object at the top level");
+    QTest::newRow("unknown class")
+        << QByteArray(R"({"gyroscope": {}})") << QByteArray("gyroscope: unknown key");
     QTest::newRow("unknown sensor key")
         << QByteArray(R"({"als": {"sesion": 2}})") << QByteArray("als.sesion: unknown key");
-    QTest::newRow("reading field of another sensor")
-        << QByteArray(R"({"als": {"readings": [{"x": 1}]}})") << QByteArray("als.readings[0].x: unknown key");
+    QTest::newRow("reading field of another sensor") << QByteArray(
+        R"({"als": {"readings": [{"x": 1}]}})") << QByteArray("als.readings[0].x: unknown key");
     QTest::newRow("value of the wrong type")
         << QByteArray(R"({"als": {"readings": [{"at": 0}, {"value": "5"}]}})")
         << QByteArray("als.readings[1].value: expected an integer, not a string");
     QTest::newRow("value beyond 32 bits")
         << QByteArray(R"({"tap": {"readings": [{"firstValue": 2147483648}]}})")
-        << QByteArray("tap.readings[0].firstValue: 2147483648 is out of range (-2147483648 to 2147483647)");
-    QTest::newRow("value with a fraction")
-        << QByteArray(R"({"als": {"session": 1.5}})") << QByteArray("als.session: expected an integer, not 1.5");
+        << QByteArray("tap.readings[0].firstValue: 2147483648 is out of range (-2147483648 to "
+                      "2147483647)");
+    QTest::newRow("value with a fraction") << QByteArray(
+        R"({"als": {"session": 1.5}})") << QByteArray("als.session: expected an integer, not 1.5");
     QTest::newRow("time stamp text that is not a number")
         << QByteArray(R"({"als": {"readings": [{"timestamp": "12a"}]}})")
         << QByteArray("als.readings[0].timestamp: \"12a\" is not a 64-bit integer");
     QTest::newRow("time stamp beyond 64 bits")
         << QByteArray(R"({"als": {"readings": [{"timestamp": "18446744073709551616"}]}})")
-        << QByteArray("als.readings[0].timestamp: \"18446744073709551616\" is not a 64-bit integer");
+        << QByteArray(
+               "als.readings[0].timestamp: \"18446744073709551616\" is not a 64-bit integer");
     QTest::newRow("time stamp number too large to be exact")
         << QByteArray(R"({"als": {"readings": [{"timestamp": 18446744073709551615}]}})")
-        << QByteArray("als.readings[0].timestamp: 18446744073709551616 cannot be exact as a JSON number; write it "
+        << QByteArray("als.readings[0].timestamp: 18446744073709551616 cannot be exact as a JSON "
+                      "number; write it "
                       "as a string of digits");
     QTest::newRow("negative delivery time")
         << QByteArray(R"({"als": {"readings": [{"at": -1}]}})")
@@ -66,7 +72,8 @@ void ScenarioFile::usageError()
     demo.setScenario(scenario);
     demo.start();
     QVERIFY(demo.waitForFinished());
-    QCOMPARE(demo.error(), "kvsystem2: " + demo.scenarioPath().toLocal8Bit() + ": " + problem + "\n");
+    QCOMPARE(
+        demo.error(), "kvsystem2: " + demo.scenarioPath().toLocal8Bit() + ": " + problem + "\n");
     QCOMPARE(demo.output(), QByteArray());
     QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
     QCOMPARE(demo.exitCode(), 2);
@@ -79,7 +86,9 @@ void ScenarioFile::missingFile()
     demo.setEnvironment("KVSYSTEM_SCENARIO", "/nonexistent/scenario.json");
     demo.start();
     QVERIFY(demo.waitForFinished());
-    QCOMPARE(demo.error(), QByteArray("kvsystem2: /nonexistent/scenario.json: cannot read: No such file or directory\n"));
+    QCOMPARE(demo.error(),
+        QByteArray(
+            "kvsystem2: /nonexistent/scenario.json: cannot read: No such file or directory\n"));
     QCOMPARE(demo.exitCode(), 2);
 }
 
@@ -90,7 +99,8 @@ void ScenarioFile::unwritableTrace()
     demo.start();
     QVERIFY(demo.waitForFinished());
     QCOMPARE(demo.error(),
-             QByteArray("kvsystem2: /nonexistent/trace: cannot open the trace: No such file or directory\n"));
+        QByteArray(
+            "kvsystem2: /nonexistent/trace: cannot open the trace: No such file or directory\n"));
     QCOMPARE(demo.exitCode(), 2);
 }
 

@@ -11,12 +11,14 @@
 #error "DEMO_BIN_DIR must name the build tree's bin directory"
 #endif
 
-DemoProcess::DemoProcess(const QString &program) : path(QStringLiteral(DEMO_BIN_DIR "/") + program)
+DemoProcess::DemoProcess(const QString &program)
+    : path(QStringLiteral(DEMO_BIN_DIR "/") + program)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Nothing of the caller's device or message settings reaches the program.
     for (const QString &name : env.keys()) {
-        if (name.startsWith(QLatin1String("KVSYSTEM_")) || name.startsWith(QLatin1String("QT_MESSAGE"))
+        if (name.startsWith(QLatin1String("KVSYSTEM_"))
+            || name.startsWith(QLatin1String("QT_MESSAGE"))
             || name == QLatin1String("QT_LOGGING_RULES"))
             env.remove(name);
     }
@@ -116,8 +118,8 @@ bool DemoProcess::waitForError(const QByteArray &text, int timeoutMs)
     return waitFor([&] { return err.contains(text); }, timeoutMs);
 }
 
-bool DemoProcess::waitUntil(const std::function<bool(const QByteArray &, const QByteArray &)> &done,
-                            int timeoutMs)
+bool DemoProcess::waitUntil(
+    const std::function<bool(const QByteArray &, const QByteArray &)> &done, int timeoutMs)
 {
     return waitFor([&] { return done(out, err); }, timeoutMs);
 }
@@ -129,7 +131,8 @@ bool DemoProcess::waitForTrace(const QString &line, int timeoutMs)
 
 bool DemoProcess::waitForFinished(int timeoutMs)
 {
-    const bool finished = process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+    const bool finished
+        = process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
     collect();
     return finished;
 }

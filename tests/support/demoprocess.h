@@ -42,7 +42,7 @@ public:
     // Waits until the output so far (standard output or the merged stream,
     // and standard error) satisfies the condition.
     bool waitUntil(const std::function<bool(const QByteArray &out, const QByteArray &err)> &done,
-                   int timeoutMs = deadlineMs);
+        int timeoutMs = deadlineMs);
     // Waits until the trace file holds the line.
     bool waitForTrace(const QString &line, int timeoutMs = deadlineMs);
     bool waitForFinished(int timeoutMs = deadlineMs);

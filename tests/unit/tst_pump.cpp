@@ -1,0 +1,144 @@
+// Timed delivery of readings and changes, on the main thread and on the
+// library's own thread.
+
+#include "pump.h"
+
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <mutex>
+
+using namespace Vorna::Backend;
+
+Q_DECLARE_METATYPE(Vorna::Backend::Delivery)
+
+namespace {
+
+// Events at the given times; records which were fired and on which thread.
+class Recorder : public Timeline
+{
+public:
+    explicit Recorder(QVector<qint64> due)
+        : due(std::move(due))
+    { }
+    qint64 nextDue() const override { return next < due.size() ? due[next] : -1; }
+    void fireNext() override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        fired << next++;
+        threads << QThread::currentThread();
+    }
+    QVector<int> firedSoFar()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return fired;
+    }
+    QVector<QThread *> threadsSoFar()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return threads;
+    }
+
+private:
+    const QVector<qint64> due;
+    int next = 0;
+    std::mutex mutex;
+    QVector<int> fired;
+    QVector<QThread *> threads;
+};
+
+QVector<int> range(int n)
+{
+    QVector<int> r;
+    for (int i = 0; i < n; ++i)
+        r << i;
+    return r;
+}
+
+} // namespace
+
+class PumpTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void deliversEverythingInOrder_data();
+    void deliversEverythingInOrder();
+    void nothingBeforeStartNorAfterStop_data();
+    void nothingBeforeStartNorAfterStop();
+    void restartGoesOnWhereItStopped_data();
+    void restartGoesOnWhereItStopped();
+    void longBurstLetsTheEventLoopIn();
+};
+
+void PumpTest::deliversEverythingInOrder_data()
+{
+    QTest::addColumn<Delivery>("where");
+    QTest::newRow("on the main thread") << Delivery::MainThread;
+    QTest::newRow("on the library's thread") << Delivery::WorkerThread;
+}
+
+void PumpTest::deliversEverythingInOrder()
+{
+    QFETCH(Delivery, where);
+    Recorder timeline({ 0, 0, 5, 5, 5, 20, 21, 40 });
+    Pump pump(where, &timeline);
+    pump.start();
+    QTRY_COMPARE(timeline.firedSoFar(), range(8));
+    for (QThread *t : timeline.threadsSoFar())
+        QCOMPARE(t == QThread::currentThread(), where == Delivery::MainThread);
+}
+
+void PumpTest::nothingBeforeStartNorAfterStop_data()
+{
+    deliversEverythingInOrder_data();
+}
+
+void PumpTest::nothingBeforeStartNorAfterStop()
+{
+    QFETCH(Delivery, where);
+    Recorder timeline({ 0, 100000 });
+    Pump pump(where, &timeline);
+    QCoreApplication::processEvents();
+    QVERIFY(timeline.firedSoFar().isEmpty());
+    pump.start();
+    QTRY_COMPARE(timeline.firedSoFar(), range(1));
+    pump.stop();
+    QVERIFY(!pump.running());
+    QCoreApplication::processEvents();
+    QCOMPARE(timeline.firedSoFar(), range(1));
+}
+
+void PumpTest::restartGoesOnWhereItStopped_data()
+{
+    deliversEverythingInOrder_data();
+}
+
+void PumpTest::restartGoesOnWhereItStopped()
+{
+    QFETCH(Delivery, where);
+    Recorder timeline({ 0, 1, 2 });
+    Pump pump(where, &timeline);
+    pump.start();
+    QTRY_COMPARE(timeline.firedSoFar(), range(3));
+    pump.stop();
+    pump.start(); // an ended timeline: nothing more, and no hang
+    pump.stop();
+    QCOMPARE(timeline.firedSoFar(), range(3));
+}
+
+void PumpTest::longBurstLetsTheEventLoopIn()
+{
+    // Ten thousand events due at once must not starve other events of the loop.
+    Recorder timeline(QVector<qint64>(10000, 0));
+    Pump pump(Delivery::MainThread, &timeline);
+    int firedWhenTheTimerRan = -1;
+    pump.start();
+    QTimer::singleShot(0, [&] { firedWhenTheTimerRan = timeline.firedSoFar().size(); });
+    QTRY_COMPARE(timeline.firedSoFar().size(), 10000);
+    QVERIFY(firedWhenTheTimerRan >= 0);
+    QVERIFY(firedWhenTheTimerRan < 10000);
+}
+
+QTEST_GUILESS_MAIN(PumpTest)
+#include "tst_pump.moc"
