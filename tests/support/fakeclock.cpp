@@ -2,8 +2,10 @@
 // (LD_PRELOAD) in place of the C library's time() and gettimeofday():
 //
 //   FAKECLOCK_START=SECONDS[.MICROSECONDS]
-//       the wall clock shows this time at the program's first reading of it
-//       and runs on from there; unset, it is the real wall clock
+//       the wall clock shows this time at the program's own first reading
+//       of it (libraries that read it earlier, such as the event dispatcher
+//       at start-up, see it standing there) and runs on from there; unset,
+//       it is the real wall clock
 //   FAKECLOCK_RATE=R
 //       how fast it runs against real time: 1 by default, 0 stands still,
 //       -1 runs backwards
@@ -77,11 +79,14 @@ struct Program
     }
 };
 
+// Monotonic clock at the program's first reading of the fake wall clock.
+std::atomic<Micros> programOrigin { -1 };
+
 struct Clock
 {
-    time_t startSeconds; // wall clock at the first reading
+    time_t startSeconds; // wall clock at the program's first reading
     Micros startMicros;
-    Micros origin; // monotonic clock at the first reading
+    Micros realOrigin; // monotonic clock when the real wall clock was read
     double rate;
     long failFrom; // 0: gettimeofday() never fails
     Program program;
@@ -92,6 +97,7 @@ struct Clock
         clock_gettime(CLOCK_REALTIME, &real);
         Clock clock { real.tv_sec, real.tv_nsec / 1000, monotonicMicros(), 1.0, 0, {} };
         if (const char *start = getenv("FAKECLOCK_START")) {
+            clock.realOrigin = -1;
             char *end = nullptr;
             clock.startSeconds = time_t(strtoll(start, &end, 10));
             clock.startMicros = 0;
@@ -110,9 +116,19 @@ struct Clock
         return clock;
     }
 
-    timeval now() const
+    // The clock starts running at the program's first reading.
+    timeval now(const void *caller) const
     {
-        const double elapsed = rate * double(monotonicMicros() - origin);
+        Micros from = realOrigin >= 0 ? realOrigin : programOrigin.load();
+        if (from < 0) {
+            if (!program.contains(caller))
+                return split(startSeconds, startMicros);
+            Micros unset = -1;
+            from = monotonicMicros();
+            if (!programOrigin.compare_exchange_strong(unset, from))
+                from = unset;
+        }
+        const double elapsed = rate * double(monotonicMicros() - from);
         return split(startSeconds, startMicros + Micros(std::llround(elapsed)));
     }
 };
@@ -129,7 +145,7 @@ std::atomic<long> gettimeofdayCalls { 0 };
 
 extern "C" time_t time(time_t *result) noexcept
 {
-    const time_t now = wallClock().now().tv_sec;
+    const time_t now = wallClock().now(__builtin_return_address(0)).tv_sec;
     if (result)
         *result = now;
     return now;
@@ -138,11 +154,12 @@ extern "C" time_t time(time_t *result) noexcept
 extern "C" int gettimeofday(timeval *__restrict result, void *__restrict) noexcept
 {
     const Clock &clock = wallClock();
-    if (clock.failFrom > 0 && clock.program.contains(__builtin_return_address(0))
+    const void *caller = __builtin_return_address(0);
+    if (clock.failFrom > 0 && clock.program.contains(caller)
         && ++gettimeofdayCalls >= clock.failFrom) {
         errno = EINVAL;
         return -1;
     }
-    *result = clock.now();
+    *result = clock.now(caller);
     return 0;
 }
