@@ -488,33 +488,43 @@ void ChargeRecorderTest::averageCurrent()
 
 void ChargeRecorderTest::schedule_data()
 {
+    QTest::addColumn<QByteArray>("start");
     QTest::addColumn<QByteArray>("voltage");
     QTest::addColumn<QStringList>("rows");
 
     // The voltage getter blocks as the scenario says, after the row has
     // taken its time stamp. The cumulative current reads 0, -30, -40, -47
     // in turn, so the average shows the seconds between rows.
+    const QByteArray quarterPast = "1796551500.25";
     QTest::newRow("rows one interval apart")
-        << QByteArray("[3900, 3901, 3902, 3903]")
+        << quarterPast << QByteArray("[3900, 3901, 3902, 3903]")
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30", stamp(2) + ", 3902, -10",
                stamp(3) + ", 3903, -7" };
     QTest::newRow("rows that take 0.6 s each keep to the grid")
-        << QByteArray(R"([{"value": 3900, "delayMs": 600}])")
+        << quarterPast << QByteArray(R"([{"value": 3900, "delayMs": 600}])")
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
                stamp(3) + ", 3900, -7" };
     QTest::newRow("a row 2.5 s late skips the due times that passed")
-        << QByteArray(R"([3900, {"value": 3901, "delayMs": 2500}, 3902, 3903])")
+        << quarterPast << QByteArray(R"([3900, {"value": 3901, "delayMs": 2500}, 3902, 3903])")
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30", stamp(4) + ", 3902, -3",
                stamp(5) + ", 3903, -7" };
+    // A timer that fires up to a millisecond before the due time would
+    // stamp these rows with the second before it.
+    QTest::newRow("rows due just after a whole second carry that second")
+        << QByteArray("1796551500.0002") << QByteArray("3900")
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
+               stamp(3) + ", 3900, -7" };
 }
 
 void ChargeRecorderTest::schedule()
 {
+    QFETCH(QByteArray, start);
     QFETCH(QByteArray, voltage);
     QFETCH(QStringList, rows);
 
     DemoProcess recorder(program);
     prepare(recorder);
+    recorder.setEnvironment("FAKECLOCK_START", start);
     recorder.setScenario(
         R"({"battery": {"batteryCurrent": 5, "cumulativeBatteryCurrent": [0, -30, -40, -47],
                                          "voltage": )"
