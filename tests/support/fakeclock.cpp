@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -32,11 +33,16 @@ namespace {
 
 using Micros = long long;
 
+// Both clocks come from clock_gettime(), which this file leaves alone.
+template <typename Clock> Micros micros()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(Clock::now().time_since_epoch()).count();
+}
+
 Micros monotonicMicros()
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return Micros(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    return micros<std::chrono::steady_clock>();
 }
 
 // Whole seconds and microseconds as timeval holds them: the microseconds
@@ -93,9 +99,8 @@ struct Clock
 
     static Clock fromEnvironment()
     {
-        timespec real;
-        clock_gettime(CLOCK_REALTIME, &real);
-        Clock clock { real.tv_sec, real.tv_nsec / 1000, monotonicMicros(), 1.0, 0, {} };
+        const Micros real = micros<std::chrono::system_clock>();
+        Clock clock { time_t(real / 1000000), real % 1000000, monotonicMicros(), 1.0, 0, {} };
         if (const char *start = getenv("FAKECLOCK_START")) {
             clock.realOrigin = -1;
             char *end = nullptr;
