@@ -140,8 +140,8 @@ qint32 lastCumulativeCurrent = 0;
 
 // A line on standard output is passed on by its newline (the stream is
 // line-buffered while sampling) or by the flush here; a failed write leaves
-// the stream's error flag set and errno naming the cause. A row that did not
-// reach the disk or the reader must not count as written.
+// the stream's error flag set and errno naming the cause. A row that the
+// file or pipe did not take must not count as written.
 bool outputWritten()
 {
     if (fflush(stdout) == 0 && !ferror(stdout))
