@@ -1,0 +1,463 @@
+// charge-recorder: battery values at a fixed interval, as CSV on standard output.
+
+#include <kvbattery.h>
+
+#include <QCoreApplication>
+#include <QString>
+#include <QTimer>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <getopt.h>
+#include <sys/time.h>
+
+class ChargeRecorder : public QCoreApplication
+{
+    Q_OBJECT
+public:
+    ChargeRecorder(int &argc, char **argv);
+    ~ChargeRecorder() override;
+
+    bool parseOptions();
+    void printUsage(FILE *stream) const;
+    int run();
+
+private slots:
+    void timerEvent();
+
+private:
+    bool handleOption(int value);
+    void printHeader();
+    bool printRow();
+    static QString chargerTypeText(int value);
+    static QString chargingStateText(int value);
+    static QString batteryStateText(int value);
+
+    Vorna::KvBattery *battery;
+    QTimer *timer;
+    quint32 columns;
+    qint32 interval; // seconds
+    bool numerical;
+    bool help;
+    timeval period;
+    timeval nextDeadline;
+    // The command line as main() handed it over; getopt_long() works on it.
+    int &argumentCount;
+    char **argumentVector;
+};
+
+namespace {
+
+// Values that getopt_long() returns: 0 to 31 is the bit of a column in the
+// column mask, the same bit that places the column in the header and rows.
+enum Option : int {
+    ChargerTypeColumn = 0,
+    ChargingStateColumn = 1,
+    ChargingTimeColumn = 2,
+    BatteryStateColumn = 3,
+    // Bit 4 has no column.
+    BatteryBarsColumn = 5,
+    BatteryPctColumn = 6,
+    BatteryMahColumn = 7,
+    BatteryVoltageColumn = 8,
+    BatteryCurrentColumn = 9,
+    BatteryAvgCurrentColumn = 10,
+    CoulombCounterColumn = 11,
+    TalkCurrentColumn = 12,
+    TalkTimeColumn = 13,
+    ActiveCurrentColumn = 14,
+    ActiveTimeColumn = 15,
+    IdleCurrentColumn = 16,
+    IdleTimeColumn = 17,
+    ColumnCount = 18,
+    IntervalOption = 32,
+    NumericalOption = 33,
+    HelpOption = 34,
+};
+
+const option optionTable[] = {
+    { "charger-type", no_argument, nullptr, ChargerTypeColumn },
+    { "charging-state", no_argument, nullptr, ChargingStateColumn },
+    { "charging-time", no_argument, nullptr, ChargingTimeColumn },
+    { "battery-state", no_argument, nullptr, BatteryStateColumn },
+    { "battery-bars", no_argument, nullptr, BatteryBarsColumn },
+    { "battery-pct", no_argument, nullptr, BatteryPctColumn },
+    { "battery-mah", no_argument, nullptr, BatteryMahColumn },
+    { "battery-voltage", no_argument, nullptr, BatteryVoltageColumn },
+    { "battery-current", no_argument, nullptr, BatteryCurrentColumn },
+    { "battery-avg-current", no_argument, nullptr, BatteryAvgCurrentColumn },
+    { "coulomb-counter", no_argument, nullptr, CoulombCounterColumn },
+    { "talk-current", no_argument, nullptr, TalkCurrentColumn },
+    { "talk-time", no_argument, nullptr, TalkTimeColumn },
+    { "active-current", no_argument, nullptr, ActiveCurrentColumn },
+    { "active-time", no_argument, nullptr, ActiveTimeColumn },
+    { "idle-current", no_argument, nullptr, IdleCurrentColumn },
+    { "idle-time", no_argument, nullptr, IdleTimeColumn },
+    { "interval", required_argument, nullptr, IntervalOption },
+    { "numerical", no_argument, nullptr, NumericalOption },
+    { "help", no_argument, nullptr, HelpOption },
+    { nullptr, 0, nullptr, 0 },
+};
+
+// Header text of each column, by bit.
+const char *const columnHeaders[ColumnCount] = {
+    ", CHARGER_TYPE",
+    ", CHARGING_STATE",
+    ", CHARGING_TIME",
+    ", BATTERY_STATE",
+    nullptr,
+    ", CAPA_BARS",
+    ", CAPA_PCT",
+    ", CAPA_MAH",
+    ", VOLTAGE",
+    ", BATTERY_CURRENT",
+    ", BATTERY_AVG_CURRENT",
+    ", COULOMB_COUNTER",
+    ", TALK_CURRENT",
+    ", TALK_TIME",
+    ", ACTIVE_CURRENT",
+    ", ACTIVE_TIME",
+    ", IDLE_CURRENT",
+    ", IDLE_TIME",
+};
+
+// The next row is due at most this many seconds ahead: the timer takes its
+// delay as a signed 32-bit count of milliseconds.
+constexpr long maxInterval = INT_MAX / 1000;
+
+// The library reports the remaining times in seconds; the recorder writes minutes.
+constexpr int secondsPerMinute = 60;
+// The cumulative current counts mA·s; the coulomb counter is written in mAh.
+constexpr int secondsPerHour = 3600;
+
+// Where the previous average current ended: the time of the last row that
+// wrote the column (0 before the first) and the cumulative current it read.
+time_t lastAverageTime = 0;
+qint32 lastCumulativeCurrent = 0;
+
+// A line on standard output is passed on by its newline (the stream is
+// line-buffered while sampling) or by the flush here; a failed write leaves
+// the stream's error flag set and errno naming the cause. A row that the
+// file or pipe did not take must not count as written.
+bool outputWritten()
+{
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return true;
+    perror("Can't write output");
+    return false;
+}
+
+void writeState(bool numerical, int value, QString (*text)(int))
+{
+    if (numerical)
+        printf(", %d", value);
+    else
+        printf(", %s", text(value).toLocal8Bit().constData());
+}
+
+} // namespace
+
+ChargeRecorder::ChargeRecorder(int &argc, char **argv)
+    : QCoreApplication(argc, argv)
+    , battery(new Vorna::KvBattery(nullptr))
+    , timer(new QTimer(nullptr))
+    , columns(0)
+    , interval(60)
+    , numerical(false)
+    , help(false)
+    , period {}
+    , nextDeadline {}
+    , argumentCount(argc)
+    , argumentVector(argv)
+{
+    timer->setSingleShot(true);
+    // Qt's default coarse timer may fire whole-second intervals up to half a
+    // second early or late; the rows keep to a millisecond grid.
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, SIGNAL(timeout()), this, SLOT(timerEvent()));
+}
+
+ChargeRecorder::~ChargeRecorder()
+{
+    delete timer;
+    delete battery;
+}
+
+bool ChargeRecorder::parseOptions()
+{
+    for (;;) {
+        int longIndex = 0;
+        const int value = getopt_long(argumentCount, argumentVector, "", optionTable, &longIndex);
+        if (value == -1)
+            break;
+        // getopt_long() has said on standard error what it refused.
+        if (value == '?')
+            return false;
+        if (!handleOption(value))
+            return false;
+    }
+    if (columns == 0)
+        columns = 0xFFFFFFFF;
+    return true;
+}
+
+bool ChargeRecorder::handleOption(int value)
+{
+    if (value >= 0 && value < 32) {
+        columns |= quint32(1) << value;
+        return true;
+    }
+    switch (value) {
+    case IntervalOption: {
+        // Leading blanks and a sign are taken, and the number ends at the
+        // first other character: "10s" is 10 seconds. The schedule needs a
+        // positive interval whose delay fits the timer.
+        errno = 0;
+        const long seconds = strtol(optarg, nullptr, 10);
+        if (errno == ERANGE || seconds <= 0 || seconds > maxInterval) {
+            fprintf(stderr, "Invalid interval: %s\n\n", optarg);
+            return false;
+        }
+        interval = qint32(seconds);
+        return true;
+    }
+    case NumericalOption:
+        numerical = true;
+        return true;
+    case HelpOption:
+        help = true;
+        return true;
+    }
+    // Ends on the newline that main() writes to standard output next.
+    fprintf(stderr, "Invalid argument: %d", value);
+    return false;
+}
+
+void ChargeRecorder::printUsage(FILE *stream) const
+{
+    fprintf(stream, "Usage: %s [COLUMN-OPTIONS] [OTHER-OPTIONS]\n\n",
+        QCoreApplication::arguments().first().toLocal8Bit().constData());
+    fprintf(stream,
+        "Output battery related values at desired interval in CSV format.\n"
+        "Note: All times are in minutes.\n\n");
+    fprintf(stream, "COLUMN-OPTIONS (if nothing given, ALL assumed):\n");
+    for (const option *record = optionTable; record->name; ++record) {
+        if (unsigned(record->val) < 32)
+            fprintf(stream, "  --%s\n", record->name);
+    }
+    // The help option has always shared the line of "numerical".
+    fprintf(stream,
+        "OTHER-OPTIONS:\n  --interval=NSECS\n  --numerical    output state, type etc "
+        "columns as numbers instead of strings  --help\n\n");
+}
+
+int ChargeRecorder::run()
+{
+    if (help) {
+        printUsage(stdout);
+        return outputWritten() ? 0 : 1;
+    }
+
+    period.tv_sec = interval;
+    period.tv_usec = 0;
+    if (gettimeofday(&nextDeadline, nullptr) != 0) {
+        perror("gettimofday");
+        return 1;
+    }
+    setlinebuf(stdout);
+    printHeader();
+    if (!outputWritten())
+        return 1;
+    timer->start(0);
+    return exec();
+}
+
+void ChargeRecorder::printHeader()
+{
+    printf("TIME");
+    for (int bit = 0; bit < ColumnCount; ++bit) {
+        if (columns & (quint32(1) << bit) && columnHeaders[bit])
+            printf("%s", columnHeaders[bit]);
+    }
+    printf("\n");
+}
+
+void ChargeRecorder::timerEvent()
+{
+    if (!printRow())
+        QCoreApplication::exit(1);
+
+    timeval now;
+    if (gettimeofday(&now, nullptr) != 0) {
+        perror("gettimofday");
+        QCoreApplication::exit(1);
+        return;
+    }
+    // Due times that passed while this row was late are skipped: the next
+    // row keeps to the grid of the start time.
+    do {
+        timeradd(&nextDeadline, &period, &nextDeadline);
+    } while (!timercmp(&nextDeadline, &now, >));
+
+    timeval delay;
+    timersub(&nextDeadline, &now, &delay);
+    timer->start(int(delay.tv_sec * 1000 + delay.tv_usec / 1000));
+}
+
+bool ChargeRecorder::printRow()
+{
+    const time_t t = time(nullptr);
+    const tm *local = localtime(&t);
+    if (!local) {
+        perror("localtime");
+        return false;
+    }
+    char stamp[32];
+    if (strftime(stamp, sizeof stamp, "%d %b %Y %H:%M:%S", local) == 0) {
+        fprintf(stderr, "Can't format time\n");
+        return false;
+    }
+    printf("%s", stamp);
+
+    const auto mode = Vorna::KvBattery::NormalMode;
+    qint32 cumulative = 0;
+    for (int bit = 0; bit < ColumnCount; ++bit) {
+        // Read once a row, whichever columns are chosen; the average current
+        // and the coulomb counter share the reading.
+        if (bit == BatteryAvgCurrentColumn)
+            cumulative = battery->getCumulativeBatteryCurrent();
+        if (!(columns & (quint32(1) << bit)))
+            continue;
+        switch (bit) {
+        case ChargerTypeColumn:
+            writeState(numerical, battery->getChargerType(), chargerTypeText);
+            break;
+        case ChargingStateColumn:
+            writeState(numerical, battery->getChargingState(), chargingStateText);
+            break;
+        case ChargingTimeColumn:
+            printf(", %d", battery->getRemainingChargingTime() / secondsPerMinute);
+            break;
+        case BatteryStateColumn:
+            writeState(numerical, battery->getBatteryState(), batteryStateText);
+            break;
+        case BatteryBarsColumn:
+            printf(", %d", battery->getRemainingCapacityBars());
+            break;
+        case BatteryPctColumn:
+            printf(", %d", battery->getRemainingCapacityPct());
+            break;
+        case BatteryMahColumn:
+            printf(", %d", battery->getRemainingCapacitymAh());
+            break;
+        case BatteryVoltageColumn:
+            printf(", %d", battery->getVoltage());
+            break;
+        case BatteryCurrentColumn:
+            printf(", %d", battery->getBatteryCurrent());
+            break;
+        case BatteryAvgCurrentColumn: {
+            // Charge drawn since the previous such row over the seconds
+            // between them. The difference of two 32-bit readings needs 64
+            // bits, and so may the quotient. In the first row, or when the
+            // clock has not advanced, the momentary current stands in.
+            qint64 average;
+            if (lastAverageTime != 0 && lastAverageTime < t)
+                average
+                    = (qint64(cumulative) - lastCumulativeCurrent) / qint64(t - lastAverageTime);
+            else
+                average = battery->getBatteryCurrent();
+            printf(", %lld", static_cast<long long>(average));
+            lastAverageTime = t;
+            lastCumulativeCurrent = cumulative;
+            break;
+        }
+        case CoulombCounterColumn:
+            printf(", %d", cumulative / secondsPerHour);
+            break;
+        case TalkCurrentColumn:
+            printf(", %d", battery->getAverageTalkCurrent(mode));
+            break;
+        case TalkTimeColumn:
+            printf(", %d", battery->getRemainingTalkTime(mode) / secondsPerMinute);
+            break;
+        case ActiveCurrentColumn:
+            printf(", %d", battery->getAverageActiveCurrent(mode));
+            break;
+        case ActiveTimeColumn:
+            printf(", %d", battery->getRemainingActiveTime(mode) / secondsPerMinute);
+            break;
+        case IdleCurrentColumn:
+            printf(", %d", battery->getAverageIdleCurrent(mode));
+            break;
+        case IdleTimeColumn:
+            printf(", %d", battery->getRemainingIdleTime(mode) / secondsPerMinute);
+            break;
+        }
+    }
+    printf("\n");
+    return outputWritten();
+}
+
+QString ChargeRecorder::chargerTypeText(int value)
+{
+    switch (value) {
+    case -1:
+        return QStringLiteral("UNKNOWN");
+    case 0:
+        return QStringLiteral("NONE");
+    case 1:
+        return QStringLiteral("WALL");
+    case 2:
+        return QStringLiteral("USB500MA");
+    case 3:
+        return QStringLiteral("USB100MA");
+    }
+    return QStringLiteral("Undefined charger type: ") + QString::number(value);
+}
+
+QString ChargeRecorder::chargingStateText(int value)
+{
+    switch (value) {
+    case 0:
+        return QStringLiteral("STOPPED");
+    case 1:
+        return QStringLiteral("STARTED");
+    case 2:
+        return QStringLiteral("ERROR");
+    }
+    return QStringLiteral("Undefined charging state: ") + QString::number(value);
+}
+
+QString ChargeRecorder::batteryStateText(int value)
+{
+    switch (value) {
+    case 0:
+        return QStringLiteral("EMPTY");
+    case 1:
+        return QStringLiteral("LOW");
+    case 2:
+        return QStringLiteral("OK");
+    case 3:
+        return QStringLiteral("FULL");
+    case 4:
+        return QStringLiteral("ERROR");
+    }
+    return QStringLiteral("Undefined battery state: ") + QString::number(value);
+}
+
+int main(int argc, char **argv)
+{
+    ChargeRecorder recorder(argc, argv);
+    if (!recorder.parseOptions()) {
+        printf("\n");
+        recorder.printUsage(stderr);
+        return 1;
+    }
+    return recorder.run();
+}
+
+#include "charge-recorder.moc"
