@@ -1,10 +1,6 @@
-// charge-recorder: battery values at a fixed interval, as CSV on standard output.
+// ChargeRecorder: the command line, the schedule and the CSV rows.
 
-#include <kvbattery.h>
-
-#include <QCoreApplication>
-#include <QString>
-#include <QTimer>
+#include "charge-recorder.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,42 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <getopt.h>
-#include <sys/time.h>
-
-class ChargeRecorder : public QCoreApplication
-{
-    Q_OBJECT
-public:
-    ChargeRecorder(int &argc, char **argv);
-    ~ChargeRecorder() override;
-
-    bool parseOptions();
-    void printUsage(FILE *stream) const;
-    int run();
-
-private slots:
-    void timerEvent();
-
-private:
-    bool handleOption(int value);
-    void printHeader();
-    bool printRow();
-    static QString chargerTypeText(int value);
-    static QString chargingStateText(int value);
-    static QString batteryStateText(int value);
-
-    Vorna::KvBattery *battery;
-    QTimer *timer;
-    quint32 columns;
-    qint32 interval; // seconds
-    bool numerical;
-    bool help;
-    timeval period;
-    timeval nextDeadline;
-    // The command line as main() handed it over; getopt_long() works on it.
-    int &argumentCount;
-    char **argumentVector;
-};
 
 namespace {
 
@@ -448,16 +408,3 @@ QString ChargeRecorder::batteryStateText(int value)
     }
     return QStringLiteral("Undefined battery state: ") + QString::number(value);
 }
-
-int main(int argc, char **argv)
-{
-    ChargeRecorder recorder(argc, argv);
-    if (!recorder.parseOptions()) {
-        printf("\n");
-        recorder.printUsage(stderr);
-        return 1;
-    }
-    return recorder.run();
-}
-
-#include "charge-recorder.moc"

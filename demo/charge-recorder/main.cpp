@@ -1,0 +1,14 @@
+// charge-recorder: battery values at a fixed interval, as CSV on standard output.
+
+#include "charge-recorder.h"
+
+int main(int argc, char **argv)
+{
+    ChargeRecorder recorder(argc, argv);
+    if (!recorder.parseOptions()) {
+        printf("\n");
+        recorder.printUsage(stderr);
+        return 1;
+    }
+    return recorder.run();
+}
