@@ -757,11 +757,15 @@ void ChargeRecorderTest::virtualHandset()
     QVERIFY(v[Voltage] > 3300 && v[Voltage] < 4400);
     QVERIFY(v[Current] < 0 && v[Average] < 0);
     QVERIFY(qAbs(v[Coulomb] - v[MAh]) <= 1);
-    // Remaining times fit the charge and the average currents.
+    // Remaining times fit the charge and the average currents. The getters
+    // are called one after another while the battery discharges, so the
+    // charge may have dropped by a mAh between the two columns: at 11 mA
+    // that alone is five minutes of idle time.
     for (const auto &[current, time] : { std::pair(TalkCurrent, TalkTime),
              std::pair(ActiveCurrent, ActiveTime), std::pair(IdleCurrent, IdleTime) }) {
         QVERIFY(v[current] > 0);
-        QVERIFY2(qAbs(v[time] - v[MAh] * 60 / v[current]) <= 1, qPrintable(lines.value(1)));
+        const int slack = 1 + 60 / v[current];
+        QVERIFY2(qAbs(v[time] - v[MAh] * 60 / v[current]) <= slack, qPrintable(lines.value(1)));
     }
 }
 

@@ -32,10 +32,12 @@ public:
             all.append(s);
         };
     }
+    // A deep copy: with an implicitly shared one, the reader thread could
+    // append in place once the copy is gone, while the test still reads it.
     QVector<Sample> taken() const
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        return all;
+        return QVector<Sample>(all.begin(), all.end());
     }
     int count() const { return taken().size(); }
     QVector<qint32> last(int n = 7) const
