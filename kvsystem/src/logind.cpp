@@ -1,3 +1,7 @@
+// The login manager over D-Bus, built as a module of its own: only the Linux
+// backend needs it, and loading Qt's D-Bus module (and the libraries below it)
+// into every program would cost each of them a millisecond at start-up.
+
 #include "logind.h"
 
 #include <QCoreApplication>
@@ -69,9 +73,10 @@ private:
 
 } // namespace
 
-std::shared_ptr<LoginManager> systemLoginManager()
-{
-    return std::make_shared<Logind>();
-}
-
 } // namespace Vorna::Backend
+
+// The module's one entry point, looked up by name when it is loaded.
+extern "C" Q_DECL_EXPORT Vorna::Backend::LoginManager *kvsystem2_logind_create()
+{
+    return new Vorna::Backend::Logind();
+}

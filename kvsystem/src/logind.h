@@ -22,8 +22,10 @@ public:
     virtual bool powerOff() = 0;
 };
 
-// logind over D-Bus. Calls block for at most a quarter of a second; once the
-// session cannot be found the manager stops asking.
+// logind over D-Bus, from the module kvsystem2/logind.so beside the library,
+// loaded on first use. Calls block for at most a quarter of a second; once
+// the session cannot be found the manager stops asking. Without the module
+// (or a system bus) no idle hint is known and power requests are refused.
 std::shared_ptr<LoginManager> systemLoginManager();
 
 } // namespace Vorna::Backend
