@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -121,30 +122,39 @@ public:
 private:
     void run()
     {
-        const auto zero = std::chrono::steady_clock::now();
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!stopping) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point zero = Clock::now();
+        Clock::time_point now = zero;
+        for (;;) {
             const qint64 due = timeline->nextDue();
             if (due < 0)
                 return;
-            // A reading that is due already goes out without a timed wait:
-            // a burst then costs no system call per reading.
-            const auto deadline = zero + std::chrono::milliseconds(due);
-            if (std::chrono::steady_clock::now() < deadline
-                && wake.wait_until(lock, deadline, [this] { return stopping; }))
+            // Readings that are due already go out without a lock, a timed
+            // wait or even a look at the clock (due times never go back): a
+            // burst then costs no system call of ours per reading.
+            const Clock::time_point deadline = zero + std::chrono::milliseconds(due);
+            if (deadline > now)
+                now = Clock::now();
+            if (deadline > now) {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (wake.wait_until(lock, deadline, [this] { return stopping.load(); }))
+                    return;
+                now = Clock::now();
+            } else if (stopping.load(std::memory_order_relaxed)) {
                 return;
-            // Deliver without the lock, so that a receiver running directly
-            // on this thread may call back into the library.
-            lock.unlock();
+            }
+            // A receiver running directly on this thread may call back into
+            // the library: nothing is held while the reading goes out.
             timeline->fireNext();
-            lock.lock();
         }
     }
 
     std::thread worker;
     std::mutex mutex;
     std::condition_variable wake;
-    bool stopping = false;
+    // Set under the mutex, so that a waiting thread cannot miss it; read
+    // without it between readings.
+    std::atomic<bool> stopping { false };
 };
 
 } // namespace
