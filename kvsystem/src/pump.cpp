@@ -30,8 +30,9 @@ protected:
 namespace {
 
 // Events on the thread that made the pump, through its event loop. Events
-// that fall due together go out in batches, so that a long burst still lets
-// the loop see other events (a quit request, say) in between.
+// that fall due together go out in slices of a few milliseconds, so that a
+// long burst still lets the loop see other events (a quit request, say) in
+// between, while one turn of the loop is shared by many readings.
 class MainThreadEngine : public Pump::Engine
 {
 public:
@@ -59,15 +60,24 @@ public:
     }
 
 private:
-    static constexpr int batch = 64;
+    static constexpr qint64 sliceMs = 5;
 
     void deliverDue()
     {
-        for (int n = 0; n < batch && running; ++n) {
+        QElapsedTimer slice;
+        slice.start();
+        qint64 now = clock.elapsed();
+        for (int n = 1; running; ++n) {
             const qint64 due = timeline->nextDue();
-            if (due < 0 || due > clock.elapsed())
+            if (due < 0)
+                break;
+            // Due times never go back: the clock is read again only for a
+            // reading that was not due at the last look.
+            if (due > now && due > (now = clock.elapsed()))
                 break;
             timeline->fireNext(); // may stop the pump
+            if (n % 64 == 0 && slice.elapsed() >= sliceMs)
+                break;
         }
         if (running)
             arm();

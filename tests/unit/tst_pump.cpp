@@ -131,15 +131,28 @@ void PumpTest::restartGoesOnWhereItStopped()
 
 void PumpTest::longBurstLetsTheEventLoopIn()
 {
-    // Ten thousand events due at once must not starve other events of the loop.
-    Recorder timeline(QVector<qint64>(10000, 0));
+    // A burst of events due at once, each taking a little while to deliver,
+    // must not keep other events of the loop waiting until it is over.
+    class Slow : public Recorder
+    {
+    public:
+        using Recorder::Recorder;
+        void fireNext() override
+        {
+            QElapsedTimer t;
+            t.start();
+            while (t.nsecsElapsed() < 100000) { } // 0.1 ms of work
+            Recorder::fireNext();
+        }
+    };
+    Slow timeline(QVector<qint64>(1000, 0));
     Pump pump(Delivery::MainThread, &timeline);
     int firedWhenTheTimerRan = -1;
     pump.start();
     QTimer::singleShot(0, [&] { firedWhenTheTimerRan = timeline.firedSoFar().size(); });
-    QTRY_COMPARE(timeline.firedSoFar().size(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(timeline.firedSoFar().size(), 1000, 30000);
     QVERIFY(firedWhenTheTimerRan >= 0);
-    QVERIFY(firedWhenTheTimerRan < 10000);
+    QVERIFY(firedWhenTheTimerRan < 1000);
 }
 
 QTEST_GUILESS_MAIN(PumpTest)
