@@ -6,6 +6,7 @@
 #include "demoprocess.h"
 #include "fakesysfs.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -19,6 +20,10 @@ private slots:
     void everySensorDemoStreamsFromThePhone();
     void sensorsTheMachineLacks_data();
     void sensorsTheMachineLacks();
+    void recorderOnThePhone();
+    void recorderWithoutBattery();
+    void stateDemosOnThePhone_data();
+    void stateDemosOnThePhone();
     void unknownBackend();
     void sysfsRootThatIsNoDirectory();
     void scenarioWinsOverTheBackend();
@@ -168,6 +173,83 @@ void LinuxDemos::sensorsTheMachineLacks()
     QCOMPARE(demo.error(), QByteArray());
     QCOMPARE(demo.exitCode(), 0);
     QCOMPARE(demo.trace(), trace(cls, 0, false));
+}
+
+void LinuxDemos::recorderOnThePhone()
+{
+    FakeSysfs tree { FakeSysfs::Phone };
+    DemoProcess recorder("charge-recorder");
+    useLinux(recorder, tree);
+    recorder.start({ "--numerical", "--charger-type", "--charging-state", "--battery-state",
+        "--battery-pct", "--battery-mah", "--battery-voltage", "--battery-current",
+        "--battery-avg-current", "--coulomb-counter" });
+    QVERIFY(recorder.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 2; }));
+    recorder.interrupt();
+
+    const QStringList lines = DemoProcess::lines(recorder.output());
+    QCOMPARE(lines.value(0),
+        QString("TIME, CHARGER_TYPE, CHARGING_STATE, BATTERY_STATE, CAPA_PCT, CAPA_MAH, VOLTAGE, "
+                "BATTERY_CURRENT, BATTERY_AVG_CURRENT, COULOMB_COUNTER"));
+    // No charger online, discharging, health good at a normal level; µV, µA
+    // and µAh become mV, mA and mAh; the charge counter in µAh becomes mA·s,
+    // so the coulomb counter reads mAh again. The first row's average is the
+    // current itself.
+    const QStringList cells = lines.value(1).split(", ");
+    QCOMPARE(
+        cells.mid(1), QStringList({ "0", "0", "2", "76", "1003", "3912", "-254", "-254", "1003" }));
+    QCOMPARE(recorder.error(), QByteArray());
+}
+
+void LinuxDemos::recorderWithoutBattery()
+{
+    // A desktop: one warning naming the directory, however many rows follow,
+    // and every battery value 0.
+    FakeSysfs tree { FakeSysfs::Desktop };
+    DemoProcess recorder("charge-recorder");
+    useLinux(recorder, tree);
+    recorder.start({ "--interval=1", "--battery-pct", "--battery-voltage" });
+    QVERIFY(recorder.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 3; }));
+    recorder.interrupt();
+
+    const QStringList lines = DemoProcess::lines(recorder.output());
+    QCOMPARE(lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE"));
+    QVERIFY2(lines.value(1).endsWith(", 0, 0"), qPrintable(lines.value(1)));
+    QVERIFY2(lines.value(2).endsWith(", 0, 0"), qPrintable(lines.value(2)));
+    QCOMPARE(recorder.error(),
+        "kvsystem2: no battery in " + QFile::encodeName(tree.root())
+            + "/class/power_supply: every battery value reads 0\n");
+}
+
+void LinuxDemos::stateDemosOnThePhone_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("messages");
+    // The backlight at 200 of 255 is on; the battery zone at 38 °C is below
+    // its first trip point; no login manager answers here, so the user is active.
+    QTest::newRow("display state from the backlight")
+        << "screen-demo" << QByteArray("* TEST 1 'DisplayState get() - Screen status: \n  On \n");
+    QTest::newRow("thermal state from the thermal zone")
+        << "heat-demo"
+        << QByteArray("Getting thermal state 0 \nListening for thermal changes... \n");
+    QTest::newRow("activity without a login manager")
+        << "idle-demo" << QByteArray("TEST1. get \nActive \n");
+}
+
+void LinuxDemos::stateDemosOnThePhone()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, messages);
+
+    FakeSysfs tree { FakeSysfs::Phone };
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.start();
+    QVERIFY2(demo.waitForError(messages), demo.error().constData());
+    QVERIFY(demo.isRunning());
+    demo.interrupt();
+    QVERIFY(demo.error().startsWith(messages));
 }
 
 void LinuxDemos::unknownBackend()
