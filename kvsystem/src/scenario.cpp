@@ -50,6 +50,21 @@ QVector<const char *> readingFields(Sensor kind)
 // their neighbours, so larger 64-bit values have to be written as strings.
 constexpr double exactLimit = 9007199254740992.0; // 2^53
 
+// A key as a JSON path shows it: as it stands, or as a JSON string where it
+// could not be read back from the path (empty, or holding a separator, a
+// quote or a control character).
+QString pathKey(const QString &key)
+{
+    const bool plain = !key.isEmpty() && std::none_of(key.begin(), key.end(), [](QChar c) {
+        return c < QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char('[')
+            || c == QLatin1Char('"') || c == QLatin1Char('\\');
+    });
+    if (plain)
+        return key;
+    const QByteArray quoted = QJsonDocument(QJsonArray { key }).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(quoted.mid(1, quoted.size() - 2));
+}
+
 struct Failure
 {
     QString message;
@@ -79,7 +94,7 @@ private:
     };
     Step key(const QString &name)
     {
-        return Step(*this, path.isEmpty() ? name : QLatin1Char('.') + name);
+        return Step(*this, path.isEmpty() ? pathKey(name) : QLatin1Char('.') + pathKey(name));
     }
     Step index(int i) { return Step(*this, QStringLiteral("[%1]").arg(i)); }
 
@@ -512,12 +527,12 @@ Scenario Parser::parse(const QJsonObject &top)
     return sc;
 }
 
-// The JSON path of the first key that stands twice in one object, or an
-// empty string. Qt's parser silently keeps the last of them (and, in Qt 5,
+// The JSON path of the first key that stands twice in one object, or nothing
+// when there is none. Qt's parser silently keeps the last of them (and, in Qt 5,
 // leaks the container values it drops), while two entries for one key in a
 // scenario are nearly always a mistake worth pointing at. Text that is not
 // JSON is left for Qt's parser to report.
-QString duplicateKey(const QByteArray &json)
+std::optional<QString> duplicateKey(const QByteArray &json)
 {
     struct Frame
     {
@@ -531,7 +546,7 @@ QString duplicateKey(const QByteArray &json)
         QString p;
         for (const Frame &f : stack) {
             if (f.object)
-                p += (p.isEmpty() ? QString() : QStringLiteral(".")) + f.key;
+                p += (p.isEmpty() ? QString() : QStringLiteral(".")) + pathKey(f.key);
             else
                 p += QStringLiteral("[%1]").arg(f.index);
         }
@@ -596,9 +611,8 @@ QString duplicateKey(const QByteArray &json)
 
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
 {
-    const QString duplicate = duplicateKey(json);
-    if (!duplicate.isEmpty()) {
-        *error = duplicate + QStringLiteral(": duplicate key");
+    if (const std::optional<QString> duplicate = duplicateKey(json)) {
+        *error = *duplicate + QStringLiteral(": duplicate key");
         return std::nullopt;
     }
     QJsonParseError parseError;

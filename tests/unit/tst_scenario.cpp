@@ -213,6 +213,14 @@ void ScenarioParser::rejected_data()
         << "als.readings[1].value: duplicate key";
     QTest::newRow("a key given twice, once with an escape") << QByteArray(
         R"({"battery": {"voltage": 1, "voltage": 2}})") << "battery.voltage: duplicate key";
+    QTest::newRow("an empty key given twice")
+        << QByteArray(R"({"": {"a": 1}, "als": {}, "": {"b": 2}})") << "\"\": duplicate key";
+    QTest::newRow("an empty key given twice, then garbage")
+        << QByteArray(R"({"als": {}, "": {}, "": []} x)") << "\"\": duplicate key";
+    QTest::newRow("a key with a control character is quoted")
+        << QByteArray("{\"a\\u0001b\": 1}") << "\"a\\u0001b\": unknown key";
+    QTest::newRow("a key with a dot is quoted")
+        << QByteArray(R"({"als": {"read.ings": []}})") << "als.\"read.ings\": unknown key";
     QTest::newRow("the same key in sibling objects is fine, a wrong type still counts")
         << QByteArray(R"({"als": {"readings": [{"value": 1}, {"value": "x"}]}})")
         << "als.readings[1].value: expected an integer, not a string";
