@@ -228,22 +228,23 @@ private:
 class SimulatedState : public StateSource
 {
 public:
-    SimulatedState(const ValueScenario *scenario, bool scripted, int fallback,
-        const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock, ChangeSink sink)
-        : value(scenario && scenario->get ? *scenario->get : fallback)
-        , cycle(scripted ? VirtualHandset::Cycle() : cycle)
+    // scenario is null on the virtual handset, where the state follows the cycle.
+    SimulatedState(const ValueScenario *scenario, int fallback, const VirtualHandset::Cycle &cycle,
+        const QElapsedTimer &clock, ChangeSink sink)
+        : scenario(scenario)
+        , value(scenario ? scenario->get.value_or(fallback) : fallback)
+        , cycle(cycle)
         , clock(clock)
-        , changes(scripted ? (scenario ? &scenario->changes : &none) : nullptr, cycle, clock,
-              std::move(sink))
+        , changes(scenario ? &scenario->changes : nullptr, cycle, clock, std::move(sink))
     { }
 
-    int get() const override { return cycle.values.isEmpty() ? value : cycle.at(clock.elapsed()); }
+    int get() const override { return scenario ? value : cycle.at(clock.elapsed()); }
 
 private:
+    const ValueScenario *const scenario;
     const int value;
-    const VirtualHandset::Cycle cycle; // empty when a scenario decides
+    const VirtualHandset::Cycle cycle;
     const QElapsedTimer &clock;
-    const ChangeList none;
     Changes changes;
 };
 
@@ -293,39 +294,34 @@ std::unique_ptr<SensorSource> SimulatedBackend::sensor(Sensor kind, SampleSink s
 
 std::unique_ptr<DisplaySource> SimulatedBackend::display(ChangeSink sink)
 {
-    static const DisplayScenario defaults;
-    const DisplayScenario *sc
-        = scenario ? (scenario->displayState ? &*scenario->displayState : &defaults) : nullptr;
-    return std::make_unique<SimulatedDisplay>(sc, modelClock, std::move(sink));
+    return std::make_unique<SimulatedDisplay>(
+        section(&Scenario::displayState), modelClock, std::move(sink));
 }
 
 std::unique_ptr<SystemStateSource> SimulatedBackend::systemState(ChangeSink sink)
 {
-    static const SystemStateScenario defaults;
-    const SystemStateScenario *sc
-        = scenario ? (scenario->systemState ? &*scenario->systemState : &defaults) : nullptr;
-    return std::make_unique<SimulatedSystemState>(sc, modelClock, std::move(sink));
+    return std::make_unique<SimulatedSystemState>(
+        section(&Scenario::systemState), modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::activity(ChangeSink sink)
 {
-    const ValueScenario *sc = scenario && scenario->activity ? &*scenario->activity : nullptr;
-    return std::make_unique<SimulatedState>(
-        sc, scenario.has_value(), 1, VirtualHandset::activityCycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState>(section(&Scenario::activity), 1,
+        VirtualHandset::activityCycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::thermal(ChangeSink sink)
 {
-    const ValueScenario *sc = scenario && scenario->thermal ? &*scenario->thermal : nullptr;
-    return std::make_unique<SimulatedState>(
-        sc, scenario.has_value(), 0, VirtualHandset::thermalCycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState>(section(&Scenario::thermal), 0,
+        VirtualHandset::thermalCycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<StateSource> SimulatedBackend::deviceMode(ChangeSink sink)
 {
-    // The device stays in normal mode, scripted or not.
+    // The device stays in normal mode, scripted or not: no change ever comes.
+    static const ValueScenario normal;
     return std::make_unique<SimulatedState>(
-        nullptr, true, 0, VirtualHandset::Cycle(), modelClock, std::move(sink));
+        &normal, 0, VirtualHandset::Cycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<BatterySource> SimulatedBackend::battery()

@@ -28,6 +28,18 @@ public:
     std::unique_ptr<BatterySource> battery() override;
 
 private:
+    // What the scenario says of one class: null on the virtual handset, the
+    // defaults where the scenario leaves the class out.
+    template <typename Section>
+    const Section *section(const std::optional<Section> Scenario::*member) const
+    {
+        static const Section defaults;
+        if (!scenario)
+            return nullptr;
+        const std::optional<Section> &given = (*scenario).*member;
+        return given ? &*given : &defaults;
+    }
+
     const std::optional<Scenario> scenario;
     QElapsedTimer modelClock; // the virtual handset's time
 };
