@@ -58,14 +58,12 @@ void LinuxDemos::phoneStreamsChanges_data()
     QTest::addColumn<QString>("cls");
 
     QTest::newRow("light level, then the light turned up")
-        << "lux-demo"
-        << "bus/iio/devices/iio:device0/in_illuminance_raw" << QByteArray("617")
+        << "lux-demo" << FakeSysfs::light + "in_illuminance_raw" << QByteArray("617")
         << R"(\r\[ALS\]: \[\d+\] 300 lux)"
         << R"(\r\[ALS\]: \[\d+\] 1234 lux)"
         << "KvALS";
     QTest::newRow("proximity, then a hand over the sensor")
-        << "near-demo"
-        << "bus/iio/devices/iio:device0/in_proximity_raw" << QByteArray("873")
+        << "near-demo" << FakeSysfs::light + "in_proximity_raw" << QByteArray("873")
         << R"(\r\[Proximity\]: \[\d+\]   0 \n)"
         << R"(\r\[Proximity\]: \[\d+\] 873 \n)"
         << "KvProximity";

@@ -66,14 +66,16 @@ public:
         }
     }
 
+    // Where the phone's devices sit below the root.
+    static inline const QString battery = QStringLiteral("class/power_supply/battery/");
+    static inline const QString light = QStringLiteral("bus/iio/devices/iio:device0/");
+    static inline const QString accel = QStringLiteral("bus/iio/devices/iio:device1/");
+    static inline const QString magn = QStringLiteral("bus/iio/devices/iio:device2/");
+    static inline const QString panel = QStringLiteral("class/backlight/panel/");
+    static inline const QString zone = QStringLiteral("class/thermal/thermal_zone0/");
+
     static QStringList phone()
     {
-        const QString battery = QStringLiteral("class/power_supply/battery/");
-        const QString light = QStringLiteral("bus/iio/devices/iio:device0/");
-        const QString accel = QStringLiteral("bus/iio/devices/iio:device1/");
-        const QString magn = QStringLiteral("bus/iio/devices/iio:device2/");
-        const QString panel = QStringLiteral("class/backlight/panel/");
-        const QString zone = QStringLiteral("class/thermal/thermal_zone0/");
         return {
             battery + "type=Battery",
             battery + "status=Discharging",

@@ -99,13 +99,6 @@ QByteArray standardError(const std::function<void()> &code)
     return file.readAll();
 }
 
-const QString battery = QStringLiteral("class/power_supply/battery/");
-const QString light = QStringLiteral("bus/iio/devices/iio:device0/");
-const QString accel = QStringLiteral("bus/iio/devices/iio:device1/");
-const QString magn = QStringLiteral("bus/iio/devices/iio:device2/");
-const QString panel = QStringLiteral("class/backlight/panel/");
-const QString zone0 = QStringLiteral("class/thermal/thermal_zone0/");
-
 constexpr int waitMs = 20000;
 
 } // namespace
@@ -161,25 +154,25 @@ void LinuxBackendTest::batteryValues_data()
     QTest::newRow("voltage in mV") << none << V::Voltage << 3912;
     QTest::newRow("current in mA, negative while discharging") << none << V::BatteryCurrent << -254;
     QTest::newRow("magnitude-only current while discharging turns negative")
-        << QStringList { battery + "current_now=254000" } << V::BatteryCurrent << -254;
-    QTest::newRow("positive current while charging")
-        << QStringList { battery + "status=Charging", battery + "current_now=512000" }
-        << V::BatteryCurrent << 512;
-    QTest::newRow("current from power where the battery counts energy")
-        << QStringList { battery + "current_now=<absent>", battery + "power_now=7400000",
-               battery + "voltage_now=3700000" }
-        << V::BatteryCurrent << -2000;
+        << QStringList { FakeSysfs::battery + "current_now=254000" } << V::BatteryCurrent << -254;
+    QTest::newRow("positive current while charging") << QStringList {
+        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "current_now=512000"
+    } << V::BatteryCurrent << 512;
+    QTest::newRow("current from power where the battery counts energy") << QStringList {
+        FakeSysfs::battery + "current_now=<absent>", FakeSysfs::battery + "power_now=7400000",
+        FakeSysfs::battery + "voltage_now=3700000"
+    } << V::BatteryCurrent << -2000;
     QTest::newRow("charge in mAh") << none << V::RemainingCapacitymAh << 1003;
-    QTest::newRow("charge from energy and voltage")
-        << QStringList { battery + "charge_now=<absent>", battery + "energy_now=14800000",
-               battery + "voltage_now=3700000" }
-        << V::RemainingCapacitymAh << 4000;
+    QTest::newRow("charge from energy and voltage") << QStringList {
+        FakeSysfs::battery + "charge_now=<absent>", FakeSysfs::battery + "energy_now=14800000",
+        FakeSysfs::battery + "voltage_now=3700000"
+    } << V::RemainingCapacitymAh << 4000;
     QTest::newRow("cumulative current from the charge counter in mA·s")
-        << QStringList { battery + "charge_counter=1000001" } << V::CumulativeBatteryCurrent
-        << 3600003;
-    QTest::newRow("cumulative current from the charge without a counter")
-        << QStringList { battery + "charge_counter=<absent>", battery + "charge_now=500000" }
-        << V::CumulativeBatteryCurrent << 1800000;
+        << QStringList { FakeSysfs::battery + "charge_counter=1000001" }
+        << V::CumulativeBatteryCurrent << 3600003;
+    QTest::newRow("cumulative current from the charge without a counter") << QStringList {
+        FakeSysfs::battery + "charge_counter=<absent>", FakeSysfs::battery + "charge_now=500000"
+    } << V::CumulativeBatteryCurrent << 1800000;
     QTest::newRow("USB charger offline") << none << V::ChargerType << 0;
     QTest::newRow("USB charger online")
         << QStringList { "class/power_supply/usb/online=1" } << V::ChargerType << 2;
@@ -192,61 +185,62 @@ void LinuxBackendTest::batteryValues_data()
     QTest::newRow("no charger supplies at all")
         << QStringList { "class/power_supply/usb=<absent>" } << V::ChargerType << -1;
     QTest::newRow("status Charging")
-        << QStringList { battery + "status=Charging" } << V::ChargingState << 1;
+        << QStringList { FakeSysfs::battery + "status=Charging" } << V::ChargingState << 1;
     QTest::newRow("status Discharging") << none << V::ChargingState << 0;
     QTest::newRow("status Not charging")
-        << QStringList { battery + "status=Not charging" } << V::ChargingState << 0;
-    QTest::newRow("status Full") << QStringList { battery + "status=Full" } << V::ChargingState
-                                 << 0;
+        << QStringList { FakeSysfs::battery + "status=Not charging" } << V::ChargingState << 0;
+    QTest::newRow("status Full") << QStringList { FakeSysfs::battery + "status=Full" }
+                                 << V::ChargingState << 0;
     QTest::newRow("status Unknown")
-        << QStringList { battery + "status=Unknown" } << V::ChargingState << 2;
+        << QStringList { FakeSysfs::battery + "status=Unknown" } << V::ChargingState << 2;
     QTest::newRow("health other than Good")
-        << QStringList { battery + "health=Overheat" } << V::BatteryState << 4;
-    QTest::newRow("health Unknown follows the level")
-        << QStringList { battery + "health=Unknown", battery + "capacity_level=Low" }
-        << V::BatteryState << 1;
+        << QStringList { FakeSysfs::battery + "health=Overheat" } << V::BatteryState << 4;
+    QTest::newRow("health Unknown follows the level") << QStringList {
+        FakeSysfs::battery + "health=Unknown", FakeSysfs::battery + "capacity_level=Low"
+    } << V::BatteryState << 1;
     QTest::newRow("level Critical")
-        << QStringList { battery + "capacity_level=Critical" } << V::BatteryState << 0;
-    QTest::newRow("level Low") << QStringList { battery + "capacity_level=Low" } << V::BatteryState
-                               << 1;
+        << QStringList { FakeSysfs::battery + "capacity_level=Critical" } << V::BatteryState << 0;
+    QTest::newRow("level Low") << QStringList { FakeSysfs::battery + "capacity_level=Low" }
+                               << V::BatteryState << 1;
     QTest::newRow("level Normal") << none << V::BatteryState << 2;
-    QTest::newRow("level High") << QStringList { battery + "capacity_level=High" }
+    QTest::newRow("level High") << QStringList { FakeSysfs::battery + "capacity_level=High" }
                                 << V::BatteryState << 2;
-    QTest::newRow("level Full") << QStringList { battery + "capacity_level=Full" }
+    QTest::newRow("level Full") << QStringList { FakeSysfs::battery + "capacity_level=Full" }
                                 << V::BatteryState << 3;
-    QTest::newRow("without health or level, 5 % is empty") << QStringList {
-        battery + "health=<absent>", battery + "capacity_level=<absent>", battery + "capacity=5"
-    } << V::BatteryState << 0;
-    QTest::newRow("without a level, 15 % is low")
-        << QStringList { battery + "capacity_level=<absent>", battery + "capacity=15" }
-        << V::BatteryState << 1;
-    QTest::newRow("without a level, 16 % is ok")
-        << QStringList { battery + "capacity_level=<absent>", battery + "capacity=16" }
-        << V::BatteryState << 2;
-    QTest::newRow("without a level, 100 % is full")
-        << QStringList { battery + "capacity_level=<absent>", battery + "capacity=100" }
-        << V::BatteryState << 3;
-    QTest::newRow("level Unknown falls back to the capacity")
-        << QStringList { battery + "capacity_level=Unknown", battery + "capacity=3" }
+    QTest::newRow("without health or level, 5 % is empty")
+        << QStringList { FakeSysfs::battery + "health=<absent>",
+               FakeSysfs::battery + "capacity_level=<absent>", FakeSysfs::battery + "capacity=5" }
         << V::BatteryState << 0;
+    QTest::newRow("without a level, 15 % is low") << QStringList {
+        FakeSysfs::battery + "capacity_level=<absent>", FakeSysfs::battery + "capacity=15"
+    } << V::BatteryState << 1;
+    QTest::newRow("without a level, 16 % is ok") << QStringList {
+        FakeSysfs::battery + "capacity_level=<absent>", FakeSysfs::battery + "capacity=16"
+    } << V::BatteryState << 2;
+    QTest::newRow("without a level, 100 % is full") << QStringList {
+        FakeSysfs::battery + "capacity_level=<absent>", FakeSysfs::battery + "capacity=100"
+    } << V::BatteryState << 3;
+    QTest::newRow("level Unknown falls back to the capacity") << QStringList {
+        FakeSysfs::battery + "capacity_level=Unknown", FakeSysfs::battery + "capacity=3"
+    } << V::BatteryState << 0;
     QTest::newRow("seven bars, a bar while charge is left in it")
         << none << V::RemainingCapacityBars << 6;
     QTest::newRow("no bars at 0 %")
-        << QStringList { battery + "capacity=0" } << V::RemainingCapacityBars << 0;
+        << QStringList { FakeSysfs::battery + "capacity=0" } << V::RemainingCapacityBars << 0;
     QTest::newRow("remaining time from time_to_empty_now")
         << none << V::RemainingActiveTime << 14217;
     QTest::newRow("remaining time from charge and current")
-        << QStringList { battery + "time_to_empty_now=<absent>" } << V::RemainingActiveTime
-        << 14215;
+        << QStringList { FakeSysfs::battery + "time_to_empty_now=<absent>" }
+        << V::RemainingActiveTime << 14215;
     QTest::newRow("average current from current_avg") << none << V::AverageActiveCurrent << 231;
-    QTest::newRow("charging time from time_to_full_now")
-        << QStringList { battery + "status=Charging", battery + "time_to_full_now=1800" }
-        << V::RemainingChargingTime << 1800;
-    QTest::newRow("charging time from charge, full charge and current")
-        << QStringList { battery + "status=Charging", battery + "current_now=500000" }
-        << V::RemainingChargingTime << 2282;
+    QTest::newRow("charging time from time_to_full_now") << QStringList {
+        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "time_to_full_now=1800"
+    } << V::RemainingChargingTime << 1800;
+    QTest::newRow("charging time from charge, full charge and current") << QStringList {
+        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "current_now=500000"
+    } << V::RemainingChargingTime << 2282;
     QTest::newRow("nothing left to charge when full")
-        << QStringList { battery + "status=Full" } << V::RemainingChargingTime << 0;
+        << QStringList { FakeSysfs::battery + "status=Full" } << V::RemainingChargingTime << 0;
     QTest::newRow("no charging time while discharging")
         << none << V::RemainingChargingTime << LinuxBattery::noTime;
     QTest::newRow("no talk current on Linux")
@@ -256,14 +250,14 @@ void LinuxBackendTest::batteryValues_data()
         << none << V::AverageIdleCurrent << LinuxBattery::noValue;
     QTest::newRow("no idle time on Linux") << none << V::RemainingIdleTime << LinuxBattery::noTime;
     QTest::newRow("malformed capacity is no percentage")
-        << QStringList { battery + "capacity=seventy" } << V::RemainingCapacityPct
+        << QStringList { FakeSysfs::battery + "capacity=seventy" } << V::RemainingCapacityPct
         << LinuxBattery::noValue;
     QTest::newRow("unreadable voltage is no voltage")
-        << QStringList { battery + "voltage_now=<unreadable>" } << V::Voltage
+        << QStringList { FakeSysfs::battery + "voltage_now=<unreadable>" } << V::Voltage
         << LinuxBattery::noValue;
-    QTest::newRow("empty current file reads as no current")
-        << QStringList { battery + "current_now=", battery + "power_now=<absent>" }
-        << V::BatteryCurrent << 0;
+    QTest::newRow("empty current file reads as no current") << QStringList {
+        FakeSysfs::battery + "current_now=", FakeSysfs::battery + "power_now=<absent>"
+    } << V::BatteryCurrent << 0;
     QTest::newRow("unreadable charger type does not count as a charger")
         << QStringList { "class/power_supply/usb/type=<unreadable>" } << V::ChargerType << -1;
     QTest::newRow("malformed online counts as offline")
@@ -309,43 +303,46 @@ void LinuxBackendTest::sensorReadings_data()
         << Sensor::Als << none << QVector<qint32> { 300 };
     QTest::newRow("light with an offset, rounded to whole lux")
         << Sensor::Als
-        << QStringList { light + "in_illuminance_offset=0.3", light + "in_illuminance_scale=0.5" }
+        << QStringList { FakeSysfs::light + "in_illuminance_offset=0.3",
+               FakeSysfs::light + "in_illuminance_scale=0.5" }
         << QVector<qint32> { 75 };
     QTest::newRow("light in lux where the driver gives it")
-        << Sensor::Als << QStringList { light + "in_illuminance_input=41.6" }
+        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6" }
         << QVector<qint32> { 42 };
     QTest::newRow("proximity raw")
-        << Sensor::Proximity << QStringList { light + "in_proximity_raw=1200" }
+        << Sensor::Proximity << QStringList { FakeSysfs::light + "in_proximity_raw=1200" }
         << QVector<qint32> { 1200 };
     QTest::newRow("acceleration in milli-g")
         << Sensor::Accelerometer
-        << QStringList { accel + "in_accel_x_raw=-35", accel + "in_accel_y_raw=640" }
+        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
+               FakeSysfs::accel + "in_accel_y_raw=640" }
         << QVector<qint32> { -35, 640, 1000 };
     QTest::newRow("acceleration from m/s² rounded")
         << Sensor::Accelerometer
-        << QStringList { accel + "in_accel_scale=0.009576806", accel + "in_accel_x_raw=1024",
-               accel + "in_accel_z_raw=0" }
+        << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
+               FakeSysfs::accel + "in_accel_x_raw=1024", FakeSysfs::accel + "in_accel_z_raw=0" }
         << QVector<qint32> { 1000, 0, 0 };
     QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
         << Sensor::Magnetometer << none
         << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
     QTest::newRow("field without offsets is not calibrated")
         << Sensor::Magnetometer
-        << QStringList { magn + "in_magn_x_offset=<absent>", magn + "in_magn_y_offset=<absent>",
-               magn + "in_magn_z_offset=<absent>" }
+        << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
+               FakeSysfs::magn + "in_magn_y_offset=<absent>",
+               FakeSysfs::magn + "in_magn_z_offset=<absent>" }
         << QVector<qint32> { -1000, 20000, -40000, -1000, 20000, -40000, 0 };
     QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
-    QTest::newRow("upright, top edge up")
-        << Sensor::Rotation
-        << QStringList { accel + "in_accel_y_raw=1000", accel + "in_accel_z_raw=0" }
-        << QVector<qint32> { 90, 0, 0 };
+    QTest::newRow("upright, top edge up") << Sensor::Rotation
+                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=1000",
+                                                 FakeSysfs::accel + "in_accel_z_raw=0" }
+                                          << QVector<qint32> { 90, 0, 0 };
     QTest::newRow("heading north, calibrated")
         << Sensor::Compass << none << QVector<qint32> { 0, 3 };
     QTest::newRow("heading east") << Sensor::Compass
-                                  << QStringList { magn + "in_magn_x_raw=-210",
-                                         magn + "in_magn_y_raw=0" }
+                                  << QStringList { FakeSysfs::magn + "in_magn_x_raw=-210",
+                                         FakeSysfs::magn + "in_magn_y_raw=0" }
                                   << QVector<qint32> { 90, 3 };
 }
 
@@ -427,17 +424,18 @@ void LinuxBackendTest::valueChangingWhileRunning_data()
     QTest::addColumn<QVector<qint32>>("after");
 
     QTest::newRow("light turned up")
-        << Sensor::Als << QStringList { light + "in_illuminance_raw=400" }
+        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_raw=400" }
         << QVector<qint32> { 300 } << QVector<qint32> { 800 };
     QTest::newRow("hand over the proximity sensor")
-        << Sensor::Proximity << QStringList { light + "in_proximity_raw=900" }
+        << Sensor::Proximity << QStringList { FakeSysfs::light + "in_proximity_raw=900" }
         << QVector<qint32> { 0 } << QVector<qint32> { 900 };
     QTest::newRow("picked up and held upright")
         << Sensor::Orientation
-        << QStringList { accel + "in_accel_y_raw=980", accel + "in_accel_z_raw=170" }
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=980",
+               FakeSysfs::accel + "in_accel_z_raw=170" }
         << QVector<qint32> { 6 } << QVector<qint32> { 2 };
     QTest::newRow("accelerometer follows the device")
-        << Sensor::Accelerometer << QStringList { accel + "in_accel_x_raw=-500" }
+        << Sensor::Accelerometer << QStringList { FakeSysfs::accel + "in_accel_x_raw=-500" }
         << QVector<qint32> { 0, 0, 1000 } << QVector<qint32> { -500, 0, 1000 };
 }
 
@@ -474,15 +472,17 @@ void LinuxBackendTest::unreadableOrMalformedFiles_data()
     QTest::addColumn<QByteArray>("contents");
 
     QTest::newRow("light counts not a number")
-        << Sensor::Als << light + "in_illuminance_raw" << QByteArray("lots");
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_raw" << QByteArray("lots");
     QTest::newRow("light scale unreadable")
-        << Sensor::Als << light + "in_illuminance_scale" << QByteArray(FakeSysfs::unreadable);
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_scale"
+        << QByteArray(FakeSysfs::unreadable);
     QTest::newRow("proximity empty")
-        << Sensor::Proximity << light + "in_proximity_raw" << QByteArray("");
+        << Sensor::Proximity << FakeSysfs::light + "in_proximity_raw" << QByteArray("");
     QTest::newRow("accelerometer axis unreadable")
-        << Sensor::Accelerometer << accel + "in_accel_y_raw" << QByteArray(FakeSysfs::unreadable);
+        << Sensor::Accelerometer << FakeSysfs::accel + "in_accel_y_raw"
+        << QByteArray(FakeSysfs::unreadable);
     QTest::newRow("magnetometer scale malformed")
-        << Sensor::Compass << magn + "in_magn_scale" << QByteArray("0.0.1");
+        << Sensor::Compass << FakeSysfs::magn + "in_magn_scale" << QByteArray("0.0.1");
 }
 
 void LinuxBackendTest::unreadableOrMalformedFiles()
@@ -510,9 +510,9 @@ void LinuxBackendTest::badReadWhileRunningIsSkipped()
     sensor->requestSession(2);
     QVERIFY(sensor->start());
     QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, waitMs);
-    tree.set(light + "in_illuminance_raw", "garbage");
-    tree.set(light + "in_illuminance_raw", FakeSysfs::unreadable);
-    tree.set(light + "in_illuminance_raw", "10");
+    tree.set(FakeSysfs::light + "in_illuminance_raw", "garbage");
+    tree.set(FakeSysfs::light + "in_illuminance_raw", FakeSysfs::unreadable);
+    tree.set(FakeSysfs::light + "in_illuminance_raw", "10");
     QTRY_COMPARE_WITH_TIMEOUT(samples.last(1), QVector<qint32> { 20 }, waitMs);
     sensor->stop();
     QCOMPARE(samples.count(), 2);
@@ -526,8 +526,8 @@ void LinuxBackendTest::readingsBeforeStart()
     std::unique_ptr<SensorSource> rotation = backend.sensor(Sensor::Rotation, samples.sink());
     QVERIFY(rotation->hasZ());
     // Right edge raised by 30 degrees, the top edge still to the north.
-    tree.apply({ accel + "in_accel_x_raw=500", accel + "in_accel_z_raw=866",
-        magn + "in_magn_x_raw=-210", magn + "in_magn_z_raw=-346" });
+    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=500", FakeSysfs::accel + "in_accel_z_raw=866",
+        FakeSysfs::magn + "in_magn_x_raw=-210", FakeSysfs::magn + "in_magn_z_raw=-346" });
     const Sample now = rotation->current();
     QCOMPARE(QVector<qint32>(now.values.begin(), now.values.begin() + 3),
         (QVector<qint32> { 0, 30, 0 }));
@@ -535,7 +535,7 @@ void LinuxBackendTest::readingsBeforeStart()
 
     std::unique_ptr<SensorSource> field = backend.sensor(Sensor::Magnetometer, samples.sink());
     QCOMPARE(field->current().values[1], 20000);
-    tree.set(magn + "in_magn_y_raw", FakeSysfs::unreadable);
+    tree.set(FakeSysfs::magn + "in_magn_y_raw", FakeSysfs::unreadable);
     QCOMPARE(field->current(), Sample()); // nothing to read: an empty reading
     QCOMPARE(samples.count(), 0);
 
@@ -618,14 +618,16 @@ void LinuxBackendTest::displayState_data()
     QTest::addColumn<int>("expected");
 
     QTest::newRow("lit") << QStringList() << 1;
-    QTest::newRow("powered down") << QStringList { panel + "bl_power=4" } << -1;
-    QTest::newRow("brightness 0") << QStringList { panel + "brightness=0" } << -1;
+    QTest::newRow("powered down") << QStringList { FakeSysfs::panel + "bl_power=4" } << -1;
+    QTest::newRow("brightness 0") << QStringList { FakeSysfs::panel + "brightness=0" } << -1;
     QTest::newRow("a tenth of full brightness is dimmed")
-        << QStringList { panel + "brightness=25" } << 0;
-    QTest::newRow("just above a tenth is on") << QStringList { panel + "brightness=26" } << 1;
-    QTest::newRow("without bl_power") << QStringList { panel + "bl_power=<absent>" } << 1;
+        << QStringList { FakeSysfs::panel + "brightness=25" } << 0;
+    QTest::newRow("just above a tenth is on")
+        << QStringList { FakeSysfs::panel + "brightness=26" } << 1;
+    QTest::newRow("without bl_power")
+        << QStringList { FakeSysfs::panel + "bl_power=<absent>" } << 1;
     QTest::newRow("unreadable brightness is taken as on")
-        << QStringList { panel + "brightness=<unreadable>" } << 1;
+        << QStringList { FakeSysfs::panel + "brightness=<unreadable>" } << 1;
 }
 
 void LinuxBackendTest::displayState()
@@ -645,33 +647,34 @@ void LinuxBackendTest::displayWrites()
     std::unique_ptr<DisplaySource> display = backend.display([](int) {});
 
     QVERIFY(display->set(0));
-    QCOMPARE(tree.get(panel + "brightness"), "25");
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "25");
     QCOMPARE(display->get(), 0);
     QVERIFY(display->set(1));
-    QCOMPARE(tree.get(panel + "brightness"), "200"); // back to where it was before dimming
+    QCOMPARE(
+        tree.get(FakeSysfs::panel + "brightness"), "200"); // back to where it was before dimming
     QVERIFY(display->set(-1));
-    QCOMPARE(tree.get(panel + "bl_power"), "4");
+    QCOMPARE(tree.get(FakeSysfs::panel + "bl_power"), "4");
     QCOMPARE(display->get(), -1);
     QVERIFY(display->set(1));
-    QCOMPARE(tree.get(panel + "bl_power"), "0");
-    QCOMPARE(tree.get(panel + "brightness"), "200");
+    QCOMPARE(tree.get(FakeSysfs::panel + "bl_power"), "0");
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "200");
     QVERIFY(!display->set(2));
 
     display->setBrightness(1);
-    QCOMPARE(tree.get(panel + "brightness"), "51");
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "51");
     QCOMPARE(display->brightness(), 1);
     display->setBrightness(5);
-    QCOMPARE(tree.get(panel + "brightness"), "255");
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "255");
     QCOMPARE(display->brightness(), 5);
     display->setBrightness(0); // below the scale: its lowest level, never black
-    QCOMPARE(tree.get(panel + "brightness"), "51");
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "51");
 
     display->setDimTimeout(6);
     QCOMPARE(display->dimTimeout(), 6);
     QVERIFY(!display->setBlankingPause());
 
     // A write that the kernel refuses.
-    tree.set(panel + "brightness", FakeSysfs::unreadable);
+    tree.set(FakeSysfs::panel + "brightness", FakeSysfs::unreadable);
     QVERIFY(!display->set(0));
     display->setBrightness(3);
     QCOMPARE(display->brightness(), -1);
@@ -696,9 +699,9 @@ void LinuxBackendTest::displayChangeIsNotified()
     LinuxBackend backend(options(tree));
     QVector<int> changes;
     std::unique_ptr<DisplaySource> display = backend.display([&](int s) { changes << s; });
-    tree.set(panel + "bl_power", "4");
+    tree.set(FakeSysfs::panel + "bl_power", "4");
     QTRY_COMPARE_WITH_TIMEOUT(changes, QVector<int> { -1 }, waitMs);
-    tree.set(panel + "bl_power", "0");
+    tree.set(FakeSysfs::panel + "bl_power", "0");
     QTRY_COMPARE_WITH_TIMEOUT(changes, (QVector<int> { -1, 1 }), waitMs);
 }
 
@@ -712,24 +715,29 @@ void LinuxBackendTest::thermalStates_data()
     const int desktop = FakeSysfs::Desktop;
     QTest::newRow("below the passive trip point") << phone << QStringList() << 0;
     QTest::newRow("at the passive trip point")
-        << phone << QStringList { zone0 + "temp=60000" } << 1;
+        << phone << QStringList { FakeSysfs::zone + "temp=60000" } << 1;
     QTest::newRow("at the critical trip point")
-        << phone << QStringList { zone0 + "temp=90000" } << 2;
+        << phone << QStringList { FakeSysfs::zone + "temp=90000" } << 2;
     QTest::newRow("at a hot trip point below the critical one")
         << phone
-        << QStringList { zone0 + "trip_point_2_type=hot", zone0 + "trip_point_2_temp=80000",
-               zone0 + "temp=81000" }
+        << QStringList { FakeSysfs::zone + "trip_point_2_type=hot",
+               FakeSysfs::zone + "trip_point_2_temp=80000", FakeSysfs::zone + "temp=81000" }
         << 2;
     QTest::newRow("active trip points start fans, not warnings")
-        << phone << QStringList { zone0 + "trip_point_0_type=active", zone0 + "temp=61000" } << 0;
+        << phone
+        << QStringList { FakeSysfs::zone + "trip_point_0_type=active",
+               FakeSysfs::zone + "temp=61000" }
+        << 0;
     QTest::newRow("unused trip point of 0 is ignored")
-        << phone << QStringList { zone0 + "trip_point_0_temp=0", zone0 + "temp=61000" } << 0;
+        << phone
+        << QStringList { FakeSysfs::zone + "trip_point_0_temp=0", FakeSysfs::zone + "temp=61000" }
+        << 0;
     QTest::newRow("without trip points: 69 degrees is normal")
-        << desktop << QStringList { zone0 + "temp=69999" } << 0;
+        << desktop << QStringList { FakeSysfs::zone + "temp=69999" } << 0;
     QTest::newRow("without trip points: 70 degrees is a warning")
-        << desktop << QStringList { zone0 + "temp=70000" } << 1;
+        << desktop << QStringList { FakeSysfs::zone + "temp=70000" } << 1;
     QTest::newRow("without trip points: 85 degrees is an alert")
-        << desktop << QStringList { zone0 + "temp=85000" } << 2;
+        << desktop << QStringList { FakeSysfs::zone + "temp=85000" } << 2;
     QTest::newRow("the hottest zone decides")
         << desktop
         << QStringList { "class/thermal/thermal_zone1/temp=75000",
@@ -738,7 +746,7 @@ void LinuxBackendTest::thermalStates_data()
     QTest::newRow("an unreadable zone is left out")
         << desktop << QStringList { "class/thermal/thermal_zone1/temp=<unreadable>" } << 0;
     QTest::newRow("no temperature to read is an error")
-        << desktop << QStringList { zone0 + "temp=hot" } << 3;
+        << desktop << QStringList { FakeSysfs::zone + "temp=hot" } << 3;
     QTest::newRow("no thermal zones is an error")
         << desktop << QStringList { "class/thermal=<absent>" } << 3;
 }
@@ -760,12 +768,12 @@ void LinuxBackendTest::thermalChangeIsNotified()
     LinuxBackend backend(options(tree));
     QVector<int> changes;
     std::unique_ptr<StateSource> thermal = backend.thermal([&](int s) { changes << s; });
-    tree.set(zone0 + "temp", "65000");
+    tree.set(FakeSysfs::zone + "temp", "65000");
     QTRY_COMPARE_WITH_TIMEOUT(changes, QVector<int> { 1 }, waitMs);
-    tree.set(zone0 + "temp", "95000");
+    tree.set(FakeSysfs::zone + "temp", "95000");
     QTRY_COMPARE_WITH_TIMEOUT(changes, (QVector<int> { 1, 2 }), waitMs);
     thermal.reset();
-    tree.set(zone0 + "temp", "20000");
+    tree.set(FakeSysfs::zone + "temp", "20000");
     QCOMPARE(backend.thermal([](int) {})->get(), 0);
 }
 
