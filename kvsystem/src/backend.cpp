@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <ctime>
 #include <unistd.h>
 
 namespace Vorna::Backend {
@@ -47,6 +48,13 @@ Backend &Backend::instance()
     // (and threads delivering to them) may still use it while the process exits.
     static Backend *const backend = makeBackend().release();
     return *backend;
+}
+
+quint64 monotonicMicroseconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return quint64(ts.tv_sec) * 1000000u + quint64(ts.tv_nsec) / 1000u;
 }
 
 void usageError(const QString &message)

@@ -135,6 +135,10 @@ public:
     static Backend &instance();
 };
 
+// The device's monotonic clock in microseconds, as every backend stamps its
+// readings.
+quint64 monotonicMicroseconds();
+
 // Ends the process the way every usage error of the library does.
 [[noreturn]] void usageError(const QString &message);
 

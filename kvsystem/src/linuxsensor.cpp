@@ -1,7 +1,6 @@
 #include "linuxsensor.h"
 
 #include "motion.h"
-#include "virtualhandset.h"
 
 #include <cmath>
 
@@ -262,7 +261,7 @@ bool LinuxSensor::hasZ() const
 std::optional<Sample> LinuxSensor::measure(int previousPose, QString *failed) const
 {
     Sample s;
-    s.timestamp = VirtualHandset::monotonicMicroseconds();
+    s.timestamp = monotonicMicroseconds();
     auto &v = s.values;
     switch (kind) {
     case Sensor::Als: {

@@ -92,8 +92,8 @@ public:
         } else {
             timeline.reset(
                 new EndlessTimeline(0, VirtualHandset::period(kind), [this, sink](qint64) {
-                    sink(VirtualHandset::reading(this->kind, this->clock.elapsed(),
-                        VirtualHandset::monotonicMicroseconds()));
+                    sink(VirtualHandset::reading(
+                        this->kind, this->clock.elapsed(), monotonicMicroseconds()));
                 }));
             pump.reset(new Pump(Delivery::MainThread, timeline.get()));
         }
@@ -142,8 +142,7 @@ public:
     {
         if (scenario)
             return scenario->current.value_or(Sample());
-        return VirtualHandset::reading(
-            kind, clock.elapsed(), VirtualHandset::monotonicMicroseconds());
+        return VirtualHandset::reading(kind, clock.elapsed(), monotonicMicroseconds());
     }
 
     bool hasZ() const override { return scenario ? scenario->hasZ : true; }

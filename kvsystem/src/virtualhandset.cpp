@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 
 namespace Vorna::Backend::VirtualHandset {
 
@@ -207,13 +206,6 @@ Cycle thermalCycle()
 Cycle systemStateCycle()
 {
     return { { 3, 3 }, 60000, 60000 }; // "save your data" once a minute
-}
-
-quint64 monotonicMicroseconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return quint64(ts.tv_sec) * 1000000u + quint64(ts.tv_nsec) / 1000u;
 }
 
 } // namespace Vorna::Backend::VirtualHandset

@@ -39,9 +39,6 @@ Cycle thermalCycle();
 // Indications that a healthy device sends now and then; values[0] is unused.
 Cycle systemStateCycle();
 
-// The device's monotonic clock in microseconds, as readings carry it.
-quint64 monotonicMicroseconds();
-
 } // namespace Vorna::Backend::VirtualHandset
 
 #endif

@@ -7,7 +7,6 @@
 #include "linuxbattery.h"
 #include "linuxdisplay.h"
 #include "motion.h"
-#include "virtualhandset.h"
 
 #include <QtTest>
 
@@ -359,7 +358,7 @@ void LinuxBackendTest::sensorReadings()
     std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
     QCOMPARE(sensor->requestSession(2), 2);
     QCOMPARE(sensor->sessionType(), 2);
-    const quint64 before = VirtualHandset::monotonicMicroseconds();
+    const quint64 before = monotonicMicroseconds();
     QVERIFY2(sensor->start(), qPrintable(sensor->lastError()));
     QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, waitMs);
     sensor->stop();
