@@ -247,7 +247,7 @@ void LinuxDemos::stateDemosOnThePhone()
     QVERIFY2(demo.waitForError(messages), demo.error().constData());
     QVERIFY(demo.isRunning());
     demo.interrupt();
-    QVERIFY(demo.error().startsWith(messages));
+    QVERIFY2(demo.error().startsWith(messages), demo.error().constData());
 }
 
 void LinuxDemos::unknownBackend()
