@@ -19,7 +19,7 @@ function(add_demo program)
         target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/frame/statemain.cpp)
     endif()
     target_include_directories(${program} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${program} PRIVATE democonsole kvsystem2 Qt5::Core project_options)
+    target_link_libraries(${program} PRIVATE democonsole kvsystem2 Qt::Core project_options)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
