@@ -1,8 +1,8 @@
 #include "backend.h"
 
-#include "linuxbackend.h"
-#include "scenario.h"
-#include "simulatedbackend.h"
+#include "backends/linux/linuxbackend.h"
+#include "backends/simulated/scenario.h"
+#include "backends/simulated/simulatedbackend.h"
 #include "trace.h"
 
 #include <QFile>
@@ -42,7 +42,7 @@ std::unique_ptr<Backend> makeBackend()
 
 } // namespace
 
-Backend &Backend::instance()
+Backend &instance()
 {
     // Never destroyed: library objects that a program keeps until it ends
     // (and threads delivering to them) may still use it while the process exits.

@@ -6,6 +6,15 @@
 // and change notifications. One backend serves the whole process, chosen
 // from the environment when the first library object is constructed.
 
+#include "sensors.h"
+
+#include "kvactivity.h"
+#include "kvdevicemode.h"
+#include "kvdisplaystate.h"
+#include "kvsensor.h"
+#include "kvsystemstate.h"
+#include "kvthermal.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -15,24 +24,13 @@
 
 namespace Vorna::Backend {
 
-enum class Sensor {
-    Als,
-    Proximity,
-    Tap,
-    Orientation,
-    Rotation,
-    Magnetometer,
-    Compass,
-    Accelerometer
-};
-constexpr int SensorCount = 8;
-
 // A reading as the device reports it: the time stamp, then the reading
-// record's other fields in record order (unused ones stay 0).
+// record's other fields in record order (unused ones stay 0). The sensor
+// kinds and their fields are described in sensors.h.
 struct Sample
 {
     quint64 timestamp = 0;
-    std::array<qint32, 7> values {};
+    std::array<qint32, MaxSampleFields> values {};
     bool operator==(const Sample &o) const
     {
         return timestamp == o.timestamp && values == o.values;
@@ -43,14 +41,14 @@ struct Sample
 // the backend's own. A source never calls its sink after stop() or its
 // destructor has returned.
 using SampleSink = std::function<void(const Sample &)>;
-using ChangeSink = std::function<void(int)>;
+template <typename Value> using ChangeSink = std::function<void(Value)>;
 
 class SensorSource
 {
 public:
     virtual ~SensorSource() = default;
-    virtual int requestSession(int type) = 0;
-    virtual int sessionType() const = 0;
+    virtual KvSensor::SessionType requestSession(KvSensor::SessionType type) = 0;
+    virtual KvSensor::SessionType sessionType() const = 0;
     virtual bool start() = 0;
     virtual void stop() = 0;
     virtual void closeSession() = 0;
@@ -64,8 +62,8 @@ class DisplaySource
 {
 public:
     virtual ~DisplaySource() = default;
-    virtual int get() const = 0;
-    virtual bool set(int state) = 0;
+    virtual KvDisplayState::DisplayState get() const = 0;
+    virtual bool set(KvDisplayState::DisplayState state) = 0;
     virtual void setBrightness(int value) = 0;
     virtual int brightness() const = 0;
     virtual void setDimTimeout(int seconds) = 0;
@@ -77,15 +75,15 @@ class SystemStateSource
 {
 public:
     virtual ~SystemStateSource() = default;
-    virtual bool set(int nextState) = 0;
+    virtual bool set(KvSystemState::NextState nextState) = 0;
 };
 
 // Activity, thermal state and device mode: one value that changes now and then.
-class StateSource
+template <typename State> class StateSource
 {
 public:
     virtual ~StateSource() = default;
-    virtual int get() const = 0;
+    virtual State get() const = 0;
 };
 
 // The battery getters, in the order the battery class declares them.
@@ -107,7 +105,7 @@ enum class BatteryValue {
     AverageIdleCurrent,
     RemainingIdleTime
 };
-constexpr int BatteryValueCount = 16;
+constexpr int BatteryValueCount = int(BatteryValue::RemainingIdleTime) + 1;
 
 class BatterySource
 {
@@ -122,18 +120,23 @@ class Backend
 public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) = 0;
-    virtual std::unique_ptr<DisplaySource> display(ChangeSink sink) = 0;
-    virtual std::unique_ptr<SystemStateSource> systemState(ChangeSink sink) = 0;
-    virtual std::unique_ptr<StateSource> activity(ChangeSink sink) = 0;
-    virtual std::unique_ptr<StateSource> thermal(ChangeSink sink) = 0;
-    virtual std::unique_ptr<StateSource> deviceMode(ChangeSink sink) = 0;
+    virtual std::unique_ptr<DisplaySource> display(
+        ChangeSink<KvDisplayState::DisplayState> sink) = 0;
+    virtual std::unique_ptr<SystemStateSource> systemState(
+        ChangeSink<KvSystemState::StateIndication> sink) = 0;
+    virtual std::unique_ptr<StateSource<KvActivity::Activity>> activity(
+        ChangeSink<KvActivity::Activity> sink) = 0;
+    virtual std::unique_ptr<StateSource<KvThermal::ThermalState>> thermal(
+        ChangeSink<KvThermal::ThermalState> sink) = 0;
+    virtual std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
+        ChangeSink<KvDeviceMode::DeviceMode> sink) = 0;
     virtual std::unique_ptr<BatterySource> battery() = 0;
-
-    // The process's backend, made on first use. A usage error in the
-    // environment (an unreadable scenario, say) ends the process with
-    // status 2 and one line on standard error.
-    static Backend &instance();
 };
+
+// The process's backend, made on first use. A usage error in the
+// environment (an unreadable scenario, say) ends the process with status 2
+// and one line on standard error.
+Backend &instance();
 
 // The device's monotonic clock in microseconds, as every backend stamps its
 // readings.

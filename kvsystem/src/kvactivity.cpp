@@ -8,7 +8,7 @@ namespace Vorna {
 class KvActivityPrivate
 {
 public:
-    std::unique_ptr<Backend::StateSource> source;
+    std::unique_ptr<Backend::StateSource<KvActivity::Activity>> source;
 };
 
 KvActivity::KvActivity(QObject *parent)
@@ -16,9 +16,9 @@ KvActivity::KvActivity(QObject *parent)
     , d(new KvActivityPrivate)
 {
     qRegisterMetaType<Vorna::KvActivity::Activity>();
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source = backend.activity([this](int value) { emit activityChanged(Activity(value)); });
+    d->source = backend.activity([this](Activity activity) { emit activityChanged(activity); });
 }
 
 KvActivity::~KvActivity()
@@ -28,7 +28,7 @@ KvActivity::~KvActivity()
 
 KvActivity::Activity KvActivity::get() const
 {
-    return Activity(Trace::Call(this, "get").returns(d->source->get()));
+    return Trace::Call(this, "get").returns(d->source->get());
 }
 
 } // namespace Vorna

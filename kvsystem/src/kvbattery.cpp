@@ -26,7 +26,7 @@ KvBattery::KvBattery(QObject *parent)
     : QObject(parent)
     , d(new KvBatteryPrivate)
 {
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
     d->source = backend.battery();
 }

@@ -8,7 +8,7 @@ namespace Vorna {
 class KvDeviceModePrivate
 {
 public:
-    std::unique_ptr<Backend::StateSource> source;
+    std::unique_ptr<Backend::StateSource<KvDeviceMode::DeviceMode>> source;
 };
 
 KvDeviceMode::KvDeviceMode(QObject *parent)
@@ -16,10 +16,9 @@ KvDeviceMode::KvDeviceMode(QObject *parent)
     , d(new KvDeviceModePrivate)
 {
     qRegisterMetaType<Vorna::KvDeviceMode::DeviceMode>();
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source
-        = backend.deviceMode([this](int value) { emit deviceModeChanged(DeviceMode(value)); });
+    d->source = backend.deviceMode([this](DeviceMode mode) { emit deviceModeChanged(mode); });
 }
 
 KvDeviceMode::~KvDeviceMode()
@@ -29,7 +28,7 @@ KvDeviceMode::~KvDeviceMode()
 
 KvDeviceMode::DeviceMode KvDeviceMode::getMode() const
 {
-    return DeviceMode(Trace::Call(this, "getMode").returns(d->source->get()));
+    return Trace::Call(this, "getMode").returns(d->source->get());
 }
 
 } // namespace Vorna

@@ -16,10 +16,10 @@ KvDisplayState::KvDisplayState(QObject *parent)
     , d(new KvDisplayStatePrivate)
 {
     qRegisterMetaType<Vorna::KvDisplayState::DisplayState>();
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
     d->source
-        = backend.display([this](int state) { emit displayStateChanged(DisplayState(state)); });
+        = backend.display([this](DisplayState state) { emit displayStateChanged(state); });
 }
 
 KvDisplayState::~KvDisplayState()
@@ -29,7 +29,7 @@ KvDisplayState::~KvDisplayState()
 
 KvDisplayState::DisplayState KvDisplayState::get() const
 {
-    return DisplayState(Trace::Call(this, "get").returns(d->source->get()));
+    return Trace::Call(this, "get").returns(d->source->get());
 }
 
 bool KvDisplayState::set(DisplayState state)

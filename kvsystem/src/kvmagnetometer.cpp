@@ -37,7 +37,7 @@ KvMagnetometer::~KvMagnetometer()
 
 KvMagnetometerReading KvMagnetometer::magneticField() const
 {
-    return toReading(Trace::Call(this, "magneticField").returns(d->source->current(), 7));
+    return toReading(Trace::Call(this, "magneticField").returns(d->source->current(), Backend::Sensor::Magnetometer));
 }
 
 } // namespace Vorna

@@ -33,7 +33,7 @@ KvRotation::~KvRotation()
 
 KvRotationReading KvRotation::rotation() const
 {
-    return toReading(Trace::Call(this, "rotation").returns(d->source->current(), 3));
+    return toReading(Trace::Call(this, "rotation").returns(d->source->current(), Backend::Sensor::Rotation));
 }
 
 bool KvRotation::hasZ() const

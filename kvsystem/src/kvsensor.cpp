@@ -15,13 +15,12 @@ KvSensor::~KvSensor() = default;
 
 KvSensor::SessionType KvSensor::requestSession(SessionType type)
 {
-    return SessionType(
-        Trace::Call(this, "requestSession").arg(type).returns(d->source->requestSession(type)));
+    return Trace::Call(this, "requestSession").arg(type).returns(d->source->requestSession(type));
 }
 
 KvSensor::SessionType KvSensor::sessionType() const
 {
-    return SessionType(Trace::Call(this, "sessionType").returns(d->source->sessionType()));
+    return Trace::Call(this, "sessionType").returns(d->source->sessionType());
 }
 
 bool KvSensor::start()

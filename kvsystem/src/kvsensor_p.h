@@ -17,7 +17,7 @@ public:
     void open(
         const QObject *q, const QMetaObject &cls, Backend::Sensor kind, Backend::SampleSink sink)
     {
-        Backend::Backend &backend = Backend::Backend::instance();
+        Backend::Backend &backend = Backend::instance();
         Trace::constructed(cls, q->parent());
         source = backend.sensor(kind, std::move(sink));
     }

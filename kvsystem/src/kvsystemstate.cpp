@@ -16,10 +16,10 @@ KvSystemState::KvSystemState(QObject *parent)
     , d(new KvSystemStatePrivate)
 {
     qRegisterMetaType<Vorna::KvSystemState::StateIndication>();
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
     d->source
-        = backend.systemState([this](int what) { emit systemStateChanged(StateIndication(what)); });
+        = backend.systemState([this](StateIndication what) { emit systemStateChanged(what); });
 }
 
 KvSystemState::~KvSystemState()

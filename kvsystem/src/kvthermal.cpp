@@ -8,7 +8,7 @@ namespace Vorna {
 class KvThermalPrivate
 {
 public:
-    std::unique_ptr<Backend::StateSource> source;
+    std::unique_ptr<Backend::StateSource<KvThermal::ThermalState>> source;
 };
 
 KvThermal::KvThermal(QObject *parent)
@@ -16,9 +16,9 @@ KvThermal::KvThermal(QObject *parent)
     , d(new KvThermalPrivate)
 {
     qRegisterMetaType<Vorna::KvThermal::ThermalState>();
-    Backend::Backend &backend = Backend::Backend::instance();
+    Backend::Backend &backend = Backend::instance();
     Trace::constructed(staticMetaObject, parent);
-    d->source = backend.thermal([this](int value) { emit thermalChanged(ThermalState(value)); });
+    d->source = backend.thermal([this](ThermalState state) { emit thermalChanged(state); });
 }
 
 KvThermal::~KvThermal()
@@ -28,7 +28,7 @@ KvThermal::~KvThermal()
 
 KvThermal::ThermalState KvThermal::get() const
 {
-    return ThermalState(Trace::Call(this, "get").returns(d->source->get()));
+    return Trace::Call(this, "get").returns(d->source->get());
 }
 
 } // namespace Vorna

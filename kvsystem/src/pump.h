@@ -5,13 +5,15 @@
 // pump (through its event loop) or on a thread of the pump's own, as a
 // device driver's reader thread would.
 
-#include "scenario.h"
-
 #include <QtGlobal>
 
 #include <memory>
 
 namespace Vorna::Backend {
+
+// Where a backend's readings and changes go out: on the thread that made
+// their source, through its event loop, or on a thread of the source's own.
+enum class Delivery { MainThread, WorkerThread };
 
 class Timeline
 {

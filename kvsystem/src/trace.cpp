@@ -116,11 +116,11 @@ QString Call::returns(const QString &value)
     return value;
 }
 
-Backend::Sample Call::returns(const Backend::Sample &value, int fields)
+Backend::Sample Call::returns(const Backend::Sample &value, Backend::Sensor kind)
 {
     if (!written) {
         QByteArray record = '{' + QByteArray::number(value.timestamp);
-        for (int i = 0; i < fields; ++i)
+        for (int i = 0; i < Backend::describe(kind).fieldCount(); ++i)
             record += ' ' + QByteArray::number(value.values[size_t(i)]);
         finish(record + '}');
     }

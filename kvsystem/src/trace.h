@@ -40,7 +40,8 @@ public:
     int returns(int value);
     bool returns(bool value);
     QString returns(const QString &value);
-    Backend::Sample returns(const Backend::Sample &value, int fields);
+    // A reading record: the time stamp and the sensor kind's fields.
+    Backend::Sample returns(const Backend::Sample &value, Backend::Sensor kind);
     template <typename Enum, typename = std::enable_if_t<std::is_enum_v<Enum>>>
     Enum returns(Enum value)
     {

@@ -102,8 +102,8 @@ void CallTrace::records()
     Vorna::Backend::Sample s;
     s.timestamp = ~quint64(0);
     s.values = { 1, -2, 3, 4, 5, 6, 7 };
-    Vorna::Trace::Call(&probe, "rotation").returns(s, 3);
-    Vorna::Trace::Call(&probe, "magneticField").returns(s, 7);
+    Vorna::Trace::Call(&probe, "rotation").returns(s, Vorna::Backend::Sensor::Rotation);
+    Vorna::Trace::Call(&probe, "magneticField").returns(s, Vorna::Backend::Sensor::Magnetometer);
     QCOMPARE(written(),
         QStringList({ "KvProbe::rotation() = {18446744073709551615 1 -2 3}",
             "KvProbe::magneticField() = {18446744073709551615 1 -2 3 4 5 6 7}" }));

@@ -2,7 +2,7 @@
 // backend needs it, and loading Qt's D-Bus module (and the libraries below it)
 // into every program would cost each of them a millisecond at start-up.
 
-#include "logind.h"
+#include "loginmanager.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -10,6 +10,8 @@
 // face up reads +1 g on z; the magnetometer points to magnetic north and,
 // in the northern hemisphere, down into the ground.
 
+#include "kvorientation.h"
+
 namespace Vorna::Backend::Motion {
 
 struct Vector
@@ -28,9 +30,9 @@ constexpr double poseAngle = 40.0; // degrees
 constexpr double restingMin = 0.5; // g
 constexpr double restingMax = 1.5; // g
 
-// A KvOrientation::Orientation code (0 to 6) from the acceleration in
-// milli-g and the code reported before.
-int orientation(const Vector &accel, int previous);
+// The side that faces up from the acceleration in milli-g and the side
+// reported before.
+KvOrientation::Orientation orientation(const Vector &accel, KvOrientation::Orientation previous);
 
 // Tilt in whole degrees: x the rotation about the x axis (0 face up, 90
 // standing upright, +-180 face down), y the rotation about the y axis

@@ -1,5 +1,8 @@
 #include "virtualhandset.h"
 
+#include "kvbattery.h"
+#include "kvorientation.h"
+
 #include <QVector>
 
 #include <algorithm>
@@ -63,31 +66,13 @@ double current(double s) // mA, positive while discharging
 
 } // namespace
 
-int period(Sensor kind)
-{
-    switch (kind) {
-    case Sensor::Als:
-    case Sensor::Proximity:
-    case Sensor::Orientation:
-        return 500;
-    case Sensor::Tap:
-        return 1000;
-    case Sensor::Rotation:
-    case Sensor::Magnetometer:
-    case Sensor::Compass:
-    case Sensor::Accelerometer:
-        return 100;
-    }
-    return 1000;
-}
-
 Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
 {
     Sample s;
     s.timestamp = timestamp;
     auto &v = s.values;
     const double t = double(ms);
-    const qint64 k = ms / period(kind);
+    const qint64 k = ms / describe(kind).virtualPeriodMs;
     const int id = int(kind);
     switch (kind) {
     case Sensor::Als: // an office light with a cloud passing the window
@@ -102,7 +87,10 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
         v[1] = int((k / 3) % 2);
         break;
     case Sensor::Orientation: { // picked up, turned, put down again
-        static const int sides[] = { 6, 6, 2, 2, 3, 2, 4, 2, 6, 5 };
+        using O = KvOrientation;
+        static const O::Orientation sides[] = { O::FaceUp, O::FaceUp, O::BottomDown,
+            O::BottomDown, O::LeftUp, O::BottomDown, O::RightUp, O::BottomDown, O::FaceUp,
+            O::FaceDown };
         v[0] = sides[(ms / 4000) % 10];
         break;
     }
@@ -142,17 +130,20 @@ int battery(BatteryValue value, int mode, double seconds)
     const int mAh = int(charge / 3600);
     const int pct = std::clamp(round(mAh * 100 / fullCharge), 0, 100);
     const double amps = current(seconds);
-    const bool powersave = mode == 1;
+    const bool powersave = mode == KvBattery::PowersaveMode;
     const auto remaining = [&](double use) { return int(mAh * 3600.0 / use); };
     switch (value) {
     case BatteryValue::ChargerType:
-        return 0; // none plugged in
+        return KvBattery::None;
     case BatteryValue::ChargingState:
-        return 0; // not charging
+        return KvBattery::StateNotCharging;
     case BatteryValue::RemainingChargingTime:
         return 0;
     case BatteryValue::BatteryState:
-        return pct >= 100 ? 3 : pct <= 3 ? 0 : pct <= 15 ? 1 : 2;
+        return pct >= 100 ? KvBattery::StateFull
+            : pct <= 3    ? KvBattery::StateEmpty
+            : pct <= 15   ? KvBattery::StateLow
+                          : KvBattery::StateOK;
     case BatteryValue::RemainingCapacityBars:
         return (pct * 7 + 99) / 100;
     case BatteryValue::RemainingCapacityPct:
@@ -190,22 +181,24 @@ int Cycle::at(qint64 ms) const
 
 Cycle displayCycle()
 {
-    return { { 1, 0 }, 15000, 15000 }; // dims after 15 s of nothing, lights up again
+    // Dims after 15 s of nothing, lights up again.
+    return { { KvDisplayState::On, KvDisplayState::Dimmed }, 15000, 15000 };
 }
 
 Cycle activityCycle()
 {
-    return { { 1, 0 }, 12000, 12000 };
+    return { { KvActivity::Active, KvActivity::Inactive }, 12000, 12000 };
 }
 
 Cycle thermalCycle()
 {
-    return { { 0, 1 }, 25000, 25000 };
+    return { { KvThermal::Normal, KvThermal::Warning }, 25000, 25000 };
 }
 
 Cycle systemStateCycle()
 {
-    return { { 3, 3 }, 60000, 60000 }; // "save your data" once a minute
+    // "Save your data" once a minute.
+    return { { KvSystemState::SaveData, KvSystemState::SaveData }, 60000, 60000 };
 }
 
 } // namespace Vorna::Backend::VirtualHandset

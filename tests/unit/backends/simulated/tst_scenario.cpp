@@ -1,7 +1,7 @@
 // The scenario parser: what a file says ends up where the simulated device
 // looks, and every mistake is named by its JSON path.
 
-#include "scenario.h"
+#include "backends/simulated/scenario.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "logind.h"
+#include "loginmanager.h"
 
 #include <QByteArray>
 

@@ -53,9 +53,12 @@ private:
 class Changes
 {
 public:
+    template <typename Value>
     Changes(const ChangeList *list, const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock,
-        ChangeSink sink)
+        ChangeSink<Value> typed)
     {
+        // Scenarios and the model script plain numbers, in or out of the enum.
+        const ChangeSink<int> sink = [typed](int value) { typed(Value(value)); };
         if (list) {
             timeline.reset(new ListTimeline<TimedChange>(
                 list->changes, [sink](const TimedChange &c) { sink(c.value); }));
@@ -91,7 +94,7 @@ public:
             pump.reset(new Pump(scenario->thread, timeline.get()));
         } else {
             timeline.reset(
-                new EndlessTimeline(0, VirtualHandset::period(kind), [this, sink](qint64) {
+                new EndlessTimeline(0, describe(kind).virtualPeriodMs, [this, sink](qint64) {
                     sink(VirtualHandset::reading(
                         this->kind, this->clock.elapsed(), monotonicMicroseconds()));
                 }));
@@ -99,28 +102,32 @@ public:
         }
     }
 
-    int requestSession(int type) override
+    KvSensor::SessionType requestSession(KvSensor::SessionType type) override
     {
-        const bool known = type == 1 || type == 2;
-        session = scenario && scenario->session ? *scenario->session : known ? type : 0;
-        if (session == 0)
+        const bool known = type == KvSensor::ListenSession || type == KvSensor::ControlSession;
+        session = scenario && scenario->session ? KvSensor::SessionType(*scenario->session)
+            : known                             ? type
+                                                : KvSensor::NoSession;
+        if (session == KvSensor::NoSession)
             error = known ? QStringLiteral("no session granted")
                           : QStringLiteral("unknown session type %1").arg(type);
         return session;
     }
 
-    int sessionType() const override
+    KvSensor::SessionType sessionType() const override
     {
-        return scenario && scenario->sessionType ? *scenario->sessionType : session;
+        return scenario && scenario->sessionType ? KvSensor::SessionType(*scenario->sessionType)
+                                                 : session;
     }
 
     bool start() override
     {
-        const bool ok = scenario && scenario->start ? *scenario->start : sessionType() != 0;
+        const bool ok = scenario && scenario->start ? *scenario->start
+                                                    : sessionType() != KvSensor::NoSession;
         if (ok)
             pump->start();
         else
-            error = sessionType() == 0 ? QStringLiteral("cannot start without a session")
+            error = sessionType() == KvSensor::NoSession ? QStringLiteral("cannot start without a session")
                                        : QStringLiteral("the sensor did not start");
         return ok;
     }
@@ -130,7 +137,7 @@ public:
     void closeSession() override
     {
         pump->stop();
-        session = 0;
+        session = KvSensor::NoSession;
     }
 
     QString lastError() const override
@@ -151,7 +158,7 @@ private:
     const Sensor kind;
     const SensorScenario *const scenario; // null on the virtual handset
     const QElapsedTimer &clock;
-    int session = 0;
+    KvSensor::SessionType session = KvSensor::NoSession;
     QString error;
     std::unique_ptr<Timeline> timeline;
     std::unique_ptr<Pump> pump; // declared last: stopped before the timeline goes
@@ -160,20 +167,24 @@ private:
 class SimulatedDisplay : public DisplaySource
 {
 public:
-    SimulatedDisplay(const DisplayScenario *scenario, const QElapsedTimer &clock, ChangeSink sink)
+    SimulatedDisplay(const DisplayScenario *scenario, const QElapsedTimer &clock,
+        ChangeSink<KvDisplayState::DisplayState> sink)
         : scenario(scenario)
         , clock(clock)
         , changes(scenario ? &scenario->changes : nullptr, VirtualHandset::displayCycle(), clock,
               std::move(sink))
     { }
 
-    int get() const override
+    KvDisplayState::DisplayState get() const override
     {
         if (!scenario)
-            return VirtualHandset::displayCycle().at(clock.elapsed());
-        return scenario->get.value_or(1);
+            return KvDisplayState::DisplayState(VirtualHandset::displayCycle().at(clock.elapsed()));
+        return KvDisplayState::DisplayState(scenario->get.value_or(KvDisplayState::On));
     }
-    bool set(int state) override { return scenario ? scenario->set.answer(state, true) : true; }
+    bool set(KvDisplayState::DisplayState state) override
+    {
+        return scenario ? scenario->set.answer(state, true) : true;
+    }
     void setBrightness(int value) override { brightnessSet = value; }
     int brightness() const override
     {
@@ -200,8 +211,8 @@ private:
 class SimulatedSystemState : public SystemStateSource
 {
 public:
-    SimulatedSystemState(
-        const SystemStateScenario *scenario, const QElapsedTimer &clock, ChangeSink sink)
+    SimulatedSystemState(const SystemStateScenario *scenario, const QElapsedTimer &clock,
+        ChangeSink<KvSystemState::StateIndication> sink)
         : scenario(scenario)
         , sink(sink)
         , changes(scenario ? &scenario->indications : nullptr, VirtualHandset::systemStateCycle(),
@@ -209,39 +220,39 @@ public:
     { }
 
     // The simulated device answers every request and never acts on it.
-    bool set(int nextState) override
+    bool set(KvSystemState::NextState nextState) override
     {
         if (!scenario)
             return true;
         for (int indication : scenario->onSet.value(nextState))
-            sink(indication);
+            sink(KvSystemState::StateIndication(indication));
         return scenario->set.answer(nextState, true);
     }
 
 private:
     const SystemStateScenario *const scenario;
-    const ChangeSink sink;
+    const ChangeSink<KvSystemState::StateIndication> sink;
     Changes changes;
 };
 
-class SimulatedState : public StateSource
+template <typename State> class SimulatedState : public StateSource<State>
 {
 public:
     // scenario is null on the virtual handset, where the state follows the cycle.
-    SimulatedState(const ValueScenario *scenario, int fallback, const VirtualHandset::Cycle &cycle,
-        const QElapsedTimer &clock, ChangeSink sink)
+    SimulatedState(const ValueScenario *scenario, State fallback,
+        const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock, ChangeSink<State> sink)
         : scenario(scenario)
-        , value(scenario ? scenario->get.value_or(fallback) : fallback)
+        , value(scenario ? State(scenario->get.value_or(fallback)) : fallback)
         , cycle(cycle)
         , clock(clock)
         , changes(scenario ? &scenario->changes : nullptr, cycle, clock, std::move(sink))
     { }
 
-    int get() const override { return scenario ? value : cycle.at(clock.elapsed()); }
+    State get() const override { return scenario ? value : State(cycle.at(clock.elapsed())); }
 
 private:
     const ValueScenario *const scenario;
-    const int value;
+    const State value;
     const VirtualHandset::Cycle cycle;
     const QElapsedTimer &clock;
     Changes changes;
@@ -291,36 +302,41 @@ std::unique_ptr<SensorSource> SimulatedBackend::sensor(Sensor kind, SampleSink s
     return std::make_unique<SimulatedSensor>(kind, sc, modelClock, std::move(sink));
 }
 
-std::unique_ptr<DisplaySource> SimulatedBackend::display(ChangeSink sink)
+std::unique_ptr<DisplaySource> SimulatedBackend::display(
+    ChangeSink<KvDisplayState::DisplayState> sink)
 {
     return std::make_unique<SimulatedDisplay>(
         section(&Scenario::displayState), modelClock, std::move(sink));
 }
 
-std::unique_ptr<SystemStateSource> SimulatedBackend::systemState(ChangeSink sink)
+std::unique_ptr<SystemStateSource> SimulatedBackend::systemState(
+    ChangeSink<KvSystemState::StateIndication> sink)
 {
     return std::make_unique<SimulatedSystemState>(
         section(&Scenario::systemState), modelClock, std::move(sink));
 }
 
-std::unique_ptr<StateSource> SimulatedBackend::activity(ChangeSink sink)
+std::unique_ptr<StateSource<KvActivity::Activity>> SimulatedBackend::activity(
+    ChangeSink<KvActivity::Activity> sink)
 {
-    return std::make_unique<SimulatedState>(section(&Scenario::activity), 1,
-        VirtualHandset::activityCycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState<KvActivity::Activity>>(section(&Scenario::activity),
+        KvActivity::Active, VirtualHandset::activityCycle(), modelClock, std::move(sink));
 }
 
-std::unique_ptr<StateSource> SimulatedBackend::thermal(ChangeSink sink)
+std::unique_ptr<StateSource<KvThermal::ThermalState>> SimulatedBackend::thermal(
+    ChangeSink<KvThermal::ThermalState> sink)
 {
-    return std::make_unique<SimulatedState>(section(&Scenario::thermal), 0,
-        VirtualHandset::thermalCycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState<KvThermal::ThermalState>>(section(&Scenario::thermal),
+        KvThermal::Normal, VirtualHandset::thermalCycle(), modelClock, std::move(sink));
 }
 
-std::unique_ptr<StateSource> SimulatedBackend::deviceMode(ChangeSink sink)
+std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> SimulatedBackend::deviceMode(
+    ChangeSink<KvDeviceMode::DeviceMode> sink)
 {
     // The device stays in normal mode, scripted or not: no change ever comes.
     static const ValueScenario normal;
-    return std::make_unique<SimulatedState>(
-        &normal, 0, VirtualHandset::Cycle(), modelClock, std::move(sink));
+    return std::make_unique<SimulatedState<KvDeviceMode::DeviceMode>>(
+        &normal, KvDeviceMode::Normal, VirtualHandset::Cycle(), modelClock, std::move(sink));
 }
 
 std::unique_ptr<BatterySource> SimulatedBackend::battery()

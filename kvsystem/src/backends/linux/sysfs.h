@@ -20,8 +20,6 @@ class Sysfs
 public:
     explicit Sysfs(QString root);
 
-    // The directory that stands for /sys.
-    const QString &root() const { return top; }
     // A path below the root, given as it would be below /sys.
     QString path(const QString &relative) const { return top + QLatin1Char('/') + relative; }
 

@@ -16,15 +16,15 @@ namespace {
 
 // A state read from the machine, polled for changes on the main thread
 // from the source's construction on.
-class PolledState : public StateSource
+template <typename State> class PolledState : public StateSource<State>
 {
 public:
-    PolledState(int periodMs, std::function<int()> read, ChangeSink sink)
+    PolledState(int periodMs, std::function<State()> read, ChangeSink<State> sink)
         : read(std::move(read))
         , sink(std::move(sink))
         , last(this->read())
         , poller(Delivery::MainThread, periodMs, [this] {
-            const int now = this->read();
+            const State now = this->read();
             if (now != last) {
                 last = now;
                 this->sink(now);
@@ -34,12 +34,12 @@ public:
         poller.start();
     }
 
-    int get() const override { return read(); }
+    State get() const override { return read(); }
 
 private:
-    const std::function<int()> read;
-    const ChangeSink sink;
-    int last;
+    const std::function<State()> read;
+    const ChangeSink<State> sink;
+    State last;
     Poller poller; // declared last: stopped before the rest goes
 };
 
@@ -53,16 +53,16 @@ public:
 
     // Nobody reboots a machine by running a demo: without the permission
     // in the environment every request is refused.
-    bool set(int nextState) override
+    bool set(KvSystemState::NextState nextState) override
     {
         if (!allowPower)
             return false;
         switch (nextState) {
-        case 0:
+        case KvSystemState::Powerup:
             return true; // a machine that answers is powered up
-        case 1:
+        case KvSystemState::Reboot:
             return login->reboot();
-        case 2:
+        case KvSystemState::Shutdown:
             return login->powerOff();
         }
         return false;
@@ -76,7 +76,7 @@ private:
 // One zone's state from its temperature and trip points: a passive trip
 // point (where the kernel starts to slow the processor down) gives a
 // warning, a hot or critical one (where it acts or shuts down) an alert.
-int zoneState(const QString &zone, qint64 temp)
+KvThermal::ThermalState zoneState(const QString &zone, qint64 temp)
 {
     std::optional<qint64> warning;
     std::optional<qint64> alert;
@@ -96,10 +96,10 @@ int zoneState(const QString &zone, qint64 temp)
             lowest(alert, *at);
     }
     if (temp >= alert.value_or(LinuxBackend::defaultAlert))
-        return 2;
+        return KvThermal::Alert;
     if (temp >= warning.value_or(LinuxBackend::defaultWarning))
-        return 1;
-    return 0;
+        return KvThermal::Warning;
+    return KvThermal::Normal;
 }
 
 } // namespace
@@ -123,30 +123,31 @@ LinuxBackend::LinuxBackend(Options options)
     , login(std::move(options.login))
 { }
 
-int LinuxBackend::thermalState(const Sysfs &sysfs)
+KvThermal::ThermalState LinuxBackend::thermalState(const Sysfs &sysfs)
 {
-    int worst = -1;
+    // Normal, Warning and Alert rise with the heat; no zone read is an Error.
+    std::optional<KvThermal::ThermalState> worst;
     for (const QString &zone : Sysfs::entries(
              sysfs.path(QStringLiteral("class/thermal")), QStringLiteral("thermal_zone"))) {
         if (const std::optional<qint64> temp = Sysfs::readInt(zone + QStringLiteral("/temp")))
-            worst = std::max(worst, zoneState(zone, *temp));
+            worst = std::max(worst.value_or(KvThermal::Normal), zoneState(zone, *temp));
     }
-    return worst < 0 ? 3 : worst; // no temperature to read: Error
+    return worst.value_or(KvThermal::Error);
 }
 
-int LinuxBackend::deviceMode(const Sysfs &sysfs)
+KvDeviceMode::DeviceMode LinuxBackend::deviceMode(const Sysfs &sysfs)
 {
     const QStringList radios
         = Sysfs::entries(sysfs.path(QStringLiteral("class/rfkill")), QStringLiteral("rfkill"));
     if (radios.isEmpty())
-        return 0;
+        return KvDeviceMode::Normal;
     for (const QString &radio : radios) {
         const bool blocked = Sysfs::readInt(radio + QStringLiteral("/soft")).value_or(0) != 0
             || Sysfs::readInt(radio + QStringLiteral("/hard")).value_or(0) != 0;
         if (!blocked)
-            return 0;
+            return KvDeviceMode::Normal;
     }
-    return 1;
+    return KvDeviceMode::Flight;
 }
 
 std::unique_ptr<SensorSource> LinuxBackend::sensor(Sensor kind, SampleSink sink)
@@ -154,38 +155,45 @@ std::unique_ptr<SensorSource> LinuxBackend::sensor(Sensor kind, SampleSink sink)
     return std::make_unique<LinuxSensor>(kind, sysfs, std::move(sink));
 }
 
-std::unique_ptr<DisplaySource> LinuxBackend::display(ChangeSink sink)
+std::unique_ptr<DisplaySource> LinuxBackend::display(ChangeSink<KvDisplayState::DisplayState> sink)
 {
     return std::make_unique<LinuxDisplay>(sysfs, std::move(sink));
 }
 
-std::unique_ptr<SystemStateSource> LinuxBackend::systemState(ChangeSink)
+std::unique_ptr<SystemStateSource> LinuxBackend::systemState(
+    ChangeSink<KvSystemState::StateIndication>)
 {
     // logind announces nothing that maps to an indication before the machine goes down.
     return std::make_unique<LinuxSystemState>(allowPower, login);
 }
 
-std::unique_ptr<StateSource> LinuxBackend::activity(ChangeSink sink)
+std::unique_ptr<StateSource<KvActivity::Activity>> LinuxBackend::activity(
+    ChangeSink<KvActivity::Activity> sink)
 {
     // Without a login manager to ask, the user counts as active.
     const std::shared_ptr<LoginManager> manager = login;
-    return std::make_unique<PolledState>(
+    return std::make_unique<PolledState<KvActivity::Activity>>(
         activityPollMs,
-        [manager] { return manager && manager->idleHint().value_or(false) ? 0 : 1; },
+        [manager] {
+            return manager && manager->idleHint().value_or(false) ? KvActivity::Inactive
+                                                                  : KvActivity::Active;
+        },
         std::move(sink));
 }
 
-std::unique_ptr<StateSource> LinuxBackend::thermal(ChangeSink sink)
+std::unique_ptr<StateSource<KvThermal::ThermalState>> LinuxBackend::thermal(
+    ChangeSink<KvThermal::ThermalState> sink)
 {
     const Sysfs tree = sysfs;
-    return std::make_unique<PolledState>(
+    return std::make_unique<PolledState<KvThermal::ThermalState>>(
         statePollMs, [tree] { return thermalState(tree); }, std::move(sink));
 }
 
-std::unique_ptr<StateSource> LinuxBackend::deviceMode(ChangeSink sink)
+std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> LinuxBackend::deviceMode(
+    ChangeSink<KvDeviceMode::DeviceMode> sink)
 {
     const Sysfs tree = sysfs;
-    return std::make_unique<PolledState>(
+    return std::make_unique<PolledState<KvDeviceMode::DeviceMode>>(
         statePollMs, [tree] { return deviceMode(tree); }, std::move(sink));
 }
 

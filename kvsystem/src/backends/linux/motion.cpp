@@ -25,25 +25,24 @@ int degrees(double radians)
 
 } // namespace
 
-int orientation(const Vector &accel, int previous)
+KvOrientation::Orientation orientation(const Vector &accel, KvOrientation::Orientation previous)
 {
     const double g = length(accel);
     if (g < restingMin * 1000 || g > restingMax * 1000)
         return previous;
     const double within = std::cos(poseAngle / degreesPerRadian) * g;
-    // Codes: 1 bottom up, 2 bottom down, 3 left up, 4 right up, 5 face down, 6 face up.
     if (accel.z >= within)
-        return 6;
+        return KvOrientation::FaceUp;
     if (accel.z <= -within)
-        return 5;
+        return KvOrientation::FaceDown;
     if (accel.y >= within)
-        return 2;
+        return KvOrientation::BottomDown;
     if (accel.y <= -within)
-        return 1;
+        return KvOrientation::BottomUp;
     if (accel.x >= within)
-        return 4;
+        return KvOrientation::RightUp;
     if (accel.x <= -within)
-        return 3;
+        return KvOrientation::LeftUp;
     return previous;
 }
 

@@ -20,10 +20,10 @@ public:
     static constexpr int fbBlankPowerdown = 4; // bl_power: the panel is off
     static constexpr int defaultDimTimeout = 30; // seconds
 
-    LinuxDisplay(const Sysfs &sysfs, ChangeSink sink);
+    LinuxDisplay(const Sysfs &sysfs, ChangeSink<KvDisplayState::DisplayState> sink);
 
-    int get() const override;
-    bool set(int state) override;
+    KvDisplayState::DisplayState get() const override;
+    bool set(KvDisplayState::DisplayState state) override;
     void setBrightness(int level) override;
     int brightness() const override;
     // Linux keeps no dim time-out of its own: the value is this object's.
@@ -32,18 +32,15 @@ public:
     // Nothing in sysfs keeps the display from blanking: refused.
     bool setBlankingPause() override { return false; }
 
-    // The backlight's directory; empty when the machine has none.
-    QString backlightDir() const { return dir; }
-
 private:
     QString file(const char *name) const { return dir + QLatin1Char('/') + QLatin1String(name); }
     bool unblank() const;
 
     const QString dir;
-    const ChangeSink sink;
+    const ChangeSink<KvDisplayState::DisplayState> sink;
     qint64 restoreTo = 0; // the brightness before dimming, for switching on again
     int dimSeconds = defaultDimTimeout;
-    int last;
+    KvDisplayState::DisplayState last;
     Poller poller; // declared last: stopped before the rest goes
 };
 

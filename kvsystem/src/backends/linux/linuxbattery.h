@@ -6,6 +6,8 @@
 // as its chargers. Every getter reads the files afresh.
 
 #include "backend.h"
+#include "kvbattery.h"
+#include "linuxbackend.h"
 #include "sysfs.h"
 
 namespace Vorna::Backend {
@@ -13,11 +15,6 @@ namespace Vorna::Backend {
 class LinuxBattery : public BatterySource
 {
 public:
-    // Values that Linux has no source for: no one can take them for a
-    // measurement. Times are -60 s, so that what is shown in minutes is -1.
-    static constexpr int noValue = -1;
-    static constexpr int noTime = -60;
-
     explicit LinuxBattery(const Sysfs &sysfs);
 
     // The directory that holds the supplies, and the battery's own; the
@@ -30,9 +27,9 @@ public:
 private:
     std::optional<QByteArray> text(const char *name) const;
     std::optional<qint64> number(const char *name) const;
-    int chargerType() const;
-    int chargingState() const;
-    int batteryState() const;
+    KvBattery::ChargerType chargerType() const;
+    KvBattery::ChargingState chargingState() const;
+    KvBattery::BatteryState batteryState() const;
     int percent() const;
     std::optional<double> chargeMah() const;
     std::optional<double> currentMa() const;

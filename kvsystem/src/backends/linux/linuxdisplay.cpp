@@ -18,12 +18,14 @@ QString firstBacklight(const Sysfs &sysfs)
 
 } // namespace
 
-LinuxDisplay::LinuxDisplay(const Sysfs &sysfs, ChangeSink sink)
+using State = KvDisplayState::DisplayState;
+
+LinuxDisplay::LinuxDisplay(const Sysfs &sysfs, ChangeSink<State> sink)
     : dir(firstBacklight(sysfs))
     , sink(std::move(sink))
     , last(get())
     , poller(Delivery::MainThread, LinuxBackend::statePollMs, [this] {
-        const int now = get();
+        const State now = get();
         if (now != last) {
             last = now;
             this->sink(now);
@@ -34,20 +36,20 @@ LinuxDisplay::LinuxDisplay(const Sysfs &sysfs, ChangeSink sink)
         poller.start();
 }
 
-int LinuxDisplay::get() const
+State LinuxDisplay::get() const
 {
     // Without a backlight (a desktop's monitor) the display is taken to be on.
     if (dir.isEmpty())
-        return 1;
+        return KvDisplayState::On;
     if (Sysfs::readInt(file("bl_power")).value_or(0) != 0)
-        return -1;
+        return KvDisplayState::Off;
     const std::optional<qint64> b = Sysfs::readInt(file("brightness"));
     if (!b)
-        return 1;
+        return KvDisplayState::On;
     if (*b <= 0)
-        return -1;
+        return KvDisplayState::Off;
     const qint64 max = Sysfs::readInt(file("max_brightness")).value_or(0);
-    return *b <= max / dimDivisor ? 0 : 1;
+    return *b <= max / dimDivisor ? KvDisplayState::Dimmed : KvDisplayState::On;
 }
 
 bool LinuxDisplay::unblank() const
@@ -56,7 +58,7 @@ bool LinuxDisplay::unblank() const
     return !power || *power == 0 || Sysfs::write(file("bl_power"), "0");
 }
 
-bool LinuxDisplay::set(int state)
+bool LinuxDisplay::set(State state)
 {
     if (dir.isEmpty())
         return false;
@@ -64,19 +66,19 @@ bool LinuxDisplay::set(int state)
     const qint64 dim = max / dimDivisor;
     const qint64 now = Sysfs::readInt(file("brightness")).value_or(0);
     switch (state) {
-    case -1:
+    case KvDisplayState::Off:
         if (Sysfs::exists(file("bl_power")))
             return Sysfs::write(file("bl_power"), QByteArray::number(fbBlankPowerdown));
         if (now > dim)
             restoreTo = now;
         return Sysfs::write(file("brightness"), "0");
-    case 0:
+    case KvDisplayState::Dimmed:
         if (dim <= 0)
             return false; // a backlight too coarse to dim
         if (now > dim)
             restoreTo = now;
         return unblank() && Sysfs::write(file("brightness"), QByteArray::number(dim));
-    case 1:
+    case KvDisplayState::On:
         if (!unblank())
             return false;
         if (now > dim)
@@ -104,7 +106,7 @@ int LinuxDisplay::brightness() const
         = dir.isEmpty() ? std::nullopt : Sysfs::readInt(file("brightness"));
     const qint64 max = dir.isEmpty() ? 0 : Sysfs::readInt(file("max_brightness")).value_or(0);
     if (!b || max <= 0)
-        return -1; // no backlight to ask
+        return LinuxBackend::noValue; // no backlight to ask
     return int(std::llround(double(std::clamp<qint64>(*b, 0, max)) * levels / double(max)));
 }
 

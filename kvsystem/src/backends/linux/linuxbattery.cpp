@@ -41,7 +41,7 @@ std::optional<qint64> LinuxBattery::number(const char *name) const
     return Sysfs::readInt(battery + QLatin1Char('/') + QLatin1String(name));
 }
 
-int LinuxBattery::chargerType() const
+KvBattery::ChargerType LinuxBattery::chargerType() const
 {
     bool anyCharger = false;
     bool usbOnline = false;
@@ -56,47 +56,50 @@ int LinuxBattery::chargerType() const
         if (Sysfs::readInt(dir + QStringLiteral("/online")).value_or(0) == 0)
             continue;
         if (mains)
-            return 1; // a wall charger feeds the device whatever else is plugged in
+            return KvBattery::Wall; // feeds the device whatever else is plugged in
         usbOnline = true;
     }
-    return usbOnline ? 2 : anyCharger ? 0 : -1;
+    return usbOnline ? KvBattery::USB_500mA : anyCharger ? KvBattery::None : KvBattery::Unknown;
 }
 
-int LinuxBattery::chargingState() const
+KvBattery::ChargingState LinuxBattery::chargingState() const
 {
     const QByteArray status = text("status").value_or(QByteArray());
     if (status == "Charging")
-        return 1;
+        return KvBattery::StateCharging;
     if (status == "Discharging" || status == "Not charging" || status == "Full")
-        return 0;
-    return 2;
+        return KvBattery::StateNotCharging;
+    return KvBattery::StateChargingFailed;
 }
 
-int LinuxBattery::batteryState() const
+KvBattery::BatteryState LinuxBattery::batteryState() const
 {
     // "Unknown" is a driver that cannot tell, not a fault of the battery.
     const std::optional<QByteArray> health = text("health");
     if (health && *health != "Good" && *health != "Unknown")
-        return 4;
+        return KvBattery::StateError;
     const QByteArray level = text("capacity_level").value_or(QByteArray());
     if (level == "Critical")
-        return 0;
+        return KvBattery::StateEmpty;
     if (level == "Low")
-        return 1;
+        return KvBattery::StateLow;
     if (level == "Normal" || level == "High")
-        return 2;
+        return KvBattery::StateOK;
     if (level == "Full")
-        return 3;
+        return KvBattery::StateFull;
     const int pct = percent();
     if (pct < 0)
-        return 4;
-    return pct <= 5 ? 0 : pct <= 15 ? 1 : pct >= 100 ? 3 : 2;
+        return KvBattery::StateError;
+    return pct <= 5    ? KvBattery::StateEmpty
+        : pct <= 15    ? KvBattery::StateLow
+        : pct >= 100   ? KvBattery::StateFull
+                       : KvBattery::StateOK;
 }
 
 int LinuxBattery::percent() const
 {
     const std::optional<qint64> capacity = number("capacity");
-    return capacity ? int(std::clamp<qint64>(*capacity, 0, 100)) : noValue;
+    return capacity ? int(std::clamp<qint64>(*capacity, 0, 100)) : LinuxBackend::noValue;
 }
 
 std::optional<double> LinuxBattery::chargeMah() const
@@ -141,7 +144,7 @@ int LinuxBattery::remainingChargingTime() const
     const std::optional<double> ma = currentMa();
     if (status == "Charging" && full && now && ma && *ma > 0)
         return clampToInt(std::max(0.0, double(*full) / 1000.0 - *now) / *ma * 3600.0);
-    return noTime;
+    return LinuxBackend::noTime;
 }
 
 int LinuxBattery::averageActiveCurrent() const
@@ -149,7 +152,7 @@ int LinuxBattery::averageActiveCurrent() const
     // The kernel's running average, as the current the device draws now.
     if (const std::optional<qint64> average = number("current_avg"))
         return clampToInt(std::abs(double(*average)) / 1000.0);
-    return noValue;
+    return LinuxBackend::noValue;
 }
 
 int LinuxBattery::remainingActiveTime() const
@@ -160,7 +163,7 @@ int LinuxBattery::remainingActiveTime() const
     const std::optional<double> ma = currentMa();
     if (mah && ma && *ma < 0)
         return clampToInt(*mah / -*ma * 3600.0);
-    return noTime;
+    return LinuxBackend::noTime;
 }
 
 int LinuxBattery::read(BatteryValue value, int /* mode: Linux keeps no figures per power mode */)
@@ -179,17 +182,17 @@ int LinuxBattery::read(BatteryValue value, int /* mode: Linux keeps no figures p
     case BatteryValue::RemainingCapacityBars: {
         // Seven bars, as the handset's indicator; a bar shows while any charge is left in it.
         const int pct = percent();
-        return pct < 0 ? noValue : (pct * 7 + 99) / 100;
+        return pct < 0 ? LinuxBackend::noValue : (pct * 7 + 99) / 100;
     }
     case BatteryValue::RemainingCapacityPct:
         return percent();
     case BatteryValue::RemainingCapacitymAh: {
         const std::optional<double> mah = chargeMah();
-        return mah ? clampToInt(*mah) : noValue;
+        return mah ? clampToInt(*mah) : LinuxBackend::noValue;
     }
     case BatteryValue::Voltage: {
         const std::optional<qint64> uv = number("voltage_now");
-        return uv ? clampToInt(double(*uv) / 1000.0) : noValue;
+        return uv ? clampToInt(double(*uv) / 1000.0) : LinuxBackend::noValue;
     }
     case BatteryValue::BatteryCurrent:
         return clampToInt(currentMa().value_or(0));
@@ -206,10 +209,10 @@ int LinuxBattery::read(BatteryValue value, int /* mode: Linux keeps no figures p
         return remainingActiveTime();
     case BatteryValue::AverageTalkCurrent:
     case BatteryValue::AverageIdleCurrent:
-        return noValue; // Linux does not tell calls or idle time apart
+        return LinuxBackend::noValue; // Linux does not tell calls or idle time apart
     case BatteryValue::RemainingTalkTime:
     case BatteryValue::RemainingIdleTime:
-        return noTime;
+        return LinuxBackend::noTime;
     }
     return 0;
 }

@@ -20,11 +20,15 @@ public:
     explicit SimulatedBackend(std::optional<Scenario> scenario);
 
     std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) override;
-    std::unique_ptr<DisplaySource> display(ChangeSink sink) override;
-    std::unique_ptr<SystemStateSource> systemState(ChangeSink sink) override;
-    std::unique_ptr<StateSource> activity(ChangeSink sink) override;
-    std::unique_ptr<StateSource> thermal(ChangeSink sink) override;
-    std::unique_ptr<StateSource> deviceMode(ChangeSink sink) override;
+    std::unique_ptr<DisplaySource> display(ChangeSink<KvDisplayState::DisplayState> sink) override;
+    std::unique_ptr<SystemStateSource> systemState(
+        ChangeSink<KvSystemState::StateIndication> sink) override;
+    std::unique_ptr<StateSource<KvActivity::Activity>> activity(
+        ChangeSink<KvActivity::Activity> sink) override;
+    std::unique_ptr<StateSource<KvThermal::ThermalState>> thermal(
+        ChangeSink<KvThermal::ThermalState> sink) override;
+    std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
+        ChangeSink<KvDeviceMode::DeviceMode> sink) override;
     std::unique_ptr<BatterySource> battery() override;
 
 private:

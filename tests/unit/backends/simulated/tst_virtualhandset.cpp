@@ -1,6 +1,6 @@
 // The virtual handset: values a person would believe, that agree with each other.
 
-#include "virtualhandset.h"
+#include "backends/simulated/virtualhandset.h"
 
 #include <QtTest>
 

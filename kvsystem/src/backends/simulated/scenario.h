@@ -6,6 +6,7 @@
 // the simulated device fills it in with its defaults.
 
 #include "backend.h"
+#include "pump.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -16,8 +17,6 @@
 #include <optional>
 
 namespace Vorna::Backend {
-
-enum class Delivery { MainThread, WorkerThread };
 
 struct TimedSample
 {
@@ -105,10 +104,6 @@ struct Scenario
 // error to "<json path>: <what is wrong>", or to the problem alone where no
 // key is to blame (invalid JSON).
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error);
-
-// The key that names a sensor or battery getter in a scenario file.
-const char *scenarioKey(Sensor kind);
-const char *scenarioKey(BatteryValue value);
 
 } // namespace Vorna::Backend
 

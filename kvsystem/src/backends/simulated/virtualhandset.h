@@ -11,9 +11,6 @@
 
 namespace Vorna::Backend::VirtualHandset {
 
-// How often a sensor reports, in ms.
-int period(Sensor kind);
-
 // The reading of a sensor at ms after the model started; timestamp is what
 // the reading carries.
 Sample reading(Sensor kind, qint64 ms, quint64 timestamp);

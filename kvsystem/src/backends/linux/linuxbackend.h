@@ -7,7 +7,7 @@
 // read when asked for; change notifications come from polling.
 
 #include "backend.h"
-#include "logind.h"
+#include "loginmanager.h"
 #include "sysfs.h"
 
 namespace Vorna::Backend {
@@ -15,6 +15,11 @@ namespace Vorna::Backend {
 class LinuxBackend : public Backend
 {
 public:
+    // Values that Linux has no source for: no one can take them for a
+    // measurement. Times are -60 s, so that what is shown in minutes is -1.
+    static constexpr int noValue = -1;
+    static constexpr int noTime = -60;
+
     // How often the system-state sources look for a change, in ms.
     static constexpr int statePollMs = 1000;
     static constexpr int activityPollMs = 2000;
@@ -33,18 +38,22 @@ public:
     explicit LinuxBackend(Options options);
 
     std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) override;
-    std::unique_ptr<DisplaySource> display(ChangeSink sink) override;
-    std::unique_ptr<SystemStateSource> systemState(ChangeSink sink) override;
-    std::unique_ptr<StateSource> activity(ChangeSink sink) override;
-    std::unique_ptr<StateSource> thermal(ChangeSink sink) override;
-    std::unique_ptr<StateSource> deviceMode(ChangeSink sink) override;
+    std::unique_ptr<DisplaySource> display(ChangeSink<KvDisplayState::DisplayState> sink) override;
+    std::unique_ptr<SystemStateSource> systemState(
+        ChangeSink<KvSystemState::StateIndication> sink) override;
+    std::unique_ptr<StateSource<KvActivity::Activity>> activity(
+        ChangeSink<KvActivity::Activity> sink) override;
+    std::unique_ptr<StateSource<KvThermal::ThermalState>> thermal(
+        ChangeSink<KvThermal::ThermalState> sink) override;
+    std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
+        ChangeSink<KvDeviceMode::DeviceMode> sink) override;
     // Without a battery, warns once on standard error.
     std::unique_ptr<BatterySource> battery() override;
 
-    // A KvThermal::ThermalState of the machine now: the hottest zone decides.
-    static int thermalState(const Sysfs &sysfs);
-    // A KvDeviceMode::DeviceMode: flight mode when every radio is blocked.
-    static int deviceMode(const Sysfs &sysfs);
+    // The machine's thermal state now: the hottest zone decides.
+    static KvThermal::ThermalState thermalState(const Sysfs &sysfs);
+    // Flight mode when every radio is blocked.
+    static KvDeviceMode::DeviceMode deviceMode(const Sysfs &sysfs);
 
     // Zones whose driver gives no passive, hot or critical trip point use these (m°C).
     static constexpr int defaultWarning = 70000;

@@ -1,0 +1,358 @@
+// The sensors on fake sysfs trees: what each reads from the IIO devices,
+// absent hardware, unreadable and malformed files, values that change while
+// a sensor runs, and the motion maths behind orientation and heading.
+
+#include "backendtesting.h"
+#include "fakesysfs.h"
+#include "backends/linux/linuxbackend.h"
+#include "backends/linux/motion.h"
+
+#include <QtTest>
+
+using namespace Vorna::Backend;
+
+Q_DECLARE_METATYPE(Vorna::Backend::Sensor)
+
+class LinuxSensorsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void sensorReadings_data();
+    void sensorReadings();
+    void sensorsThatTheMachineLacks_data();
+    void sensorsThatTheMachineLacks();
+    void valueChangingWhileRunning_data();
+    void valueChangingWhileRunning();
+    void unreadableOrMalformedFiles_data();
+    void unreadableOrMalformedFiles();
+    void badReadWhileRunningIsSkipped();
+    void readingsBeforeStart();
+    void orientations_data();
+    void orientations();
+    void headings_data();
+    void headings();
+};
+
+void LinuxSensorsTest::sensorReadings_data()
+{
+    QTest::addColumn<Sensor>("kind");
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QVector<qint32>>("expected");
+
+    const QStringList none;
+    QTest::newRow("light from raw counts, scale and offset")
+        << Sensor::Als << none << QVector<qint32> { 300 };
+    QTest::newRow("light with an offset, rounded to whole lux")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_offset=0.3",
+               FakeSysfs::light + "in_illuminance_scale=0.5" }
+        << QVector<qint32> { 75 };
+    QTest::newRow("light in lux where the driver gives it")
+        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6" }
+        << QVector<qint32> { 42 };
+    QTest::newRow("proximity raw")
+        << Sensor::Proximity << QStringList { FakeSysfs::light + "in_proximity_raw=1200" }
+        << QVector<qint32> { 1200 };
+    QTest::newRow("acceleration in milli-g")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
+               FakeSysfs::accel + "in_accel_y_raw=640" }
+        << QVector<qint32> { -35, 640, 1000 };
+    QTest::newRow("acceleration from m/s² rounded")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
+               FakeSysfs::accel + "in_accel_x_raw=1024", FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 1000, 0, 0 };
+    QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
+        << Sensor::Magnetometer << none
+        << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
+    QTest::newRow("field without offsets is not calibrated")
+        << Sensor::Magnetometer
+        << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
+               FakeSysfs::magn + "in_magn_y_offset=<absent>",
+               FakeSysfs::magn + "in_magn_z_offset=<absent>" }
+        << QVector<qint32> { -1000, 20000, -40000, -1000, 20000, -40000, 0 };
+    QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
+    QTest::newRow("flat, top edge to the north")
+        << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
+    QTest::newRow("upright, top edge up") << Sensor::Rotation
+                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=1000",
+                                                 FakeSysfs::accel + "in_accel_z_raw=0" }
+                                          << QVector<qint32> { 90, 0, 0 };
+    QTest::newRow("heading north, calibrated")
+        << Sensor::Compass << none << QVector<qint32> { 0, 3 };
+    QTest::newRow("heading east") << Sensor::Compass
+                                  << QStringList { FakeSysfs::magn + "in_magn_x_raw=-210",
+                                         FakeSysfs::magn + "in_magn_y_raw=0" }
+                                  << QVector<qint32> { 90, 3 };
+}
+
+void LinuxSensorsTest::sensorReadings()
+{
+    QFETCH(Sensor, kind);
+    QFETCH(QStringList, edits);
+    QFETCH(QVector<qint32>, expected);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    tree.apply(edits);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 2);
+    QCOMPARE(int(sensor->sessionType()), 2);
+    const quint64 before = monotonicMicroseconds();
+    QVERIFY2(sensor->start(), qPrintable(sensor->lastError()));
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, waitMs);
+    sensor->stop();
+    QCOMPARE(samples.last(expected.size()), expected);
+    // Microseconds of the monotonic clock, taken when the files were read.
+    QVERIFY(samples.taken().first().timestamp >= before);
+    QCOMPARE(sensor->lastError(), QString());
+}
+
+void LinuxSensorsTest::sensorsThatTheMachineLacks_data()
+{
+    QTest::addColumn<int>("machine");
+    QTest::addColumn<Sensor>("kind");
+    QTest::addColumn<QString>("error");
+
+    const QString none = "no %1: no %2/bus/iio/devices/iio:device* has %3";
+    const QString accelFiles = "in_accel_x_raw, in_accel_y_raw and in_accel_z_raw";
+    QTest::newRow("desktop: light")
+        << int(FakeSysfs::Desktop) << Sensor::Als
+        << none.arg("ambient light sensor", "%1", "in_illuminance_input or in_illuminance_raw");
+    QTest::newRow("desktop: proximity") << int(FakeSysfs::Desktop) << Sensor::Proximity
+                                        << none.arg("proximity sensor", "%1", "in_proximity_raw");
+    QTest::newRow("desktop: accelerometer") << int(FakeSysfs::Desktop) << Sensor::Accelerometer
+                                            << none.arg("accelerometer", "%1", accelFiles);
+    QTest::newRow("desktop: orientation needs the accelerometer") << int(
+        FakeSysfs::Desktop) << Sensor::Orientation << none.arg("accelerometer", "%1", accelFiles);
+    QTest::newRow("desktop: rotation needs the accelerometer") << int(
+        FakeSysfs::Desktop) << Sensor::Rotation << none.arg("accelerometer", "%1", accelFiles);
+    QTest::newRow("desktop: magnetometer")
+        << int(FakeSysfs::Desktop) << Sensor::Magnetometer
+        << none.arg("magnetometer", "%1", "in_magn_x_raw, in_magn_y_raw and in_magn_z_raw");
+    QTest::newRow("desktop: compass needs the accelerometer first") << int(
+        FakeSysfs::Desktop) << Sensor::Compass << none.arg("accelerometer", "%1", accelFiles);
+    QTest::newRow("phone: no taps in sysfs")
+        << int(FakeSysfs::Phone) << Sensor::Tap
+        << "no tap sensor: the kernel's IIO devices report no taps to read";
+}
+
+void LinuxSensorsTest::sensorsThatTheMachineLacks()
+{
+    QFETCH(int, machine);
+    QFETCH(Sensor, kind);
+    QFETCH(QString, error);
+
+    FakeSysfs tree { FakeSysfs::Machine(machine) };
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 0);
+    QCOMPARE(int(sensor->sessionType()), 0);
+    QCOMPARE(sensor->lastError(), error.contains("%1") ? error.arg(tree.root()) : error);
+    QVERIFY(!sensor->start());
+    sensor->stop();
+    sensor->closeSession();
+}
+
+void LinuxSensorsTest::valueChangingWhileRunning_data()
+{
+    QTest::addColumn<Sensor>("kind");
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QVector<qint32>>("before");
+    QTest::addColumn<QVector<qint32>>("after");
+
+    QTest::newRow("light turned up")
+        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_raw=400" }
+        << QVector<qint32> { 300 } << QVector<qint32> { 800 };
+    QTest::newRow("hand over the proximity sensor")
+        << Sensor::Proximity << QStringList { FakeSysfs::light + "in_proximity_raw=900" }
+        << QVector<qint32> { 0 } << QVector<qint32> { 900 };
+    QTest::newRow("picked up and held upright")
+        << Sensor::Orientation
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=980",
+               FakeSysfs::accel + "in_accel_z_raw=170" }
+        << QVector<qint32> { 6 } << QVector<qint32> { 2 };
+    QTest::newRow("accelerometer follows the device")
+        << Sensor::Accelerometer << QStringList { FakeSysfs::accel + "in_accel_x_raw=-500" }
+        << QVector<qint32> { 0, 0, 1000 } << QVector<qint32> { -500, 0, 1000 };
+}
+
+void LinuxSensorsTest::valueChangingWhileRunning()
+{
+    QFETCH(Sensor, kind);
+    QFETCH(QStringList, edits);
+    QFETCH(QVector<qint32>, before);
+    QFETCH(QVector<qint32>, after);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, waitMs);
+    QCOMPARE(samples.last(before.size()), before);
+    tree.apply(edits);
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(after.size()), after, waitMs);
+    sensor->stop();
+
+    // Light, proximity and orientation come only when they change.
+    if (kind != Sensor::Accelerometer) {
+        const QVector<Sample> all = samples.taken();
+        QCOMPARE(all.size(), 2);
+    }
+}
+
+void LinuxSensorsTest::unreadableOrMalformedFiles_data()
+{
+    QTest::addColumn<Sensor>("kind");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("contents");
+
+    QTest::newRow("light counts not a number")
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_raw" << QByteArray("lots");
+    QTest::newRow("light scale unreadable")
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_scale"
+        << QByteArray(FakeSysfs::unreadable);
+    QTest::newRow("proximity empty")
+        << Sensor::Proximity << FakeSysfs::light + "in_proximity_raw" << QByteArray("");
+    QTest::newRow("accelerometer axis unreadable")
+        << Sensor::Accelerometer << FakeSysfs::accel + "in_accel_y_raw"
+        << QByteArray(FakeSysfs::unreadable);
+    QTest::newRow("magnetometer scale malformed")
+        << Sensor::Compass << FakeSysfs::magn + "in_magn_scale" << QByteArray("0.0.1");
+}
+
+void LinuxSensorsTest::unreadableOrMalformedFiles()
+{
+    QFETCH(Sensor, kind);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, contents);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    tree.set(file, contents);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 2);
+    QVERIFY(!sensor->start());
+    QCOMPARE(sensor->lastError(), "cannot read a value from " + tree.root() + "/" + file);
+}
+
+void LinuxSensorsTest::badReadWhileRunningIsSkipped()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Als, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, waitMs);
+    tree.set(FakeSysfs::light + "in_illuminance_raw", "garbage");
+    tree.set(FakeSysfs::light + "in_illuminance_raw", FakeSysfs::unreadable);
+    tree.set(FakeSysfs::light + "in_illuminance_raw", "10");
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(1), QVector<qint32> { 20 }, waitMs);
+    sensor->stop();
+    QCOMPARE(samples.count(), 2);
+}
+
+void LinuxSensorsTest::readingsBeforeStart()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> rotation = backend.sensor(Sensor::Rotation, samples.sink());
+    QVERIFY(rotation->hasZ());
+    // Right edge raised by 30 degrees, the top edge still to the north.
+    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=500", FakeSysfs::accel + "in_accel_z_raw=866",
+        FakeSysfs::magn + "in_magn_x_raw=-210", FakeSysfs::magn + "in_magn_z_raw=-346" });
+    const Sample now = rotation->current();
+    QCOMPARE(QVector<qint32>(now.values.begin(), now.values.begin() + 3),
+        (QVector<qint32> { 0, 30, 0 }));
+    QVERIFY(now.timestamp > 0);
+
+    std::unique_ptr<SensorSource> field = backend.sensor(Sensor::Magnetometer, samples.sink());
+    QCOMPARE(field->current().values[1], 20000);
+    tree.set(FakeSysfs::magn + "in_magn_y_raw", FakeSysfs::unreadable);
+    QCOMPARE(field->current(), Sample()); // nothing to read: an empty reading
+    QCOMPARE(samples.count(), 0);
+
+    tree.set("bus/iio/devices/iio:device2", FakeSysfs::absent);
+    QVERIFY(!backend.sensor(Sensor::Rotation, samples.sink())->hasZ());
+}
+
+void LinuxSensorsTest::orientations_data()
+{
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<double>("z");
+    QTest::addColumn<int>("previous");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("face up") << 0.0 << 0.0 << 1000.0 << 0 << 6;
+    QTest::newRow("face down") << 0.0 << 0.0 << -1000.0 << 0 << 5;
+    QTest::newRow("upright: bottom down") << 0.0 << 1000.0 << 0.0 << 0 << 2;
+    QTest::newRow("upside down: bottom up") << 0.0 << -1000.0 << 0.0 << 0 << 1;
+    QTest::newRow("right edge up") << 1000.0 << 0.0 << 0.0 << 0 << 4;
+    QTest::newRow("left edge up") << -1000.0 << 0.0 << 0.0 << 0 << 3;
+    QTest::newRow("tilted 35 degrees from face up is still face up")
+        << 0.0 << 574.0 << 819.0 << 2 << 6;
+    QTest::newRow("tilted 45 degrees keeps the last pose") << 0.0 << 707.0 << 707.0 << 6 << 6;
+    QTest::newRow("tilted 45 degrees from the other side keeps it too")
+        << 0.0 << 707.0 << 707.0 << 2 << 2;
+    QTest::newRow("between poses at the start is undefined") << 0.0 << 707.0 << 707.0 << 0 << 0;
+    QTest::newRow("shaken: too much acceleration keeps the pose") << 0.0 << 1800.0 << 0.0 << 6 << 6;
+    QTest::newRow("falling: too little acceleration keeps the pose")
+        << 0.0 << 0.0 << 300.0 << 2 << 2;
+}
+
+void LinuxSensorsTest::orientations()
+{
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(double, z);
+    QFETCH(int, previous);
+    QFETCH(int, expected);
+    QCOMPARE(int(Motion::orientation({ x, y, z }, Vorna::KvOrientation::Orientation(previous))),
+        expected);
+}
+
+void LinuxSensorsTest::headings_data()
+{
+    QTest::addColumn<QVector<double>>("accel");
+    QTest::addColumn<QVector<double>>("field");
+    QTest::addColumn<int>("expected");
+
+    const QVector<double> flat { 0, 0, 1000 };
+    QTest::newRow("flat, top to the north") << flat << QVector<double> { 0, 20, -40 } << 0;
+    QTest::newRow("flat, top to the east") << flat << QVector<double> { -20, 0, -40 } << 90;
+    QTest::newRow("flat, top to the south") << flat << QVector<double> { 0, -20, -40 } << 180;
+    QTest::newRow("flat, top to the west") << flat << QVector<double> { 20, 0, -40 } << 270;
+    QTest::newRow("flat, top to the north-east")
+        << flat << QVector<double> { -14.142, 14.142, -40 } << 45;
+    // Top edge raised by 30 degrees: the field (20 north, 40 down) seen
+    // along the device's tilted y and z axes.
+    QTest::newRow("top edge raised 30 degrees, top to the north")
+        << QVector<double> { 0, 500, 866 }
+        << QVector<double> { 0, 20 * 0.866 - 40 * 0.5, -20 * 0.5 - 40 * 0.866 } << 0;
+    QTest::newRow("top edge raised 30 degrees, top to the west")
+        << QVector<double> { 0, 500, 866 } << QVector<double> { 20, -40 * 0.5, -40 * 0.866 } << 270;
+    QTest::newRow("field along gravity gives no heading")
+        << flat << QVector<double> { 0, 0, -40 } << -1;
+    QTest::newRow("no field gives no heading") << flat << QVector<double> { 0, 0, 0 } << -1;
+}
+
+void LinuxSensorsTest::headings()
+{
+    QFETCH(QVector<double>, accel);
+    QFETCH(QVector<double>, field);
+    QFETCH(int, expected);
+    QCOMPARE(Motion::heading({ accel[0], accel[1], accel[2] }, { field[0], field[1], field[2] }),
+        expected);
+}
+
+QTEST_GUILESS_MAIN(LinuxSensorsTest)
+#include "tst_linuxsensors.moc"
