@@ -6,23 +6,6 @@ target_compile_options(project_options INTERFACE -Wall -Wextra)
 # the next Qt.
 target_compile_definitions(project_options INTERFACE QT_DEPRECATED_WARNINGS)
 
-# add_demo(<program> SOURCES <files...> [FRAME sensor|state])
-# Builds one program of the suite into build/bin under its deliverable name.
-# FRAME adds the console frame's main() for that variant; the program's own
-# directory is on the include path, so the frame finds its "client.h".
-function(add_demo program)
-    cmake_parse_arguments(ARG "" "FRAME" "SOURCES" ${ARGN})
-    add_executable(${program} ${ARG_SOURCES})
-    if(ARG_FRAME STREQUAL "sensor")
-        target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/frame/sensormain.cpp)
-    elseif(ARG_FRAME STREQUAL "state")
-        target_sources(${program} PRIVATE ${PROJECT_SOURCE_DIR}/frame/statemain.cpp)
-    endif()
-    target_include_directories(${program} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${program} PRIVATE democonsole kvsystem2 Qt::Core project_options)
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endfunction()
-
 # Sanitizer builds, one at a time: scripts/sanitize runs the whole suite
 # under each. They apply to everything of ours, the library included.
 option(KV_SANITIZE_ADDRESS "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)

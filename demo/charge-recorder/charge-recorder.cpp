@@ -208,7 +208,7 @@ void ChargeRecorder::printUsage(FILE *stream) const
         if (unsigned(record->val) < 32)
             fprintf(stream, "  --%s\n", record->name);
     }
-    // The help option has always shared the line of "numerical".
+    // "--help" stands at the end of the line of "--numerical", with no line of its own.
     fprintf(stream,
         "OTHER-OPTIONS:\n  --interval=NSECS\n  --numerical    output state, type etc "
         "columns as numbers instead of strings  --help\n\n");

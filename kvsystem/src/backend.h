@@ -120,16 +120,20 @@ class Backend
 public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<SensorSource> sensor(Sensor kind, SampleSink sink) = 0;
-    virtual std::unique_ptr<DisplaySource> display(
-        ChangeSink<KvDisplayState::DisplayState> sink) = 0;
+    virtual std::unique_ptr<DisplaySource> display(ChangeSink<KvDisplayState::DisplayState> sink)
+        = 0;
     virtual std::unique_ptr<SystemStateSource> systemState(
-        ChangeSink<KvSystemState::StateIndication> sink) = 0;
+        ChangeSink<KvSystemState::StateIndication> sink)
+        = 0;
     virtual std::unique_ptr<StateSource<KvActivity::Activity>> activity(
-        ChangeSink<KvActivity::Activity> sink) = 0;
+        ChangeSink<KvActivity::Activity> sink)
+        = 0;
     virtual std::unique_ptr<StateSource<KvThermal::ThermalState>> thermal(
-        ChangeSink<KvThermal::ThermalState> sink) = 0;
+        ChangeSink<KvThermal::ThermalState> sink)
+        = 0;
     virtual std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
-        ChangeSink<KvDeviceMode::DeviceMode> sink) = 0;
+        ChangeSink<KvDeviceMode::DeviceMode> sink)
+        = 0;
     virtual std::unique_ptr<BatterySource> battery() = 0;
 };
 

@@ -1,7 +1,6 @@
 #include "kvactivity.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -16,9 +15,9 @@ KvActivity::KvActivity(QObject *parent)
     , d(new KvActivityPrivate)
 {
     qRegisterMetaType<Vorna::KvActivity::Activity>();
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source = backend.activity([this](Activity activity) { emit activityChanged(activity); });
+    d->source = openSource(staticMetaObject, parent, [this](Backend::Backend &backend) {
+        return backend.activity([this](Activity activity) { emit activityChanged(activity); });
+    });
 }
 
 KvActivity::~KvActivity()

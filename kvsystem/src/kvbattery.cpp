@@ -1,7 +1,6 @@
 #include "kvbattery.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -26,9 +25,8 @@ KvBattery::KvBattery(QObject *parent)
     : QObject(parent)
     , d(new KvBatteryPrivate)
 {
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source = backend.battery();
+    d->source = openSource(
+        staticMetaObject, parent, [](Backend::Backend &backend) { return backend.battery(); });
 }
 
 KvBattery::~KvBattery()

@@ -1,7 +1,6 @@
 #include "kvdevicemode.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -16,9 +15,9 @@ KvDeviceMode::KvDeviceMode(QObject *parent)
     , d(new KvDeviceModePrivate)
 {
     qRegisterMetaType<Vorna::KvDeviceMode::DeviceMode>();
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source = backend.deviceMode([this](DeviceMode mode) { emit deviceModeChanged(mode); });
+    d->source = openSource(staticMetaObject, parent, [this](Backend::Backend &backend) {
+        return backend.deviceMode([this](DeviceMode mode) { emit deviceModeChanged(mode); });
+    });
 }
 
 KvDeviceMode::~KvDeviceMode()

@@ -1,7 +1,6 @@
 #include "kvdisplaystate.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -16,10 +15,9 @@ KvDisplayState::KvDisplayState(QObject *parent)
     , d(new KvDisplayStatePrivate)
 {
     qRegisterMetaType<Vorna::KvDisplayState::DisplayState>();
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source
-        = backend.display([this](DisplayState state) { emit displayStateChanged(state); });
+    d->source = openSource(staticMetaObject, parent, [this](Backend::Backend &backend) {
+        return backend.display([this](DisplayState state) { emit displayStateChanged(state); });
+    });
 }
 
 KvDisplayState::~KvDisplayState()

@@ -37,7 +37,8 @@ KvMagnetometer::~KvMagnetometer()
 
 KvMagnetometerReading KvMagnetometer::magneticField() const
 {
-    return toReading(Trace::Call(this, "magneticField").returns(d->source->current(), Backend::Sensor::Magnetometer));
+    return toReading(Trace::Call(this, "magneticField")
+                         .returns(d->source->current(), Backend::Sensor::Magnetometer));
 }
 
 } // namespace Vorna

@@ -33,7 +33,8 @@ KvRotation::~KvRotation()
 
 KvRotationReading KvRotation::rotation() const
 {
-    return toReading(Trace::Call(this, "rotation").returns(d->source->current(), Backend::Sensor::Rotation));
+    return toReading(
+        Trace::Call(this, "rotation").returns(d->source->current(), Backend::Sensor::Rotation));
 }
 
 bool KvRotation::hasZ() const

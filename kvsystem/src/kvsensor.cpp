@@ -11,7 +11,13 @@ KvSensor::KvSensor(QObject *parent)
     qRegisterMetaType<Vorna::KvSensor::SessionType>();
 }
 
-KvSensor::~KvSensor() = default;
+KvSensor::~KvSensor()
+{
+    // Each sensor class closes its source in its own destructor, while its
+    // signal can still be emitted: past that, a reading on its way from the
+    // backend's thread would reach a half-destroyed object.
+    Q_ASSERT_X(!d->source, "KvSensor", "a sensor class left its source open");
+}
 
 KvSensor::SessionType KvSensor::requestSession(SessionType type)
 {

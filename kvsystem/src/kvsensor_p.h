@@ -1,8 +1,7 @@
 #ifndef KVSYSTEM_SRC_KVSENSOR_P_H
 #define KVSYSTEM_SRC_KVSENSOR_P_H
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 #include <QObject>
 
@@ -11,15 +10,13 @@ namespace Vorna {
 class KvSensorPrivate
 {
 public:
-    // Called by each sensor class's constructor: checks the environment (a
-    // usage error ends the process here), traces the construction and opens
-    // the sensor, whose samples the sink turns into the class's signal.
+    // Called by each sensor class's constructor: opens the sensor, whose
+    // samples the sink turns into the class's signal.
     void open(
         const QObject *q, const QMetaObject &cls, Backend::Sensor kind, Backend::SampleSink sink)
     {
-        Backend::Backend &backend = Backend::instance();
-        Trace::constructed(cls, q->parent());
-        source = backend.sensor(kind, std::move(sink));
+        source = openSource(cls, q->parent(),
+            [&](Backend::Backend &backend) { return backend.sensor(kind, std::move(sink)); });
     }
 
     // Called by each sensor class's destructor, while its signal can still be

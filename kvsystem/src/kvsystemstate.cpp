@@ -1,7 +1,6 @@
 #include "kvsystemstate.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -16,10 +15,9 @@ KvSystemState::KvSystemState(QObject *parent)
     , d(new KvSystemStatePrivate)
 {
     qRegisterMetaType<Vorna::KvSystemState::StateIndication>();
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source
-        = backend.systemState([this](StateIndication what) { emit systemStateChanged(what); });
+    d->source = openSource(staticMetaObject, parent, [this](Backend::Backend &backend) {
+        return backend.systemState([this](StateIndication what) { emit systemStateChanged(what); });
+    });
 }
 
 KvSystemState::~KvSystemState()

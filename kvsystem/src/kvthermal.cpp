@@ -1,7 +1,6 @@
 #include "kvthermal.h"
 
-#include "backend.h"
-#include "trace.h"
+#include "kvopen_p.h"
 
 namespace Vorna {
 
@@ -16,9 +15,9 @@ KvThermal::KvThermal(QObject *parent)
     , d(new KvThermalPrivate)
 {
     qRegisterMetaType<Vorna::KvThermal::ThermalState>();
-    Backend::Backend &backend = Backend::instance();
-    Trace::constructed(staticMetaObject, parent);
-    d->source = backend.thermal([this](ThermalState state) { emit thermalChanged(state); });
+    d->source = openSource(staticMetaObject, parent, [this](Backend::Backend &backend) {
+        return backend.thermal([this](ThermalState state) { emit thermalChanged(state); });
+    });
 }
 
 KvThermal::~KvThermal()

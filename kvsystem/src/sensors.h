@@ -13,7 +13,16 @@
 
 namespace Vorna::Backend {
 
-enum class Sensor { Als, Proximity, Tap, Orientation, Rotation, Magnetometer, Compass, Accelerometer };
+enum class Sensor {
+    Als,
+    Proximity,
+    Tap,
+    Orientation,
+    Rotation,
+    Magnetometer,
+    Compass,
+    Accelerometer
+};
 constexpr int SensorCount = int(Sensor::Accelerometer) + 1;
 
 // The most fields a reading record has after its time stamp (the magnetometer's).

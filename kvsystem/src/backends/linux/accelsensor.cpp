@@ -75,14 +75,15 @@ QString findAccelerometer(const Sysfs &sysfs)
 
 QString accelerometerMissing(const Sysfs &sysfs)
 {
-    return Iio::missingText(
-        "accelerometer", sysfs, QStringLiteral("in_accel_x_raw, in_accel_y_raw and in_accel_z_raw"));
+    return Iio::missingText("accelerometer", sysfs,
+        QStringLiteral("in_accel_x_raw, in_accel_y_raw and in_accel_z_raw"));
 }
 
 std::optional<Motion::Vector> acceleration(const QString &dir, QString *failed)
 {
     // The kernel gives m/s².
-    std::optional<Motion::Vector> v = Iio::Device(dir, failed).vector(QStringLiteral("accel"), true);
+    std::optional<Motion::Vector> v
+        = Iio::Device(dir, failed).vector(QStringLiteral("accel"), true);
     if (v)
         *v = { v->x / standardGravity * 1000, v->y / standardGravity * 1000,
             v->z / standardGravity * 1000 };

@@ -90,10 +90,10 @@ KvBattery::BatteryState LinuxBattery::batteryState() const
     const int pct = percent();
     if (pct < 0)
         return KvBattery::StateError;
-    return pct <= 5    ? KvBattery::StateEmpty
-        : pct <= 15    ? KvBattery::StateLow
-        : pct >= 100   ? KvBattery::StateFull
-                       : KvBattery::StateOK;
+    return pct <= 5  ? KvBattery::StateEmpty
+        : pct <= 15  ? KvBattery::StateLow
+        : pct >= 100 ? KvBattery::StateFull
+                     : KvBattery::StateOK;
 }
 
 int LinuxBattery::percent() const

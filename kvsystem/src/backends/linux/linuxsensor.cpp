@@ -44,8 +44,8 @@ LinuxSensor::LinuxSensor(Sensor kind, const Sysfs &sysfs, SampleSink sink)
     : reporting(describe(kind).reporting)
     , sink(std::move(sink))
     , reader(readerFor(kind, sysfs))
-    , poller(Delivery::WorkerThread,
-          reporting == Reporting::OnChange ? changePollMs : motionPollMs, [this] { poll(); })
+    , poller(Delivery::WorkerThread, reporting == Reporting::OnChange ? changePollMs : motionPollMs,
+          [this] { poll(); })
 { }
 
 LinuxSensor::~LinuxSensor()

@@ -14,8 +14,7 @@ public:
         : dir(Iio::findDevice(sysfs, { QStringLiteral("in_proximity_raw") }))
     {
         if (dir.isEmpty())
-            why = Iio::missingText(
-                "proximity sensor", sysfs, QStringLiteral("in_proximity_raw"));
+            why = Iio::missingText("proximity sensor", sysfs, QStringLiteral("in_proximity_raw"));
     }
 
     QString missing() const override { return why; }

@@ -287,7 +287,8 @@ SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
     if (describe(kind).readsCurrent)
         keys.append({ "current", [](Parser &p, S &sc, const QJsonValue &x) { p.current(sc, x); } });
     if (kind == Sensor::Rotation)
-        keys.append({ "hasZ", [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.boolean(x); } });
+        keys.append(
+            { "hasZ", [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.boolean(x); } });
     currentKind = kind;
     SensorScenario sc = section(v, keys);
     std::stable_sort(sc.readings.begin(), sc.readings.end(),
@@ -374,13 +375,20 @@ DisplayScenario Parser::display(const QJsonValue &v)
     return section<D>(v,
         {
             { "get", [](Parser &p, D &d, const QJsonValue &x) { d.get = p.int32(x); } },
-            { "set", [](Parser &p, D &d, const QJsonValue &x) { d.set = p.boolAnswer(x, { -1, 0, 1 }); } },
-            { "brightness", [](Parser &p, D &d, const QJsonValue &x) { d.brightness = p.int32(x); } },
-            { "dimTimeout", [](Parser &p, D &d, const QJsonValue &x) { d.dimTimeout = p.int32(x); } },
+            { "set",
+                [](Parser &p, D &d, const QJsonValue &x) {
+                    d.set = p.boolAnswer(x, { -1, 0, 1 });
+                } },
+            { "brightness",
+                [](Parser &p, D &d, const QJsonValue &x) { d.brightness = p.int32(x); } },
+            { "dimTimeout",
+                [](Parser &p, D &d, const QJsonValue &x) { d.dimTimeout = p.int32(x); } },
             { "blankingPause",
                 [](Parser &p, D &d, const QJsonValue &x) { d.blankingPause = p.boolean(x); } },
-            { "changes", [](Parser &p, D &d, const QJsonValue &x) { d.changes.changes = p.changes(x); } },
-            { "thread", [](Parser &p, D &d, const QJsonValue &x) { d.changes.thread = p.thread(x); } },
+            { "changes",
+                [](Parser &p, D &d, const QJsonValue &x) { d.changes.changes = p.changes(x); } },
+            { "thread",
+                [](Parser &p, D &d, const QJsonValue &x) { d.changes.thread = p.thread(x); } },
         });
 }
 
@@ -389,11 +397,17 @@ SystemStateScenario Parser::systemState(const QJsonValue &v)
     using S = SystemStateScenario;
     return section<S>(v,
         {
-            { "set", [](Parser &p, S &s, const QJsonValue &x) { s.set = p.boolAnswer(x, { 0, 1, 2 }); } },
+            { "set",
+                [](Parser &p, S &s, const QJsonValue &x) {
+                    s.set = p.boolAnswer(x, { 0, 1, 2 });
+                } },
             { "onSet", [](Parser &p, S &s, const QJsonValue &x) { s.onSet = p.onSet(x); } },
             { "indications",
-                [](Parser &p, S &s, const QJsonValue &x) { s.indications.changes = p.changes(x); } },
-            { "thread", [](Parser &p, S &s, const QJsonValue &x) { s.indications.thread = p.thread(x); } },
+                [](Parser &p, S &s, const QJsonValue &x) {
+                    s.indications.changes = p.changes(x);
+                } },
+            { "thread",
+                [](Parser &p, S &s, const QJsonValue &x) { s.indications.thread = p.thread(x); } },
         });
 }
 
@@ -420,8 +434,10 @@ ValueScenario Parser::value(const QJsonValue &v)
     return section<V>(v,
         {
             { "get", [](Parser &p, V &s, const QJsonValue &x) { s.get = p.int32(x); } },
-            { "changes", [](Parser &p, V &s, const QJsonValue &x) { s.changes.changes = p.changes(x); } },
-            { "thread", [](Parser &p, V &s, const QJsonValue &x) { s.changes.thread = p.thread(x); } },
+            { "changes",
+                [](Parser &p, V &s, const QJsonValue &x) { s.changes.changes = p.changes(x); } },
+            { "thread",
+                [](Parser &p, V &s, const QJsonValue &x) { s.changes.thread = p.thread(x); } },
         });
 }
 
@@ -477,8 +493,10 @@ Scenario Parser::parse(const QJsonObject &top)
 {
     using S = Scenario;
     const QVector<Key<S>> classes = {
-        { "displayState", [](Parser &p, S &sc, const QJsonValue &x) { sc.displayState = p.display(x); } },
-        { "systemState", [](Parser &p, S &sc, const QJsonValue &x) { sc.systemState = p.systemState(x); } },
+        { "displayState",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.displayState = p.display(x); } },
+        { "systemState",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.systemState = p.systemState(x); } },
         { "activity", [](Parser &p, S &sc, const QJsonValue &x) { sc.activity = p.value(x); } },
         { "thermal", [](Parser &p, S &sc, const QJsonValue &x) { sc.thermal = p.value(x); } },
         // The device mode cannot be scripted: the object stays empty.

@@ -122,13 +122,14 @@ public:
 
     bool start() override
     {
-        const bool ok = scenario && scenario->start ? *scenario->start
-                                                    : sessionType() != KvSensor::NoSession;
+        const bool ok
+            = scenario && scenario->start ? *scenario->start : sessionType() != KvSensor::NoSession;
         if (ok)
             pump->start();
         else
-            error = sessionType() == KvSensor::NoSession ? QStringLiteral("cannot start without a session")
-                                       : QStringLiteral("the sensor did not start");
+            error = sessionType() == KvSensor::NoSession
+                ? QStringLiteral("cannot start without a session")
+                : QStringLiteral("the sensor did not start");
         return ok;
     }
 

@@ -88,9 +88,8 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
         break;
     case Sensor::Orientation: { // picked up, turned, put down again
         using O = KvOrientation;
-        static const O::Orientation sides[] = { O::FaceUp, O::FaceUp, O::BottomDown,
-            O::BottomDown, O::LeftUp, O::BottomDown, O::RightUp, O::BottomDown, O::FaceUp,
-            O::FaceDown };
+        static const O::Orientation sides[] = { O::FaceUp, O::FaceUp, O::BottomDown, O::BottomDown,
+            O::LeftUp, O::BottomDown, O::RightUp, O::BottomDown, O::FaceUp, O::FaceDown };
         v[0] = sides[(ms / 4000) % 10];
         break;
     }

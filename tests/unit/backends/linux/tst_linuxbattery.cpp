@@ -1,10 +1,10 @@
 // The battery on fake sysfs trees: what each getter reads from the power
 // supply class, and a machine without a battery.
 
-#include "backendtesting.h"
-#include "fakesysfs.h"
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/linuxbattery.h"
+#include "backendtesting.h"
+#include "fakesysfs.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // The display on fake sysfs trees: the state read from the backlight, the
 // writes that dim and light it, and changes while a program runs.
 
-#include "backendtesting.h"
-#include "fakesysfs.h"
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/linuxdisplay.h"
+#include "backendtesting.h"
+#include "fakesysfs.h"
 
 #include <QtTest>
 

@@ -2,10 +2,10 @@
 // absent hardware, unreadable and malformed files, values that change while
 // a sensor runs, and the motion maths behind orientation and heading.
 
-#include "backendtesting.h"
-#include "fakesysfs.h"
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/motion.h"
+#include "backendtesting.h"
+#include "fakesysfs.h"
 
 #include <QtTest>
 

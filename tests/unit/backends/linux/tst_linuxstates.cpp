@@ -1,9 +1,9 @@
 // Thermal state, device mode, power requests and user activity on fake
 // sysfs trees and a fake login manager.
 
+#include "backends/linux/linuxbackend.h"
 #include "backendtesting.h"
 #include "fakesysfs.h"
-#include "backends/linux/linuxbackend.h"
 
 #include <QtTest>
 
