@@ -3,6 +3,7 @@
 // sensor's current value, announced by debug messages on standard error.
 
 #include "demoprocess.h"
+#include "streamingtrace.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -21,14 +22,6 @@ private slots:
 };
 
 namespace {
-
-QStringList sensorTrace(const QString &cls, const QStringList &beforeStart, bool started = true)
-{
-    return QStringList { cls + "::" + cls + "(client)", cls + "::requestSession(2) = 2" }
-    + beforeStart
-        + QStringList { cls + "::start() = " + (started ? "true" : "false"), cls + "::stop()",
-              cls + "::~" + cls + "()" };
-}
 
 QByteArray orientationReadings(const QByteArray &readings)
 {
@@ -96,7 +89,7 @@ void StreamingDemos::orientation()
     QCOMPARE(DemoProcess::lines(demo.output()), DemoProcess::lines(expected + "exiting.."));
     QCOMPARE(demo.error(), QByteArray());
     QCOMPARE(demo.exitCode(), 0);
-    QCOMPARE(demo.trace(), sensorTrace("KvOrientation", {}));
+    QCOMPARE(demo.trace(), streamingTrace("KvOrientation", {}));
 }
 
 void StreamingDemos::startUpAndReadings_data()
@@ -120,13 +113,13 @@ void StreamingDemos::startUpAndReadings_data()
            "\r [1234]: (1, -2, 3)       Z-Axis availability: true \n"
            "Starting sensor \n"
             + rotationLines
-        << sensorTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" });
+        << streamingTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" });
     QTest::newRow("rotation sensor without a Z axis")
         << "tilt-demo" << QByteArray(R"({"rotation": {"hasZ": false, )" + current + "}}")
         << QByteArray("Requesting property from unstarted sensor: \n"
                       "\r [1234]: (1, -2, 3)       Z-Axis availability: false \n"
                       "Starting sensor \n")
-        << sensorTrace("KvRotation", { currentCall, "KvRotation::hasZ() = false" });
+        << streamingTrace("KvRotation", { currentCall, "KvRotation::hasZ() = false" });
     QTest::newRow("rotation readings from the library's worker thread")
         << "tilt-demo"
         << QByteArray(
@@ -135,7 +128,7 @@ void StreamingDemos::startUpAndReadings_data()
            "\r [1234]: (1, -2, 3)       Z-Axis availability: true \n"
            "Starting sensor \n"
             + rotationLines
-        << sensorTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" });
+        << streamingTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" });
     QTest::newRow("rotation read although the sensor refused to start")
         << "tilt-demo"
         << QByteArray(R"({"rotation": {"start": false, "hasZ": true, )" + current + ", "
@@ -143,7 +136,7 @@ void StreamingDemos::startUpAndReadings_data()
         << QByteArray("Requesting property from unstarted sensor: \n"
                       "\r [1234]: (1, -2, 3)       Z-Axis availability: true \n"
                       "Starting sensor \n")
-        << sensorTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" }, false);
+        << streamingTrace("KvRotation", { currentCall, "KvRotation::hasZ() = true" }, false);
     QTest::newRow("rotation time stamp with every bit set is written signed")
         << "tilt-demo"
         << QByteArray(
@@ -151,7 +144,7 @@ void StreamingDemos::startUpAndReadings_data()
         << QByteArray("Requesting property from unstarted sensor: \n"
                       "\r [-1]: (-2147483648, 0, 0)       Z-Axis availability: true \n"
                       "Starting sensor \n")
-        << sensorTrace("KvRotation",
+        << streamingTrace("KvRotation",
                { "KvRotation::rotation() = {18446744073709551615 -2147483648 0 0}",
                    "KvRotation::hasZ() = true" });
 
@@ -183,14 +176,14 @@ void StreamingDemos::startUpAndReadings_data()
         << QByteArray(R"({"magnetometer": {)" + field + ", " + magnetometerReadings + "}}")
         << "Requesting property from unstarted sensor: \n" + fieldBlock + "Starting sensor \n"
             + readingBlocks
-        << sensorTrace("KvMagnetometer", { fieldCall });
+        << streamingTrace("KvMagnetometer", { fieldCall });
     QTest::newRow("magnetometer readings from the library's worker thread")
         << "flux-demo"
         << QByteArray(R"({"magnetometer": {"thread": "worker", )" + field + ", "
                + magnetometerReadings + "}}")
         << "Requesting property from unstarted sensor: \n" + fieldBlock + "Starting sensor \n"
             + readingBlocks
-        << sensorTrace("KvMagnetometer", { fieldCall });
+        << streamingTrace("KvMagnetometer", { fieldCall });
     QTest::newRow("magnetic field read although no session was granted")
         << "flux-demo" << QByteArray(R"({"magnetometer": {"session": 0, )" + field + "}}")
         << "Requesting property from unstarted sensor: \n" + fieldBlock + "Starting sensor \n"
