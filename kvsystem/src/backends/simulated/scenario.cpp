@@ -111,7 +111,7 @@ private:
     std::array<QVector<BatteryStep>, BatteryValueCount> battery(const QJsonValue &v);
 
     QString path;
-    Sensor currentKind = Sensor::Als; // the sensor whose section is being read
+    Sensor sectionSensor = Sensor::Als; // the sensor whose section is being read
 };
 
 QString typeName(const QJsonValue &v)
@@ -289,7 +289,7 @@ SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
     if (kind == Sensor::Rotation)
         keys.append(
             { "hasZ", [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.boolean(x); } });
-    currentKind = kind;
+    sectionSensor = kind;
     SensorScenario sc = section(v, keys);
     std::stable_sort(sc.readings.begin(), sc.readings.end(),
         [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
@@ -308,13 +308,13 @@ QVector<const char *> fieldNames(Sensor kind, std::initializer_list<const char *
 
 void Parser::current(SensorScenario &sc, const QJsonValue &v)
 {
-    sc.current = sample(currentKind, object(v, fieldNames(currentKind, { "timestamp" })));
+    sc.current = sample(sectionSensor, object(v, fieldNames(sectionSensor, { "timestamp" })));
 }
 
 void Parser::readings(SensorScenario &sc, const QJsonValue &v)
 {
     const QJsonArray list = array(v);
-    const QVector<const char *> allowed = fieldNames(currentKind, { "at", "timestamp" });
+    const QVector<const char *> allowed = fieldNames(sectionSensor, { "at", "timestamp" });
     for (int i = 0; i < list.size(); ++i) {
         const Step is = index(i);
         const QJsonObject r = object(list.at(i), allowed);
@@ -323,7 +323,7 @@ void Parser::readings(SensorScenario &sc, const QJsonValue &v)
             const Step as = key(QStringLiteral("at"));
             t.at = at(r.value(QLatin1String("at")));
         }
-        t.sample = sample(currentKind, r);
+        t.sample = sample(sectionSensor, r);
         sc.readings.append(t);
     }
 }
