@@ -7,6 +7,7 @@
 #include "linuxbattery.h"
 #include "linuxdisplay.h"
 #include "motion.h"
+#include "poller.h"
 
 #include <QtTest>
 
@@ -139,6 +140,8 @@ private slots:
     void deviceModes();
     void powerRequests();
     void userActivity();
+    void restartedOnChangeSensorDeliversAgain();
+    void stalledMainThreadGetsOnePollNotABurst();
 };
 
 void LinuxBackendTest::batteryValues_data()
@@ -150,8 +153,11 @@ void LinuxBackendTest::batteryValues_data()
     using V = BatteryValue;
     const QStringList none;
     QTest::newRow("percentage from capacity") << none << V::RemainingCapacityPct << 76;
-    QTest::newRow("voltage in mV") << none << V::Voltage << 3912;
-    QTest::newRow("current in mA, negative while discharging") << none << V::BatteryCurrent << -254;
+    // Micro-units divided down to milli-units and truncated, towards 0.
+    QTest::newRow("voltage in mV")
+        << QStringList { FakeSysfs::battery + "voltage_now=3912999" } << V::Voltage << 3912;
+    QTest::newRow("current in mA, negative while discharging")
+        << QStringList { FakeSysfs::battery + "current_now=-254999" } << V::BatteryCurrent << -254;
     QTest::newRow("magnitude-only current while discharging turns negative")
         << QStringList { FakeSysfs::battery + "current_now=254000" } << V::BatteryCurrent << -254;
     QTest::newRow("positive current while charging") << QStringList {
@@ -161,7 +167,8 @@ void LinuxBackendTest::batteryValues_data()
         FakeSysfs::battery + "current_now=<absent>", FakeSysfs::battery + "power_now=7400000",
         FakeSysfs::battery + "voltage_now=3700000"
     } << V::BatteryCurrent << -2000;
-    QTest::newRow("charge in mAh") << none << V::RemainingCapacitymAh << 1003;
+    QTest::newRow("charge in mAh") << QStringList { FakeSysfs::battery + "charge_now=1003999" }
+                                   << V::RemainingCapacitymAh << 1003;
     QTest::newRow("charge from energy and voltage") << QStringList {
         FakeSysfs::battery + "charge_now=<absent>", FakeSysfs::battery + "energy_now=14800000",
         FakeSysfs::battery + "voltage_now=3700000"
@@ -316,20 +323,27 @@ void LinuxBackendTest::sensorReadings_data()
         << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
                FakeSysfs::accel + "in_accel_y_raw=640" }
         << QVector<qint32> { -35, 640, 1000 };
+    // 1557 counts of 1/1024 g are 1520.51 mg: g taken as 9.81 or 9.807
+    // gives 1520, as 9.8 gives 1522.
     QTest::newRow("acceleration from m/s² rounded")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
-               FakeSysfs::accel + "in_accel_x_raw=1024", FakeSysfs::accel + "in_accel_z_raw=0" }
-        << QVector<qint32> { 1000, 0, 0 };
+               FakeSysfs::accel + "in_accel_x_raw=1557", FakeSysfs::accel + "in_accel_y_raw=-1557",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 1521, -1521, 0 };
     QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
         << Sensor::Magnetometer << none
         << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
-    QTest::newRow("field without offsets is not calibrated")
+    // A fine scale whose values lie near half a nT: a factor off by a
+    // hundred-thousandth, or truncating, changes them.
+    QTest::newRow("field without offsets is not calibrated, rounded to whole nT")
         << Sensor::Magnetometer
         << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
                FakeSysfs::magn + "in_magn_y_offset=<absent>",
-               FakeSysfs::magn + "in_magn_z_offset=<absent>" }
-        << QVector<qint32> { -1000, 20000, -40000, -1000, 20000, -40000, 0 };
+               FakeSysfs::magn + "in_magn_z_offset=<absent>",
+               FakeSysfs::magn + "in_magn_scale=0.00091743", FakeSysfs::magn + "in_magn_x_raw=-161",
+               FakeSysfs::magn + "in_magn_y_raw=177", FakeSysfs::magn + "in_magn_z_raw=-150" }
+        << QVector<qint32> { -14771, 16239, -13761, -14771, 16239, -13761, 0 };
     QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
@@ -837,6 +851,47 @@ void LinuxBackendTest::userActivity()
 
     LinuxBackend without(options(tree));
     QCOMPARE(without.activity([](int) {})->get(), 1);
+}
+
+void LinuxBackendTest::restartedOnChangeSensorDeliversAgain()
+{
+    // A light sensor reports on change only, but a restart reports the
+    // value again, changed or not.
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Als, samples.sink());
+    sensor->requestSession(2);
+    QVERIFY(sensor->start());
+    QTRY_COMPARE_WITH_TIMEOUT(samples.count(), 1, waitMs);
+    sensor->stop();
+    QVERIFY(sensor->start());
+    QTRY_COMPARE_WITH_TIMEOUT(samples.count(), 2, waitMs);
+    sensor->stop();
+    QCOMPARE(samples.last(1), QVector<qint32> { 300 });
+}
+
+void LinuxBackendTest::stalledMainThreadGetsOnePollNotABurst()
+{
+    // The state pollers run on the main thread. After it was busy for ten
+    // periods, the poller polls once and goes on at its period; a second
+    // poll can come only when the next period falls due just then.
+    constexpr int periodMs = 20;
+    int polls = 0;
+    Poller poller(Delivery::MainThread, periodMs, [&] { ++polls; });
+    // The polls of the first turn of the event loop that polls at all.
+    const auto pollsOfOneTurn = [&] {
+        const int before = polls;
+        const QDeadlineTimer deadline(waitMs);
+        while (polls == before && !deadline.hasExpired())
+            QCoreApplication::processEvents();
+        return polls - before;
+    };
+    poller.start();
+    QCOMPARE(pollsOfOneTurn(), 1);
+    QThread::msleep(10 * periodMs); // the main thread busy elsewhere
+    const int afterStall = pollsOfOneTurn();
+    QVERIFY2(afterStall == 1 || afterStall == 2, qPrintable(QString::number(afterStall)));
 }
 
 QTEST_GUILESS_MAIN(LinuxBackendTest)
