@@ -38,14 +38,14 @@ private:
     QDebug stream;
 };
 
-inline DebugMessage demoDebug()
-{
-    return DebugMessage(QMessageLogger().debug());
-}
-
-inline DebugMessage demoWarning()
-{
-    return DebugMessage(QMessageLogger().warning());
-}
+// Messages as qDebug() and qWarning() make them: in Qt's "default" logging
+// category, so that message patterns and logging rules treat them alike,
+// and with the caller's file, line and function where Qt keeps them (debug
+// builds, QT_MESSAGELOGCONTEXT).
+#define demoDebug()                                                                                \
+    DebugMessage(QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).debug())
+#define demoWarning()                                                                              \
+    DebugMessage(                                                                                  \
+        QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).warning())
 
 #endif

@@ -1,6 +1,7 @@
 // The program objects of heading-demo and motion-demo, linked into the test:
 // what no run of the programs can reach from outside (a slot that nothing
-// connects, a second release, the meta-object indices of the slots).
+// connects, a second release, the meta-object indices of the slots, the
+// exact text of a message).
 
 #include "accelerometer/widget.h"
 #include "compass/widget.h"
@@ -8,6 +9,44 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// The messages written while it lives, as a message handler gets them:
+// "debug [category] text", the text exactly as written.
+class Messages
+{
+public:
+    Messages()
+        : previous(qInstallMessageHandler(&Messages::handle))
+    {
+        current = this;
+    }
+    ~Messages()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    QStringList taken() { return std::exchange(texts, {}); }
+    // Where each message was written, where the build keeps it.
+    QStringList files;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        current->texts << QStringLiteral("%1 [%2] %3")
+                              .arg(QLatin1String(type == QtWarningMsg ? "warning" : "debug"),
+                                  QLatin1String(context.category), text);
+        if (context.file)
+            current->files << QString::fromUtf8(context.file);
+    }
+
+    static inline Messages *current = nullptr;
+    const QtMessageHandler previous;
+    QStringList texts;
+};
+
+} // namespace
 
 class SessionWidgets : public QObject
 {
@@ -81,25 +120,32 @@ void SessionWidgets::slotsInDeclaredOrder()
 
 void SessionWidgets::dropCalibrationWarnsAndLeavesTheCompassAlone()
 {
-    QTest::ignoreMessage(QtDebugMsg, "Got control session. ");
-    QTest::ignoreMessage(QtDebugMsg, "Compass Started. ");
+    Messages messages;
     auto widget = std::make_unique<AppWidget>();
     newCalls();
 
     // A warning, not a debug message, with the blank after the last item.
-    QTest::ignoreMessage(QtWarningMsg, "not implemented yet. ");
     QVERIFY(QMetaObject::invokeMethod(widget.get(), "dropCalibration"));
     QCOMPARE(newCalls(), QStringList());
 
-    QTest::ignoreMessage(QtDebugMsg, "Compass Stopped. ");
     widget.reset();
     QCOMPARE(newCalls(), QStringList({ "KvCompass::stop()", "KvCompass::~KvCompass()" }));
+    QCOMPARE(messages.taken(),
+        QStringList({ "debug [default] Got control session. ", "debug [default] Compass Started. ",
+            "warning [default] not implemented yet. ", "debug [default] Compass Stopped. " }));
+#ifdef QT_MESSAGELOGCONTEXT
+    // Builds that keep where a qDebug() message was written keep it here too.
+    QCOMPARE(messages.files.size(), 4);
+    for (const QString &file : messages.files)
+        QVERIFY2(file.endsWith("compass/widget.cpp"), qPrintable(file));
+#endif
 }
 
 void SessionWidgets::cleanUpReleasesTheAccelerometerOnce()
 {
-    QTest::ignoreMessage(QtDebugMsg, "Got session: 2 ");
+    Messages messages;
     auto widget = std::make_unique<AccelerometerWidget>();
+    QCOMPARE(messages.taken(), QStringList { "debug [default] Got session: 2 " });
     newCalls();
 
     QVERIFY(QMetaObject::invokeMethod(widget.get(), "cleanUp"));
