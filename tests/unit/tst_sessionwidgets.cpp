@@ -1,14 +1,25 @@
-// The program objects of heading-demo and motion-demo, linked into the test:
-// what no run of the programs can reach from outside (a slot that nothing
-// connects, a second release, the meta-object indices of the slots, the
-// exact text of a message).
+// The program objects of heading-demo and motion-demo and the console frame,
+// linked into the test: what no run of the programs can reach from outside
+// (a slot that nothing connects, a second release, the meta-object indices
+// of the slots, the exact text of a message, the thread a reading comes on,
+// a quit request made before the event loop runs).
 
 #include "accelerometer/widget.h"
 #include "compass/widget.h"
 
+#include <kvals.h>
+#include <kvproximity.h>
+#include <mythread.h>
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <iostream>
+#include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +68,8 @@ private slots:
     void slotsInDeclaredOrder();
     void dropCalibrationWarnsAndLeavesTheCompassAlone();
     void cleanUpReleasesTheAccelerometerOnce();
+    void readingsOnTheScenariosThread();
+    void quitBeforeTheEventLoopRunsIsKept();
 
 private:
     // The library calls made since the last call of this function.
@@ -71,7 +84,9 @@ void SessionWidgets::initTestCase()
     QVERIFY(dir.isValid());
     QFile scenario(dir.filePath("scenario.json"));
     QVERIFY(scenario.open(QIODevice::WriteOnly));
-    scenario.write("{}");
+    // Light from the library's worker thread, proximity from the main thread.
+    scenario.write(R"({"als": {"thread": "worker", "readings": [{"at": 0, "value": 1}]},
+                       "proximity": {"readings": [{"at": 0, "value": 1}]}})");
     scenario.close();
     // Read when the first library object is constructed.
     qputenv("KVSYSTEM_SCENARIO", QFile::encodeName(scenario.fileName()));
@@ -156,6 +171,61 @@ void SessionWidgets::cleanUpReleasesTheAccelerometerOnce()
     QVERIFY(QMetaObject::invokeMethod(widget.get(), "cleanUp"));
     widget.reset();
     QCOMPARE(newCalls(), QStringList());
+}
+
+void SessionWidgets::readingsOnTheScenariosThread()
+{
+    // A directly connected receiver runs on the thread that emits.
+    std::atomic<QThread *> lightThread { nullptr }, proximityThread { nullptr };
+    Vorna::KvALS light(nullptr);
+    Vorna::KvProximity proximity(nullptr);
+    QObject::connect(
+        &light, &Vorna::KvALS::ALSChanged, [&] { lightThread = QThread::currentThread(); });
+    QObject::connect(&proximity, &Vorna::KvProximity::ProximityChanged,
+        [&] { proximityThread = QThread::currentThread(); });
+    for (Vorna::KvSensor *sensor :
+        { static_cast<Vorna::KvSensor *>(&light), static_cast<Vorna::KvSensor *>(&proximity) }) {
+        sensor->requestSession(Vorna::KvSensor::ControlSession);
+        QVERIFY(sensor->start());
+    }
+    QTRY_VERIFY(lightThread && proximityThread);
+    light.stop();
+    proximity.stop();
+    QVERIFY(lightThread != QThread::currentThread());
+    QCOMPARE(proximityThread.load(), QThread::currentThread());
+    newCalls();
+}
+
+void SessionWidgets::quitBeforeTheEventLoopRunsIsKept()
+{
+    // Standard input at its end at start-up: the console thread has asked
+    // the loop to end and finished before exec() runs; exec() still returns 0.
+    const int savedInput = dup(STDIN_FILENO);
+    const int nothing = open("/dev/null", O_RDONLY);
+    QVERIFY(savedInput >= 0 && nothing >= 0);
+    dup2(nothing, STDIN_FILENO);
+    close(nothing);
+    std::ostringstream said;
+    std::streambuf *const savedOutput = std::cout.rdbuf(said.rdbuf());
+
+    myThread console;
+    console.start(QThread::InheritPriority);
+    const bool finished = console.wait(30000);
+    // Ends a loop whose quit request was lost, so that the test fails instead of hanging.
+    QTimer lost;
+    lost.setSingleShot(true);
+    QObject::connect(&lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    lost.start(20000);
+    const int status = finished ? QCoreApplication::exec() : -1;
+
+    std::cout.rdbuf(savedOutput);
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+    clearerr(stdin);
+    std::cin.clear();
+    QVERIFY(finished);
+    QCOMPARE(status, 0);
+    QCOMPARE(said.str(), std::string("exiting.."));
 }
 
 QTEST_GUILESS_MAIN(SessionWidgets)
