@@ -4,11 +4,11 @@
 #include <QDebug>
 #include <QString>
 
-// Debug messages as the handset's tools have always written them: Qt's
-// automatic spacing puts a blank after every item, the last one included,
-// and a text item stands between plain double quotes. Qt 5 drops the last
-// blank and escapes quoted texts; people and scripts that read the demos'
-// output expect the old form, so every demo message goes through this.
+// The demos' debug messages: Qt's automatic spacing puts a blank after
+// every item, the last one included, and a text item stands between plain
+// double quotes. Qt 5 and 6 would drop the last blank and escape quoted
+// texts; people and scripts that read the demos' output expect this form,
+// so every demo message goes through here.
 class DebugMessage
 {
 public:
@@ -38,14 +38,14 @@ private:
     QDebug stream;
 };
 
-inline DebugMessage demoDebug()
-{
-    return DebugMessage(QMessageLogger().debug());
-}
-
-inline DebugMessage demoWarning()
-{
-    return DebugMessage(QMessageLogger().warning());
-}
+// Messages as qDebug() and qWarning() make them: in Qt's "default" logging
+// category, so that message patterns and logging rules treat them alike,
+// and with the caller's file, line and function where Qt keeps them (debug
+// builds, QT_MESSAGELOGCONTEXT).
+#define demoDebug()                                                                                \
+    DebugMessage(QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).debug())
+#define demoWarning()                                                                              \
+    DebugMessage(                                                                                  \
+        QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC).warning())
 
 #endif

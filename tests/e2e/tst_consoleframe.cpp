@@ -1,6 +1,8 @@
-// The console frame of the sensor demos: how the console thread ends a run.
+// The console frame of the demos: how the console thread ends a sensor
+// demo's run, and the debug messages that every demo writes through it.
 
 #include "demoprocess.h"
+#include "streamingtrace.h"
 
 #include <QtTest>
 
@@ -12,6 +14,9 @@ private slots:
     void endsOnInput();
     void inputAtItsEndBeforeStart();
     void argumentsAreIgnored();
+    void messagesInQtsDefaultCategory_data();
+    void messagesInQtsDefaultCategory();
+    void loggingRulesSilenceMessagesLikeQDebug();
 };
 
 namespace {
@@ -65,9 +70,7 @@ void ConsoleFrame::inputAtItsEndBeforeStart()
         QVERIFY(demo.waitForFinished());
         QCOMPARE(demo.output(), QByteArray("exiting.."));
         QCOMPARE(demo.exitCode(), 0);
-        QCOMPARE(demo.trace(),
-            QStringList({ "KvALS::KvALS(client)", "KvALS::requestSession(2) = 2",
-                "KvALS::start() = true", "KvALS::stop()", "KvALS::~KvALS()" }));
+        QCOMPARE(demo.trace(), streamingTrace("KvALS"));
     }
 }
 
@@ -80,6 +83,65 @@ void ConsoleFrame::argumentsAreIgnored()
     demo.write("\n");
     QVERIFY(demo.waitForFinished());
     QCOMPARE(demo.output(), readingLine + "exiting..");
+    QCOMPARE(demo.exitCode(), 0);
+}
+
+void ConsoleFrame::messagesInQtsDefaultCategory_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("endsOnInput");
+    QTest::addColumn<int>("messages");
+
+    // Sensor demos with their input at its end run start-up and teardown;
+    // system-state demos are ended from outside after their sequence.
+    QTest::newRow("heading-demo: session, start, shutdown and stop") << "heading-demo" << true << 4;
+    QTest::newRow("motion-demo: the session") << "motion-demo" << true << 1;
+    QTest::newRow("tilt-demo: start-up messages") << "tilt-demo" << true << 3;
+    QTest::newRow("flux-demo: start-up messages") << "flux-demo" << true << 2;
+    QTest::newRow("screen-demo: the whole sequence") << "screen-demo" << false << 11;
+    QTest::newRow("powerstate-demo: the whole sequence") << "powerstate-demo" << false << 5;
+    QTest::newRow("idle-demo: the whole sequence") << "idle-demo" << false << 3;
+    QTest::newRow("heat-demo: the messages before it spins") << "heat-demo" << false << 3;
+    QTest::newRow("opmode-demo: its one message") << "opmode-demo" << false << 1;
+}
+
+void ConsoleFrame::messagesInQtsDefaultCategory()
+{
+    QFETCH(QString, program);
+    QFETCH(bool, endsOnInput);
+    QFETCH(int, messages);
+
+    DemoProcess demo(program);
+    demo.setScenario("{}");
+    demo.setEnvironment("QT_MESSAGE_PATTERN", "[%{category}] %{message}");
+    if (endsOnInput)
+        demo.inputFromNullDevice();
+    demo.start();
+    QVERIFY(demo.waitUntil(
+        [&](const QByteArray &, const QByteArray &err) { return err.count('\n') >= messages; }));
+    if (endsOnInput)
+        QVERIFY(demo.waitForFinished());
+    else
+        demo.interrupt();
+
+    // Every message in the category that qDebug() gives, its last blank kept.
+    QStringList lines = DemoProcess::lines(demo.error());
+    QCOMPARE(lines.takeLast(), QString());
+    QCOMPARE(lines.size(), messages);
+    for (const QString &line : lines)
+        QVERIFY2(line.startsWith("[default] ") && line.endsWith(' '), qPrintable(line));
+}
+
+void ConsoleFrame::loggingRulesSilenceMessagesLikeQDebug()
+{
+    DemoProcess demo("heading-demo");
+    demo.setScenario("{}");
+    demo.setEnvironment("QT_LOGGING_RULES", "default.debug=false");
+    demo.inputFromNullDevice();
+    demo.start();
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.error(), QByteArray());
+    QCOMPARE(demo.output(), QByteArray("exiting.."));
     QCOMPARE(demo.exitCode(), 0);
 }
 

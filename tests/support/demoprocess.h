@@ -46,7 +46,8 @@ public:
     // Waits until the trace file holds the line.
     bool waitForTrace(const QString &line, int timeoutMs = deadlineMs);
     bool waitForFinished(int timeoutMs = deadlineMs);
-    // Ends a program that runs until it is ended from outside, as Ctrl+C would.
+    // Ends a program that runs until it is ended from outside, as Ctrl+C
+    // would; a program that has ended already is left alone.
     void interrupt();
 
     bool isRunning() const;

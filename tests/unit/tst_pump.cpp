@@ -119,14 +119,17 @@ void PumpTest::restartGoesOnWhereItStopped_data()
 void PumpTest::restartGoesOnWhereItStopped()
 {
     QFETCH(Delivery, where);
-    Recorder timeline({ 0, 1, 2 });
+    Recorder timeline({ 0, 200 });
     Pump pump(where, &timeline);
     pump.start();
-    QTRY_COMPARE(timeline.firedSoFar(), range(3));
+    QTRY_VERIFY(!timeline.firedSoFar().isEmpty());
+    pump.stop();
+    pump.start(); // the event still due goes out after the restart
+    QTRY_COMPARE(timeline.firedSoFar(), range(2));
     pump.stop();
     pump.start(); // an ended timeline: nothing more, and no hang
     pump.stop();
-    QCOMPARE(timeline.firedSoFar(), range(3));
+    QCOMPARE(timeline.firedSoFar(), range(2));
 }
 
 void PumpTest::longBurstLetsTheEventLoopIn()
@@ -143,16 +146,17 @@ void PumpTest::longBurstLetsTheEventLoopIn()
             t.start();
             while (t.nsecsElapsed() < 100000) { } // 0.1 ms of work
             Recorder::fireNext();
+            if (firedSoFar().size() == 1) // another event of the loop, due now
+                QTimer::singleShot(0, [this] { firedWhenTheTimerRan = firedSoFar().size(); });
         }
+        int firedWhenTheTimerRan = -1;
     };
     Slow timeline(QVector<qint64>(1000, 0));
     Pump pump(Delivery::MainThread, &timeline);
-    int firedWhenTheTimerRan = -1;
     pump.start();
-    QTimer::singleShot(0, [&] { firedWhenTheTimerRan = timeline.firedSoFar().size(); });
     QTRY_COMPARE_WITH_TIMEOUT(timeline.firedSoFar().size(), 1000, 30000);
-    QVERIFY(firedWhenTheTimerRan >= 0);
-    QVERIFY(firedWhenTheTimerRan < 1000);
+    QVERIFY(timeline.firedWhenTheTimerRan > 1);
+    QVERIFY(timeline.firedWhenTheTimerRan < 1000);
 }
 
 QTEST_GUILESS_MAIN(PumpTest)

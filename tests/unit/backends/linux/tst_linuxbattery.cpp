@@ -30,8 +30,11 @@ void LinuxBatteryTest::batteryValues_data()
     using V = BatteryValue;
     const QStringList none;
     QTest::newRow("percentage from capacity") << none << V::RemainingCapacityPct << 76;
-    QTest::newRow("voltage in mV") << none << V::Voltage << 3912;
-    QTest::newRow("current in mA, negative while discharging") << none << V::BatteryCurrent << -254;
+    // Micro-units divided down to milli-units and truncated, towards 0.
+    QTest::newRow("voltage in mV")
+        << QStringList { FakeSysfs::battery + "voltage_now=3912999" } << V::Voltage << 3912;
+    QTest::newRow("current in mA, negative while discharging")
+        << QStringList { FakeSysfs::battery + "current_now=-254999" } << V::BatteryCurrent << -254;
     QTest::newRow("magnitude-only current while discharging turns negative")
         << QStringList { FakeSysfs::battery + "current_now=254000" } << V::BatteryCurrent << -254;
     QTest::newRow("positive current while charging") << QStringList {
@@ -41,7 +44,8 @@ void LinuxBatteryTest::batteryValues_data()
         FakeSysfs::battery + "current_now=<absent>", FakeSysfs::battery + "power_now=7400000",
         FakeSysfs::battery + "voltage_now=3700000"
     } << V::BatteryCurrent << -2000;
-    QTest::newRow("charge in mAh") << none << V::RemainingCapacitymAh << 1003;
+    QTest::newRow("charge in mAh") << QStringList { FakeSysfs::battery + "charge_now=1003999" }
+                                   << V::RemainingCapacitymAh << 1003;
     QTest::newRow("charge from energy and voltage") << QStringList {
         FakeSysfs::battery + "charge_now=<absent>", FakeSysfs::battery + "energy_now=14800000",
         FakeSysfs::battery + "voltage_now=3700000"

@@ -31,6 +31,7 @@ private slots:
     void orientations();
     void headings_data();
     void headings();
+    void restartedOnChangeSensorDeliversAgain();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -58,20 +59,27 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
                FakeSysfs::accel + "in_accel_y_raw=640" }
         << QVector<qint32> { -35, 640, 1000 };
+    // 1557 counts of 1/1024 g are 1520.51 mg: g taken as 9.81 or 9.807
+    // gives 1520, as 9.8 gives 1522.
     QTest::newRow("acceleration from m/s² rounded")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
-               FakeSysfs::accel + "in_accel_x_raw=1024", FakeSysfs::accel + "in_accel_z_raw=0" }
-        << QVector<qint32> { 1000, 0, 0 };
+               FakeSysfs::accel + "in_accel_x_raw=1557", FakeSysfs::accel + "in_accel_y_raw=-1557",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 1521, -1521, 0 };
     QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
         << Sensor::Magnetometer << none
         << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
-    QTest::newRow("field without offsets is not calibrated")
+    // A fine scale whose values lie near half a nT: a factor off by a
+    // hundred-thousandth, or truncating, changes them.
+    QTest::newRow("field without offsets is not calibrated, rounded to whole nT")
         << Sensor::Magnetometer
         << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
                FakeSysfs::magn + "in_magn_y_offset=<absent>",
-               FakeSysfs::magn + "in_magn_z_offset=<absent>" }
-        << QVector<qint32> { -1000, 20000, -40000, -1000, 20000, -40000, 0 };
+               FakeSysfs::magn + "in_magn_z_offset=<absent>",
+               FakeSysfs::magn + "in_magn_scale=0.00091743", FakeSysfs::magn + "in_magn_x_raw=-161",
+               FakeSysfs::magn + "in_magn_y_raw=177", FakeSysfs::magn + "in_magn_z_raw=-150" }
+        << QVector<qint32> { -14771, 16239, -13761, -14771, 16239, -13761, 0 };
     QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
@@ -352,6 +360,24 @@ void LinuxSensorsTest::headings()
     QFETCH(int, expected);
     QCOMPARE(Motion::heading({ accel[0], accel[1], accel[2] }, { field[0], field[1], field[2] }),
         expected);
+}
+
+void LinuxSensorsTest::restartedOnChangeSensorDeliversAgain()
+{
+    // A light sensor reports on change only, but a restart reports the
+    // value again, changed or not.
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Als, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QTRY_COMPARE_WITH_TIMEOUT(samples.count(), 1, waitMs);
+    sensor->stop();
+    QVERIFY(sensor->start());
+    QTRY_COMPARE_WITH_TIMEOUT(samples.count(), 2, waitMs);
+    sensor->stop();
+    QCOMPARE(samples.last(1), QVector<qint32> { 300 });
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)

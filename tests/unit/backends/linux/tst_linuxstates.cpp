@@ -2,6 +2,7 @@
 // sysfs trees and a fake login manager.
 
 #include "backends/linux/linuxbackend.h"
+#include "backends/linux/poller.h"
 #include "backendtesting.h"
 #include "fakesysfs.h"
 
@@ -21,6 +22,7 @@ private slots:
     void deviceModes();
     void powerRequests();
     void userActivity();
+    void stalledMainThreadGetsOnePollNotABurst();
 };
 
 void LinuxStatesTest::thermalStates_data()
@@ -156,6 +158,29 @@ void LinuxStatesTest::userActivity()
 
     LinuxBackend without(options(tree));
     QCOMPARE(int(without.activity([](int) {})->get()), 1);
+}
+
+void LinuxStatesTest::stalledMainThreadGetsOnePollNotABurst()
+{
+    // The state pollers run on the main thread. After it was busy for ten
+    // periods, the poller polls once and goes on at its period; a second
+    // poll can come only when the next period falls due just then.
+    constexpr int periodMs = 20;
+    int polls = 0;
+    Poller poller(Delivery::MainThread, periodMs, [&] { ++polls; });
+    // The polls of the first turn of the event loop that polls at all.
+    const auto pollsOfOneTurn = [&] {
+        const int before = polls;
+        const QDeadlineTimer deadline(waitMs);
+        while (polls == before && !deadline.hasExpired())
+            QCoreApplication::processEvents();
+        return polls - before;
+    };
+    poller.start();
+    QCOMPARE(pollsOfOneTurn(), 1);
+    QThread::msleep(10 * periodMs); // the main thread busy elsewhere
+    const int afterStall = pollsOfOneTurn();
+    QVERIFY2(afterStall == 1 || afterStall == 2, qPrintable(QString::number(afterStall)));
 }
 
 QTEST_GUILESS_MAIN(LinuxStatesTest)
