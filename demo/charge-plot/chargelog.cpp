@@ -192,8 +192,11 @@ void finish(Segment &segment)
     }
     if (steps.empty())
         return;
-    std::nth_element(steps.begin(), steps.begin() + long(steps.size() / 2), steps.end());
-    segment.interval = steps[steps.size() / 2];
+    // The lower median: the recorder's interval, however many gaps there are
+    // (they are the longer steps), and the shorter of two steps.
+    const size_t middle = (steps.size() - 1) / 2;
+    std::nth_element(steps.begin(), steps.begin() + long(middle), steps.end());
+    segment.interval = steps[middle];
 }
 
 } // namespace

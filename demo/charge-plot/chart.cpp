@@ -360,8 +360,12 @@ void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, doubl
     auto y = [&](float value) { return top + plotHeight - (value * scale - low) * yScale; };
     QPolygonF line;
     auto flush = [&]() {
-        if (line.size() == 1)
-            painter.drawPoint(line.first());
+        if (line.size() == 1) {
+            // A row alone between breaks: a dot that can be seen.
+            painter.setBrush(painter.pen().color());
+            painter.drawEllipse(line.first(), 1.5, 1.5);
+            painter.setBrush(Qt::NoBrush);
+        }
         else if (line.size() > 1)
             painter.drawPolyline(line);
         line.clear();

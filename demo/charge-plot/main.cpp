@@ -58,6 +58,14 @@ QString defaultOutput(const QString &log)
     return info.dir().filePath(base + QStringLiteral(".svg"));
 }
 
+bool sameFile(const QString &a, const QString &b)
+{
+    const QFileInfo first(a), second(b);
+    if (first.exists() && second.exists())
+        return first.canonicalFilePath() == second.canonicalFilePath();
+    return first.absoluteFilePath() == second.absoluteFilePath();
+}
+
 int fail(const QString &name, const QString &message)
 {
     fprintf(stderr, "charge-plot: %s: %s\n", name.toLocal8Bit().constData(),
@@ -71,6 +79,9 @@ QByteArray svg(const Chart &chart, const ChargeLog &log)
     buffer.open(QIODevice::WriteOnly);
     QSvgGenerator generator;
     generator.setOutputDevice(&buffer);
+    // At the 96 dots an inch of CSS, the picture shows as many pixels wide
+    // as the PNG.
+    generator.setResolution(96);
     generator.setSize(chart.size());
     generator.setViewBox(QRect(QPoint(0, 0), chart.size()));
     generator.setTitle(QStringLiteral("Battery log %1 to %2").arg(log.firstStamp, log.lastStamp));
@@ -144,13 +155,13 @@ int main(int argc, char **argv)
         output = defaultOutput(logName);
     const Format format = formatOf(output);
     if (format == Format::Unknown) {
-        fprintf(stderr, "charge-plot: %s: the picture's name must end in .svg or .png\n",
-            output.toLocal8Bit().constData());
+        fprintf(stderr, "charge-plot: %s: the picture's name must end in .svg or .png\n%s",
+            output.toLocal8Bit().constData(), usage);
         return 1;
     }
-    if (logName != QLatin1String("-") && QFileInfo(logName) == QFileInfo(output)) {
-        fprintf(stderr, "charge-plot: %s: the picture would overwrite the log\n",
-            output.toLocal8Bit().constData());
+    if (logName != QLatin1String("-") && sameFile(logName, output)) {
+        fprintf(stderr, "charge-plot: %s: the picture would overwrite the log\n%s",
+            output.toLocal8Bit().constData(), usage);
         return 1;
     }
 
