@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 // The columns that charge-recorder writes, in its order.
@@ -35,12 +36,15 @@ const char *columnName(Column column);
 bool isState(Column column);
 
 // One run of the recorder: the rows after one header. Values are kept per
-// column; a state column holds indexes into ChargeLog::states.
+// column, as float (exact for every whole number a battery reports, and
+// half the memory of double); a state column holds indexes into
+// ChargeLog::states. Deques grow in blocks, without copying what they hold,
+// so a week of rows never needs twice its memory.
 struct Segment
 {
     std::array<bool, ColumnCount> present {};
-    std::vector<long long> times; // seconds since the epoch
-    std::array<std::vector<int>, ColumnCount> values;
+    std::deque<long long> times; // seconds since the epoch
+    std::array<std::deque<float>, ColumnCount> values;
     long long interval = 0; // the usual spacing of the rows, in seconds; 0 when unknown
 
     // Two rows further apart than twice the interval, or in the wrong

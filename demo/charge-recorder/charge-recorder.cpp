@@ -330,7 +330,7 @@ void ChargeRecorder::watchClock()
         return;
     }
     clockWatch = new QSocketNotifier(clockChangeFd, QSocketNotifier::Read);
-    connect(clockWatch, SIGNAL(activated(int)), this, SLOT(clockChanged()));
+    connect(clockWatch, SIGNAL(activated(QSocketDescriptor)), this, SLOT(clockChanged()));
 }
 
 // Arms the timerfd for the end of time: it never expires, and the kernel
