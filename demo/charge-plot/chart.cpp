@@ -308,7 +308,10 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
             low = std::min(0.0, low);
             high = std::max(100.0, high);
         } else if (side == 1) {
+            // Bars from none, with room above the highest so that its line
+            // does not hide in the frame.
             low = std::min(0.0, low);
+            high += 1;
         }
         if (high - low < 1e-9) {
             low -= 1;
