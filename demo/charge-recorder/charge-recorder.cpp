@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <getopt.h>
+#include <limits>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -110,6 +113,79 @@ bool outputWritten()
     return false;
 }
 
+// Wall-clock arithmetic for the schedule. Times as timeval holds them (the
+// microseconds never negative); seconds in 64 bits, and sums that would
+// leave that range stop at its end instead: a clock set to the far future or
+// past must not wrap the schedule around.
+using Seconds = long long;
+
+Seconds addSeconds(Seconds a, Seconds b)
+{
+    Seconds sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<Seconds>::max() : std::numeric_limits<Seconds>::min();
+    return sum;
+}
+
+// The span from earlier to later as seconds and microseconds, the seconds
+// saturated as above.
+struct Span
+{
+    Seconds seconds;
+    long micros;
+};
+
+Span span(const timeval &earlier, const timeval &later)
+{
+    Seconds seconds;
+    if (__builtin_sub_overflow(Seconds(later.tv_sec), Seconds(earlier.tv_sec), &seconds))
+        return { later.tv_sec > earlier.tv_sec ? std::numeric_limits<Seconds>::max()
+                                               : std::numeric_limits<Seconds>::min(),
+            0 };
+    Span result { seconds, long(later.tv_usec - earlier.tv_usec) };
+    if (result.micros < 0) {
+        result.micros += 1000000;
+        --result.seconds;
+    }
+    return result;
+}
+
+bool longerThan(const Span &a, const Span &b)
+{
+    return a.seconds > b.seconds || (a.seconds == b.seconds && a.micros > b.micros);
+}
+
+// The first due time strictly after `after` on the grid through `due`: due
+// plus a whole number, of either sign, of intervals. Found from remainders,
+// without a loop and without subtracting times that lie far apart, so that
+// a clock stepped by any amount costs the same.
+timeval firstDueAfter(const timeval &due, const timeval &after, qint32 interval)
+{
+    // A due time lies after `after` when its second is later, or the same
+    // second with more microseconds.
+    const Seconds from = addSeconds(after.tv_sec, due.tv_usec > after.tv_usec ? 0 : 1);
+    const auto remainder = [interval](Seconds t) {
+        const Seconds r = t % interval;
+        return r < 0 ? r + interval : r;
+    };
+    Seconds offset = remainder(due.tv_sec) - remainder(from);
+    if (offset < 0)
+        offset += interval;
+    timeval next;
+    next.tv_sec = time_t(addSeconds(from, offset));
+    next.tv_usec = due.tv_usec;
+    return next;
+}
+
+// Milliseconds from now to the due time, rounded up: a timer armed with
+// them never fires before the due time, so a row due just after a whole
+// second is stamped with that second.
+qint64 delayMs(const timeval &now, const timeval &due)
+{
+    const Span ahead = span(now, due);
+    return ahead.seconds * 1000 + (ahead.micros + 999) / 1000;
+}
+
 void writeState(bool numerical, int value, QString (*text)(int))
 {
     if (numerical)
@@ -130,6 +206,8 @@ ChargeRecorder::ChargeRecorder(int &argc, char **argv)
     , help(false)
     , period {}
     , nextDeadline {}
+    , clockChangeFd(-1)
+    , clockWatch(nullptr)
     , argumentCount(argc)
     , argumentVector(argv)
 {
@@ -142,6 +220,9 @@ ChargeRecorder::ChargeRecorder(int &argc, char **argv)
 
 ChargeRecorder::~ChargeRecorder()
 {
+    delete clockWatch;
+    if (clockChangeFd >= 0)
+        close(clockChangeFd);
     delete timer;
     delete battery;
 }
@@ -231,8 +312,77 @@ int ChargeRecorder::run()
     printHeader();
     if (!outputWritten())
         return 1;
+    watchClock();
     timer->start(0);
     return exec();
+}
+
+void ChargeRecorder::watchClock()
+{
+    clockChangeFd = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (clockChangeFd < 0 || !armClockWatch()) {
+        // The rows still keep to the grid; only a resume or a clock step is
+        // noticed at the next row instead of at once.
+        perror("Can't watch the clock");
+        if (clockChangeFd >= 0)
+            close(clockChangeFd);
+        clockChangeFd = -1;
+        return;
+    }
+    clockWatch = new QSocketNotifier(clockChangeFd, QSocketNotifier::Read);
+    connect(clockWatch, SIGNAL(activated(QSocketDescriptor)), this, SLOT(clockChanged()));
+}
+
+// Arms the timerfd for the end of time: it never expires, and the kernel
+// cancels it, which makes it readable, whenever the wall clock is set or
+// the system resumes from suspend. No wake-up happens otherwise.
+bool ChargeRecorder::armClockWatch()
+{
+    itimerspec never {};
+    never.it_value.tv_sec = std::numeric_limits<time_t>::max();
+    // A change between the last report and this call cancels at once; the
+    // caller re-checks the grid anyway.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (timerfd_settime(clockChangeFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never,
+                nullptr)
+            == 0)
+            return true;
+        if (errno != ECANCELED)
+            return false;
+    }
+    return false;
+}
+
+// The wall clock was set, or the handset resumed (the timer runs on the
+// monotonic clock, which stands still in suspend). Re-check the grid at
+// once: a row whose due time has passed is written now, and a next due time
+// that the clock set back has moved far away is brought back to the grid's
+// first due time after now.
+void ChargeRecorder::clockChanged()
+{
+    // ECANCELED is the report; the count of an expiry, or nothing at all,
+    // is re-checked alike.
+    quint64 expirations;
+    const ssize_t got = read(clockChangeFd, &expirations, sizeof expirations);
+    Q_UNUSED(got);
+    if (!armClockWatch()) {
+        perror("Can't watch the clock");
+        clockWatch->setEnabled(false);
+    }
+
+    timeval now;
+    if (gettimeofday(&now, nullptr) != 0) {
+        perror("gettimofday");
+        timer->stop();
+        QCoreApplication::exit(1);
+        return;
+    }
+    if (!timercmp(&nextDeadline, &now, >)) {
+        timer->stop();
+        timerEvent();
+        return;
+    }
+    scheduleNextRow(now, false);
 }
 
 void ChargeRecorder::printHeader()
@@ -247,8 +397,10 @@ void ChargeRecorder::printHeader()
 
 void ChargeRecorder::timerEvent()
 {
-    if (!printRow())
+    if (!printRow()) {
         QCoreApplication::exit(1);
+        return;
+    }
 
     timeval now;
     if (gettimeofday(&now, nullptr) != 0) {
@@ -256,15 +408,36 @@ void ChargeRecorder::timerEvent()
         QCoreApplication::exit(1);
         return;
     }
-    // Due times that passed while this row was late are skipped: the next
-    // row keeps to the grid of the start time.
-    do {
-        timeradd(&nextDeadline, &period, &nextDeadline);
-    } while (!timercmp(&nextDeadline, &now, >));
+    timeradd(&nextDeadline, &period, &nextDeadline);
+    scheduleNextRow(now, true);
+}
 
-    timeval delay;
-    timersub(&nextDeadline, &now, &delay);
-    timer->start(int(delay.tv_sec * 1000 + delay.tv_usec / 1000));
+// Arms the timer for nextDeadline, or for the grid's due time that takes its
+// place when the clock has moved. After a row (afterRow), nextDeadline has
+// been advanced by one interval. The due time stays on the grid of the start
+// time, at most one interval and a half ahead of now.
+void ChargeRecorder::scheduleNextRow(const timeval &now, bool afterRow)
+{
+    if (!timercmp(&nextDeadline, &now, >)) {
+        // The row came late (a slow battery call, a suspend, the clock set
+        // forward): the due times that passed are skipped, not written in a
+        // burst.
+        nextDeadline = firstDueAfter(nextDeadline, now, interval);
+    } else if (longerThan(span(now, nextDeadline), { interval, 0 })) {
+        // The clock was set back: the next row is the grid's first due time
+        // after now. Right after a row, though, not within half an interval
+        // of it, so that a clock set back by a little (or one that keeps
+        // going back) gives no second row right after this one; the later
+        // due time must still fit the timer.
+        nextDeadline = firstDueAfter(nextDeadline, now, interval);
+        const Span halfInterval { interval / 2, (interval % 2) * 500000L };
+        if (afterRow && !longerThan(span(now, nextDeadline), halfInterval)
+            && delayMs(now, nextDeadline) + qint64(interval) * 1000 <= INT_MAX)
+            nextDeadline.tv_sec += interval;
+    }
+    const qint64 delay = delayMs(now, nextDeadline);
+    Q_ASSERT(delay >= 0 && delay <= INT_MAX);
+    timer->start(int(delay));
 }
 
 bool ChargeRecorder::printRow()

@@ -4,6 +4,7 @@
 #include <kvbattery.h>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 
@@ -25,9 +26,13 @@ public:
 
 private slots:
     void timerEvent();
+    void clockChanged();
 
 private:
     bool handleOption(int value);
+    void watchClock();
+    bool armClockWatch();
+    void scheduleNextRow(const timeval &now, bool afterRow);
     void printHeader();
     bool printRow();
     static QString chargerTypeText(int value);
@@ -42,6 +47,11 @@ private:
     bool help;
     timeval period;
     timeval nextDeadline;
+    // Reports that the wall clock was set or the system resumed: a timerfd
+    // on the wall clock that never expires, cancelled by either (-1 where the
+    // kernel offers none; rows then keep to the timer alone).
+    int clockChangeFd;
+    QSocketNotifier *clockWatch;
     // The command line as main() handed it over; getopt_long() works on it.
     int &argumentCount;
     char **argumentVector;

@@ -5,7 +5,9 @@
 // that starts at 06 Dec 2026 10:05:00.250 UTC and then runs in real time,
 // so that time stamps can be compared byte for byte: rows due on the grid
 // carry the second of their due time as long as they come less than 0.75 s
-// late, which a busy machine does not come near.
+// late, which a busy machine does not come near. Where the clock steps, it
+// steps half-way between two rows (FAKECLOCK_STEP), half a second from
+// either.
 
 #include "demoprocess.h"
 
@@ -51,12 +53,12 @@ const char *const program = "charge-recorder";
 const QString ctor = QStringLiteral("KvBattery::KvBattery(null)");
 const QString dtor = QStringLiteral("KvBattery::~KvBattery()");
 
-// The time stamp of a row the given number of seconds after the start.
+// The time stamp of a row the given number of seconds after the start
+// (06 Dec 2026 10:05:00 UTC), or before it.
 QByteArray stamp(int seconds)
 {
-    const int minuteSeconds = 5 * 60 + seconds;
-    return "06 Dec 2026 10:" + QByteArray::number(minuteSeconds / 60).rightJustified(2, '0') + ":"
-        + QByteArray::number(minuteSeconds % 60).rightJustified(2, '0');
+    const QDateTime start(QDate(2026, 12, 6), QTime(10, 5), Qt::UTC);
+    return QLocale::c().toString(start.addSecs(seconds), "dd MMM yyyy HH:mm:ss").toLatin1();
 }
 
 QString call(const char *getter, int result)
@@ -490,50 +492,103 @@ void ChargeRecorderTest::schedule_data()
 {
     QTest::addColumn<QByteArray>("start");
     QTest::addColumn<QByteArray>("voltage");
+    QTest::addColumn<QString>("interval");
+    // FAKECLOCK_STEP, and whether the step is reported as the kernel reports
+    // a clock set or a resume.
+    QTest::addColumn<QByteArray>("step");
+    QTest::addColumn<bool>("reported");
     QTest::addColumn<QStringList>("rows");
 
     // The voltage getter blocks as the scenario says, after the row has
     // taken its time stamp. The cumulative current reads 0, -30, -40, -47
     // in turn, so the average shows the seconds between rows.
     const QByteArray quarterPast = "1796551500.25";
+    const QByteArray voltages = "[3900, 3901, 3902, 3903]";
     QTest::newRow("rows one interval apart")
-        << quarterPast << QByteArray("[3900, 3901, 3902, 3903]")
+        << quarterPast << voltages << "1" << QByteArray() << true
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30", stamp(2) + ", 3902, -10",
                stamp(3) + ", 3903, -7" };
     QTest::newRow("rows that take 0.6 s each keep to the grid")
-        << quarterPast << QByteArray(R"([{"value": 3900, "delayMs": 600}])")
+        << quarterPast << QByteArray(R"([{"value": 3900, "delayMs": 600}])") << "1" << QByteArray()
+        << true
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
                stamp(3) + ", 3900, -7" };
     QTest::newRow("a row 2.5 s late skips the due times that passed")
         << quarterPast << QByteArray(R"([3900, {"value": 3901, "delayMs": 2500}, 3902, 3903])")
+        << "1" << QByteArray() << true
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30", stamp(4) + ", 3902, -3",
                stamp(5) + ", 3903, -7" };
-    // A timer that fires up to a millisecond before the due time would
-    // stamp these rows with the second before it.
+    // The timer's delay is rounded up to whole milliseconds: one that fired
+    // up to a millisecond before the due time would stamp these rows with
+    // the second before it.
+    const QByteArray justAfter = "1796551500.0002";
     QTest::newRow("rows due just after a whole second carry that second")
-        << QByteArray("1796551500.0002") << QByteArray("3900")
+        << justAfter << QByteArray("3900") << "1" << QByteArray() << true
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
                stamp(3) + ", 3900, -7" };
+
+    // Steps come half-way between the second and the third row. After a
+    // step back the average current has no earlier time to divide by and
+    // reads the battery current.
+    const int hour = 3600;
+    const int month = 30 * 24 * hour;
+    QTest::newRow("clock set back an hour: rows go on at the interval")
+        << justAfter << voltages << "1" << QByteArray("1.5:-3600") << true
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(2 - hour) + ", 3902, 5", stamp(3 - hour) + ", 3903, -7" };
+    QTest::newRow("clock set back an hour unreported: the next row finds the grid again")
+        << justAfter << voltages << "1" << QByteArray("1.5:-3600") << false
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(2 - hour) + ", 3902, 5", stamp(3 - hour) + ", 3903, -7" };
+    QTest::newRow("clock set back 30 days, beyond the timer's range")
+        << justAfter << voltages << "1" << QByteArray("1.5:-2592000") << true
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(2 - month) + ", 3902, 5", stamp(3 - month) + ", 3903, -7" };
+    QTest::newRow("clock set back 30 days unreported")
+        << justAfter << voltages << "1" << QByteArray("1.5:-2592000") << false
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(2 - month) + ", 3902, 5", stamp(3 - month) + ", 3903, -7" };
+    QTest::newRow("clock set forward an hour: the row that fell due is written at once")
+        << justAfter << voltages << "1" << QByteArray("1.5:3600") << true
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(1 + hour) + ", 3902, 0", stamp(2 + hour) + ", 3903, -7" };
+    QTest::newRow("clock set forward an hour unreported: missed due times skipped at the next row")
+        << justAfter << voltages << "1" << QByteArray("1.5:3600") << false
+        << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3901, -30",
+               stamp(2 + hour) + ", 3902, 0", stamp(3 + hour) + ", 3903, -7" };
+    // Without the report the row would come ten minutes after the first.
+    QTest::newRow("resume after 15 minutes of suspend at a 10-minute interval")
+        << justAfter << voltages << "600" << QByteArray("0.5:900") << true
+        << QStringList { stamp(0) + ", 3900, 5", stamp(900) + ", 3901, 0" };
 }
 
 void ChargeRecorderTest::schedule()
 {
     QFETCH(QByteArray, start);
     QFETCH(QByteArray, voltage);
+    QFETCH(QString, interval);
+    QFETCH(QByteArray, step);
+    QFETCH(bool, reported);
     QFETCH(QStringList, rows);
 
     DemoProcess recorder(program);
     prepare(recorder);
     recorder.setEnvironment("FAKECLOCK_START", start);
+    if (!step.isEmpty())
+        recorder.setEnvironment("FAKECLOCK_STEP", step);
+    if (!reported)
+        recorder.setEnvironment("FAKECLOCK_STEP_UNREPORTED", "1");
     recorder.setScenario(
         R"({"battery": {"batteryCurrent": 5, "cumulativeBatteryCurrent": [0, -30, -40, -47],
                                          "voltage": )"
         + voltage + "}}");
-    recorder.start({ "--interval=1", "--battery-voltage", "--battery-avg-current" });
-    QVERIFY2(waitForLines(recorder, 5), recorder.error().constData());
+    recorder.start(
+        { "--interval=" + interval, "--battery-voltage", "--battery-avg-current" });
+    QVERIFY2(waitForLines(recorder, rows.size() + 1), recorder.error().constData());
     recorder.interrupt();
 
-    QCOMPARE(firstLines(recorder, 5), QStringList({ "TIME, VOLTAGE, BATTERY_AVG_CURRENT" }) + rows);
+    QCOMPARE(firstLines(recorder, rows.size() + 1),
+        QStringList({ "TIME, VOLTAGE, BATTERY_AVG_CURRENT" }) + rows);
     QCOMPARE(recorder.error(), QByteArray());
 }
 
@@ -554,6 +609,16 @@ void ChargeRecorderTest::clockFailures_data()
         << "2" << QByteArray("TIME, CAPA_PCT\n" + stamp(0) + ", 80\n")
         << QByteArray("gettimofday: Invalid argument\n")
         << QStringList { ctor, call("getRemainingCapacityPct()", 80),
+               call("getCumulativeBatteryCurrent()", 0), dtor };
+    // The recorder ends at once instead of counting the due times it
+    // skipped one by one.
+    QTest::newRow("clock set beyond the local calendar while sampling: ends at once")
+        << "FAKECLOCK_STEP"
+        << "1.5:90000000000000000"
+        << QByteArray("TIME, CAPA_PCT\n" + stamp(0) + ", 80\n" + stamp(1) + ", 80\n")
+        << QByteArray("localtime: Value too large for defined data type\n")
+        << QStringList { ctor, call("getRemainingCapacityPct()", 80),
+               call("getCumulativeBatteryCurrent()", 0), call("getRemainingCapacityPct()", 80),
                call("getCumulativeBatteryCurrent()", 0), dtor };
     QTest::newRow("time beyond the local calendar: no part of the row")
         << "FAKECLOCK_START"

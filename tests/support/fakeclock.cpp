@@ -13,6 +13,18 @@
 //       the program's N-th own call of gettimeofday() and every later one
 //       fail with EINVAL (calls from libraries, such as the event
 //       dispatcher's, are not counted and do not fail)
+//   FAKECLOCK_STEP=AT:SECONDS
+//       AT seconds (real time, a fraction allowed) after the clock started,
+//       it is set forward by SECONDS, or back when SECONDS is negative; and
+//       as the kernel does when the clock is set or the system resumes, a
+//       timerfd on the wall clock that the program created with
+//       timerfd_create() becomes readable at that moment (the program reads
+//       an expiry count from it, where the kernel would report ECANCELED).
+//       A forward step so reported is what a resume from suspend looks like
+//       to a program: the monotonic clock stood still while the wall clock
+//       went on.
+//   FAKECLOCK_STEP_UNREPORTED=1
+//       the step goes unreported: timerfd_create() is the C library's own
 //
 // The monotonic clock, on which Qt's timers run, stays the real one, so a
 // schedule on the fake wall clock keeps real time while its time stamps are
@@ -25,9 +37,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 #include <link.h>
 #include <sys/time.h>
+#include <sys/timerfd.h>
 
 namespace {
 
@@ -95,12 +110,16 @@ struct Clock
     Micros realOrigin; // monotonic clock when the real wall clock was read
     double rate;
     long failFrom; // 0: gettimeofday() never fails
+    Micros stepAt; // -1: no step
+    long long stepSeconds;
+    bool stepReported;
     Program program;
 
     static Clock fromEnvironment()
     {
         const Micros real = micros<std::chrono::system_clock>();
-        Clock clock { time_t(real / 1000000), real % 1000000, monotonicMicros(), 1.0, 0, {} };
+        Clock clock { time_t(real / 1000000), real % 1000000, monotonicMicros(), 1.0, 0, -1, 0,
+            true, {} };
         if (const char *start = getenv("FAKECLOCK_START")) {
             clock.realOrigin = -1;
             char *end = nullptr;
@@ -117,24 +136,45 @@ struct Clock
             clock.rate = strtod(rate, nullptr);
         if (const char *failFrom = getenv("FAKECLOCK_FAIL_GETTIMEOFDAY"))
             clock.failFrom = strtol(failFrom, nullptr, 10);
+        if (const char *step = getenv("FAKECLOCK_STEP")) {
+            char *end = nullptr;
+            clock.stepAt = Micros(std::llround(strtod(step, &end) * 1e6));
+            if (*end == ':')
+                clock.stepSeconds = strtoll(end + 1, nullptr, 10);
+        }
+        if (const char *unreported = getenv("FAKECLOCK_STEP_UNREPORTED"))
+            clock.stepReported = strcmp(unreported, "1") != 0;
         dl_iterate_phdr(Program::find, &clock.program);
         return clock;
     }
 
-    // The clock starts running at the program's first reading.
-    timeval now(const void *caller) const
+    // The monotonic time at which the clock started, fixed by the
+    // program's first reading when FAKECLOCK_START is set.
+    Micros origin(const void *caller) const
     {
-        Micros from = realOrigin >= 0 ? realOrigin : programOrigin.load();
-        if (from < 0) {
-            if (!program.contains(caller))
-                return split(startSeconds, startMicros);
+        if (realOrigin >= 0)
+            return realOrigin;
+        Micros from = programOrigin.load();
+        if (from < 0 && program.contains(caller)) {
             Micros unset = -1;
             from = monotonicMicros();
             if (!programOrigin.compare_exchange_strong(unset, from))
                 from = unset;
         }
-        const double elapsed = rate * double(monotonicMicros() - from);
-        return split(startSeconds, startMicros + Micros(std::llround(elapsed)));
+        return from;
+    }
+
+    // The clock starts running at the program's first reading.
+    timeval now(const void *caller) const
+    {
+        const Micros from = origin(caller);
+        if (from < 0)
+            return split(startSeconds, startMicros);
+        const Micros elapsed = monotonicMicros() - from;
+        time_t seconds = startSeconds;
+        if (stepAt >= 0 && elapsed >= stepAt)
+            seconds += time_t(stepSeconds);
+        return split(seconds, startMicros + Micros(std::llround(rate * double(elapsed))));
     }
 };
 
@@ -167,4 +207,54 @@ extern "C" int gettimeofday(timeval *__restrict result, void *__restrict) noexce
     }
     *result = clock.now(caller);
     return 0;
+}
+
+namespace {
+
+// The timerfd that reports the step, told apart from any other descriptor.
+std::atomic<int> stepReport { -1 };
+
+template <typename Function> Function next(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+// A wall-clock timerfd of the program that is to hear of the step is a
+// monotonic one that expires at the step's moment, and that the program's
+// own settings leave alone.
+extern "C" int timerfd_create(int clockId, int flags) noexcept
+{
+    static const auto create = next<int (*)(int, int)>("timerfd_create");
+    const Clock &clock = wallClock();
+    const void *caller = __builtin_return_address(0);
+    if (clockId != CLOCK_REALTIME || clock.stepAt < 0 || !clock.stepReported
+        || !clock.program.contains(caller))
+        return create(clockId, flags);
+    const int fd = create(CLOCK_MONOTONIC, flags);
+    if (fd < 0)
+        return fd;
+    const Micros at = clock.origin(caller) + clock.stepAt;
+    itimerspec step {};
+    step.it_value.tv_sec = time_t(at / 1000000);
+    step.it_value.tv_nsec = long(at % 1000000) * 1000;
+    static const auto settime
+        = next<int (*)(int, int, const itimerspec *, itimerspec *)>("timerfd_settime");
+    settime(fd, TFD_TIMER_ABSTIME, &step, nullptr);
+    stepReport = fd;
+    return fd;
+}
+
+extern "C" int timerfd_settime(
+    int fd, int flags, const itimerspec *value, itimerspec *old) noexcept
+{
+    static const auto settime
+        = next<int (*)(int, int, const itimerspec *, itimerspec *)>("timerfd_settime");
+    if (fd >= 0 && fd == stepReport.load()) {
+        if (old)
+            *old = {};
+        return 0;
+    }
+    return settime(fd, flags, value, old);
 }

@@ -1,0 +1,576 @@
+// Drawing a charge log with QPainter: the same code paints the PNG and the
+// SVG.
+
+#include "chart.h"
+
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int width = 1200;
+constexpr int left = 88; // tick labels of the left axes, names of the state rows
+constexpr int right = 64; // tick labels of a right axis
+constexpr int plotWidth = width - left - right;
+constexpr int titleHeight = 58;
+constexpr int panelHeader = 30;
+constexpr int plotHeight = 130;
+constexpr int panelGap = 14;
+constexpr int stateRow = 20;
+constexpr int stateGap = 4;
+constexpr int axisHeight = 40;
+constexpr int bottomMargin = 14;
+
+constexpr int tickFont = 12;
+constexpr int headerFont = 13;
+constexpr int titleFont = 17;
+
+// Colours that tell the traces of a panel apart at a glance.
+const int palette[] = { 0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd, 0x8c564b };
+
+QFont font(int pixels, bool bold = false)
+{
+    QFont result(QStringLiteral("DejaVu Sans"));
+    result.setPixelSize(pixels);
+    result.setBold(bold);
+    return result;
+}
+
+// A tick spacing of 1, 2 or 5 times a power of ten, about count ticks over
+// the range; whole numbers only, as the log holds.
+double niceStep(double range, int count, bool whole)
+{
+    const double raw = range / count;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double normal = raw / magnitude;
+    double step = (normal < 1.5 ? 1 : normal < 3 ? 2 : normal < 7 ? 5 : 10) * magnitude;
+    if (whole && step < 1)
+        step = 1;
+    return step;
+}
+
+QString tickText(double value, double step)
+{
+    const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
+    return QLocale::c().toString(value, 'f', decimals);
+}
+
+// Words the states are known by, each with the colour that suits it.
+QColor stateColour(const QString &state, int index)
+{
+    static const struct
+    {
+        const char *word;
+        int colour;
+    } known[] = {
+        { "NONE", 0xd9d9d9 },
+        { "UNKNOWN", 0xa6a6a6 },
+        { "WALL", 0x2ca02c },
+        { "USB500MA", 0x1f77b4 },
+        { "USB100MA", 0x9ecae1 },
+        { "STOPPED", 0xd9d9d9 },
+        { "STARTED", 0x74c476 },
+        { "ERROR", 0xd62728 },
+        { "EMPTY", 0x67000d },
+        { "LOW", 0xfd8d3c },
+        { "OK", 0x9ecae1 },
+        { "FULL", 0x3182bd },
+    };
+    for (const auto &entry : known) {
+        if (state == QLatin1String(entry.word))
+            return QColor(QRgb(entry.colour));
+    }
+    static const int others[] = { 0xbcbd22, 0x17becf, 0xe377c2, 0x8c564b, 0x7f7f7f, 0x9467bd };
+    return QColor(QRgb(others[index % 6]));
+}
+
+const char *stateTitle(Column column)
+{
+    switch (column) {
+    case ChargerType:
+        return "Charger";
+    case ChargingState:
+        return "Charging";
+    default:
+        return "Battery";
+    }
+}
+
+QString thousands(long long value)
+{
+    QLocale english(QLocale::English);
+    return english.toString(value);
+}
+
+} // namespace
+
+Chart::Chart(const ChargeLog &log)
+    : log(log)
+    , start(log.firstTime)
+    , end(std::max(log.lastTime, log.firstTime + 1))
+    , legendHeight(0)
+{
+    auto add = [this](Panel panel, std::initializer_list<std::pair<Column, const char *>> columns) {
+        int colour = 0;
+        for (const auto &[column, label] : columns) {
+            if (this->log.has(column))
+                panel.traces.push_back(
+                    { column, QLatin1String(label), palette[colour++], false });
+        }
+        if (!panel.traces.empty())
+            panels.push_back(panel);
+    };
+
+    Panel charge;
+    charge.title = QStringLiteral("Charge (%)");
+    charge.percent = true;
+    if (log.has(Percent))
+        charge.traces.push_back({ Percent, QStringLiteral("percent"), palette[0], false });
+    if (log.has(Bars)) {
+        charge.traces.push_back({ Bars, QStringLiteral("bars (right axis)"), palette[3], true });
+        charge.rightTitle = QStringLiteral("bars");
+    }
+    if (!log.has(Percent) && log.has(Bars)) {
+        charge.title = QStringLiteral("Charge (bars)");
+        charge.percent = false;
+        charge.traces.back().rightAxis = false;
+        charge.traces.back().label = QStringLiteral("bars");
+        charge.rightTitle.clear();
+    }
+    if (!charge.traces.empty())
+        panels.push_back(charge);
+
+    Panel capacity;
+    capacity.title = QStringLiteral("Charge (mAh)");
+    add(capacity, { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
+    Panel voltage;
+    voltage.title = QStringLiteral("Voltage (mV)");
+    add(voltage, { { Voltage, "voltage" } });
+    Panel current;
+    current.title = QStringLiteral("Battery current (mA)");
+    add(current, { { Current, "current" }, { AverageCurrent, "average current" } });
+    Panel uses;
+    uses.title = QStringLiteral("Average current of a use (mA)");
+    add(uses, { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
+
+    // Remaining times are logged in minutes; days of idle time read better
+    // in hours.
+    Panel remaining;
+    double longest = 0;
+    for (Column column : { ChargingTime, TalkTime, ActiveTime, IdleTime }) {
+        for (const Segment &segment : log.segments) {
+            if (segment.present[column] && !segment.values[column].empty())
+                longest = std::max(longest,
+                    double(*std::max_element(
+                        segment.values[column].begin(), segment.values[column].end())));
+        }
+    }
+    const bool hours = longest > 300;
+    remaining.title = hours ? QStringLiteral("Remaining time (h)")
+                            : QStringLiteral("Remaining time (min)");
+    remaining.scale = hours ? 1.0 / 60 : 1;
+    add(remaining,
+        { { ChargingTime, "until full" }, { TalkTime, "talk" }, { ActiveTime, "active" },
+            { IdleTime, "idle" } });
+
+    for (Column column : { ChargerType, ChargingState, BatteryState }) {
+        if (log.has(column))
+            stateColumns.push_back(column);
+    }
+    layOutLegend();
+    ticks = timeTicks();
+}
+
+void Chart::layOutLegend()
+{
+    const QFontMetrics titleMetrics(font(tickFont, true));
+    const QFontMetrics metrics(font(tickFont));
+    int x = left;
+    int line = 0;
+    auto place = [&](const QString &text, int colour, int itemWidth) {
+        if (x > left && x + itemWidth > width - right) {
+            x = left;
+            ++line;
+        }
+        legend.push_back({ text, colour, x, line });
+        x += itemWidth;
+    };
+    for (Column column : stateColumns) {
+        if (x > left)
+            x += 18;
+        const QString title = QLatin1String(stateTitle(column)) + QLatin1Char(':');
+        place(title, -1, titleMetrics.horizontalAdvance(title) + 8);
+        const QStringList &states = log.states[column];
+        for (int i = 0; i < states.size(); ++i)
+            place(states[i], int(stateColour(states[i], i).rgb() & 0xffffff),
+                16 + metrics.horizontalAdvance(states[i]) + 14);
+    }
+    legendHeight = legend.empty() ? 0 : (line + 1) * 20 + 6;
+}
+
+QSize Chart::size() const
+{
+    int height = titleHeight + int(panels.size()) * (panelHeader + plotHeight + panelGap);
+    if (!stateColumns.empty())
+        height += panelHeader + int(stateColumns.size()) * (stateRow + stateGap);
+    return QSize(width, height + axisHeight + legendHeight + bottomMargin);
+}
+
+double Chart::x(long long time) const
+{
+    return left + double(time - start) / double(end - start) * plotWidth;
+}
+
+void Chart::draw(QPainter &painter) const
+{
+    painter.fillRect(QRect(QPoint(0, 0), size()), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+
+    painter.setPen(Qt::black);
+    painter.setFont(font(titleFont, true));
+    painter.drawText(QRect(left, 8, plotWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
+        QStringLiteral("Battery log %1 to %2").arg(log.firstStamp, log.lastStamp));
+    painter.setFont(font(tickFont));
+    painter.setPen(QColor(0x55, 0x55, 0x55));
+    QString note = QStringLiteral("%1 rows").arg(thousands(log.rows));
+    if (log.segments.size() > 1)
+        note += QStringLiteral(" from %1 runs of charge-recorder (dashed line: started again)")
+                    .arg(log.segments.size());
+    note += QStringLiteral("; no line where rows are missing");
+    painter.drawText(QRect(left, 32, plotWidth, 18), Qt::AlignLeft | Qt::AlignVCenter, note);
+
+    int top = titleHeight;
+    for (const Panel &panel : panels) {
+        drawPanel(painter, panel, top);
+        top += panelHeader + plotHeight + panelGap;
+    }
+    if (!stateColumns.empty()) {
+        drawStates(painter, top);
+        top += panelHeader + int(stateColumns.size()) * (stateRow + stateGap);
+    }
+    drawTimeAxis(painter, top - (stateColumns.empty() ? panelGap : stateGap));
+    drawLegend(painter, top + axisHeight);
+}
+
+void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
+{
+    const QRectF plot(left, top + panelHeader, plotWidth, plotHeight);
+
+    // Header: what is drawn and its unit on the left, the traces' colours on the right.
+    painter.setPen(Qt::black);
+    painter.setFont(font(headerFont, true));
+    painter.drawText(QRect(left - 60, top, plotWidth, panelHeader - 11),
+        Qt::AlignLeft | Qt::AlignBottom, panel.title);
+    painter.setFont(font(tickFont));
+    const QFontMetrics metrics(font(tickFont));
+    int legendX = left + plotWidth;
+    for (auto trace = panel.traces.rbegin(); trace != panel.traces.rend(); ++trace) {
+        const int textWidth = metrics.horizontalAdvance(trace->label);
+        legendX -= textWidth;
+        painter.setPen(QColor(0x33, 0x33, 0x33));
+        painter.drawText(QRect(legendX, top, textWidth + 2, panelHeader - 11),
+            Qt::AlignLeft | Qt::AlignBottom, trace->label);
+        painter.setPen(QPen(QColor(QRgb(trace->colour)), 2.5));
+        painter.drawLine(QPointF(legendX - 22, top + panelHeader - 16),
+            QPointF(legendX - 6, top + panelHeader - 16));
+        legendX -= 22 + 18;
+    }
+
+    // Value ranges of the left and right axes.
+    double range[2][2] = { { std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest() },
+        { std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest() } };
+    for (const Trace &trace : panel.traces) {
+        for (const Segment &segment : log.segments) {
+            if (!segment.present[trace.column] || segment.values[trace.column].empty())
+                continue;
+            const auto [low, high] = std::minmax_element(
+                segment.values[trace.column].begin(), segment.values[trace.column].end());
+            double *r = range[trace.rightAxis];
+            r[0] = std::min(r[0], *low * panel.scale);
+            r[1] = std::max(r[1], *high * panel.scale);
+        }
+    }
+    double axis[2][3]; // low, high, step
+    for (int side = 0; side < 2; ++side) {
+        double low = range[side][0], high = range[side][1];
+        if (low > high)
+            continue;
+        if (side == 0 && panel.percent) {
+            low = std::min(0.0, low);
+            high = std::max(100.0, high);
+        } else if (side == 1) {
+            // Bars from none, with room above the highest so that its line
+            // does not hide in the frame.
+            low = std::min(0.0, low);
+            high += 1;
+        }
+        if (high - low < 1e-9) {
+            low -= 1;
+            high += 1;
+        }
+        const double step = niceStep(high - low, 4, panel.scale == 1);
+        axis[side][0] = std::floor(low / step) * step;
+        axis[side][1] = std::ceil(high / step) * step;
+        axis[side][2] = step;
+    }
+
+    painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(plot);
+    painter.setFont(font(tickFont));
+    for (int side = 0; side < 2; ++side) {
+        if (range[side][0] > range[side][1])
+            continue;
+        const double low = axis[side][0], high = axis[side][1], step = axis[side][2];
+        for (double value = low; value <= high + step / 2; value += step) {
+            const double y = plot.bottom() - (value - low) / (high - low) * plot.height();
+            if (side == 0 && value > low + step / 2 && value < high - step / 2) {
+                painter.setPen(QPen(QColor(0xe6, 0xe6, 0xe6), 1));
+                painter.drawLine(QPointF(plot.left() + 1, y), QPointF(plot.right() - 1, y));
+            }
+            painter.setPen(QColor(0x33, 0x33, 0x33));
+            const QString text = tickText(value, step);
+            if (side == 0)
+                painter.drawText(QRectF(0, y - 8, left - 8, 16), Qt::AlignRight | Qt::AlignVCenter, text);
+            else
+                painter.drawText(QRectF(plot.right() + 8, y - 8, right - 10, 16),
+                    Qt::AlignLeft | Qt::AlignVCenter, text);
+        }
+    }
+    drawTimeGrid(painter, plot);
+    for (const Trace &trace : panel.traces)
+        drawTrace(painter, trace, panel.scale, axis[trace.rightAxis][0], axis[trace.rightAxis][1], top + panelHeader);
+}
+
+// One trace, thinned to the picture's resolution: of the rows that fall
+// into one pixel column only the lowest and the highest are drawn, in the
+// order they came, so a spike of a single row stays visible. Rows further
+// apart than a break are not joined.
+void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, double low,
+    double high, int top) const
+{
+    painter.setPen(QPen(QColor(QRgb(trace.colour)), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const double yScale = plotHeight / (high - low);
+    auto y = [&](float value) { return top + plotHeight - (value * scale - low) * yScale; };
+    QPolygonF line;
+    auto flush = [&]() {
+        if (line.size() == 1) {
+            // A row alone between breaks: a dot that can be seen.
+            painter.setBrush(painter.pen().color());
+            painter.drawEllipse(line.first(), 1.5, 1.5);
+            painter.setBrush(Qt::NoBrush);
+        }
+        else if (line.size() > 1)
+            painter.drawPolyline(line);
+        line.clear();
+    };
+    for (const Segment &segment : log.segments) {
+        if (!segment.present[trace.column])
+            continue;
+        const auto &values = segment.values[trace.column];
+        const auto &times = segment.times;
+        long column = -1;
+        size_t lowRow = 0, highRow = 0;
+        auto emitColumn = [&]() {
+            if (column < 0)
+                return;
+            const size_t first = std::min(lowRow, highRow), second = std::max(lowRow, highRow);
+            line << QPointF(x(times[first]), y(values[first]));
+            if (second != first)
+                line << QPointF(x(times[second]), y(values[second]));
+        };
+        for (size_t row = 0; row < times.size(); ++row) {
+            if (row > 0 && segment.breakBetween(row)) {
+                emitColumn();
+                column = -1;
+                flush();
+            }
+            const long pixel = long(std::floor(x(times[row]) - left));
+            if (pixel != column) {
+                emitColumn();
+                column = pixel;
+                lowRow = highRow = row;
+            } else {
+                if (values[row] < values[lowRow])
+                    lowRow = row;
+                if (values[row] > values[highRow])
+                    highRow = row;
+            }
+        }
+        emitColumn();
+        flush();
+    }
+}
+
+// Each pixel column of a state row shows the state that lasted longest in
+// it. A row's state holds until the next row, or for one interval before a
+// break and at the end.
+void Chart::drawStates(QPainter &painter, int top) const
+{
+    painter.setPen(Qt::black);
+    painter.setFont(font(headerFont, true));
+    painter.drawText(QRect(left - 60, top, plotWidth, panelHeader - 11),
+        Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("States"));
+    int rowTop = top + panelHeader;
+    for (Column column : stateColumns) {
+        const int count = log.states[column].size();
+        std::vector<float> share(size_t(plotWidth + 1) * size_t(count), 0.0f);
+        for (const Segment &segment : log.segments) {
+            if (!segment.present[column])
+                continue;
+            const auto &times = segment.times;
+            const auto &values = segment.values[column];
+            for (size_t row = 0; row < times.size(); ++row) {
+                const bool joined = row + 1 < times.size() && !segment.breakBetween(row + 1);
+                const long long until = joined ? times[row + 1]
+                                                : times[row] + std::max(segment.interval, 1LL);
+                const double a = x(times[row]) - left;
+                const double b = std::max(x(until) - left, a + 0.01);
+                for (long pixel = std::max(0L, long(std::floor(a)));
+                     pixel < long(std::ceil(b)) && pixel <= plotWidth; ++pixel) {
+                    const double overlap = std::min(b, pixel + 1.0) - std::max(a, double(pixel));
+                    share[size_t(pixel) * size_t(count) + size_t(values[row])] += float(overlap);
+                }
+            }
+        }
+        painter.setPen(Qt::NoPen);
+        int runStart = 0;
+        int runState = -1;
+        auto paintRun = [&](int until) {
+            if (runState >= 0) {
+                painter.setBrush(stateColour(log.states[column][runState], runState));
+                painter.drawRect(QRectF(left + runStart, rowTop, until - runStart, stateRow));
+            }
+        };
+        for (int pixel = 0; pixel <= plotWidth; ++pixel) {
+            int state = -1;
+            float longest = 0;
+            for (int i = 0; i < count; ++i) {
+                const float value = share[size_t(pixel) * size_t(count) + size_t(i)];
+                if (value > longest) {
+                    longest = value;
+                    state = i;
+                }
+            }
+            if (state != runState) {
+                paintRun(pixel);
+                runStart = pixel;
+                runState = state;
+            }
+        }
+        paintRun(std::min(plotWidth, plotWidth + 1));
+        painter.setBrush(Qt::NoBrush);
+        drawTimeGrid(painter, QRectF(left, rowTop, plotWidth, stateRow));
+        painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
+        painter.drawRect(QRectF(left, rowTop, plotWidth, stateRow));
+        painter.setPen(Qt::black);
+        painter.setFont(font(tickFont));
+        painter.drawText(QRect(0, rowTop, left - 8, stateRow), Qt::AlignRight | Qt::AlignVCenter,
+            QLatin1String(stateTitle(column)));
+        rowTop += stateRow + stateGap;
+    }
+}
+
+void Chart::drawLegend(QPainter &painter, int top) const
+{
+    for (const LegendItem &item : legend) {
+        const int y = top + item.line * 20;
+        if (item.colour < 0) {
+            painter.setPen(Qt::black);
+            painter.setFont(font(tickFont, true));
+            painter.drawText(QRect(item.x, y, 200, 18), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+            continue;
+        }
+        painter.setPen(QPen(QColor(0x66, 0x66, 0x66), 0.5));
+        painter.setBrush(QColor(QRgb(item.colour)));
+        painter.drawRect(QRectF(item.x, y + 3, 12, 12));
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QColor(0x33, 0x33, 0x33));
+        painter.setFont(font(tickFont));
+        painter.drawText(QRect(item.x + 16, y, 400, 18), Qt::AlignLeft | Qt::AlignVCenter, item.text);
+    }
+}
+
+std::vector<Chart::Tick> Chart::timeTicks() const
+{
+    static const long long steps[] = { 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
+        7200, 10800, 21600, 43200, 86400, 172800, 604800 };
+    const long long span = end - start;
+    const long long most = plotWidth / 105;
+    long long step = 0;
+    for (long long candidate : steps) {
+        if (span / candidate <= most) {
+            step = candidate;
+            break;
+        }
+    }
+    if (step == 0)
+        step = ((span / most) / 604800 + 1) * 604800;
+
+    std::vector<Tick> ticks;
+    const QLocale locale = QLocale::c();
+    if (step >= 86400) {
+        // Local midnights, every step days.
+        QDate day = QDateTime::fromSecsSinceEpoch(start).date();
+        if (QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() < start)
+            day = day.addDays(1);
+        for (; QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() <= end; day = day.addDays(step / 86400))
+            ticks.push_back({ QDateTime(day, QTime(0, 0)).toSecsSinceEpoch(),
+                locale.toString(day, QStringLiteral("d MMM")), QString() });
+        return ticks;
+    }
+    const long long offset = QDateTime::fromSecsSinceEpoch(start).offsetFromUtc();
+    long long first = (start + offset + step - 1) / step * step - offset;
+    if (start + offset < 0 && (start + offset) % step)
+        first -= step;
+    QDate lastDate;
+    for (long long tick = first; tick <= end; tick += step) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(tick);
+        const QString time = locale.toString(local.time(),
+            step < 60 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
+        QString date;
+        if (local.date() != lastDate)
+            date = locale.toString(local.date(), QStringLiteral("d MMM yyyy"));
+        lastDate = local.date();
+        ticks.push_back({ tick, time, date });
+    }
+    return ticks;
+}
+
+void Chart::drawTimeGrid(QPainter &painter, const QRectF &plot) const
+{
+    painter.setPen(QPen(QColor(0xe6, 0xe6, 0xe6), 1));
+    for (const Tick &tick : ticks)
+        painter.drawLine(QPointF(x(tick.time), plot.top() + 1), QPointF(x(tick.time), plot.bottom() - 1));
+    painter.setPen(QPen(QColor(0x55, 0x55, 0x55), 1, Qt::DashLine));
+    for (size_t i = 1; i < log.segments.size(); ++i) {
+        if (!log.segments[i].times.empty()) {
+            const double at = x(log.segments[i].times.front());
+            painter.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
+        }
+    }
+}
+
+void Chart::drawTimeAxis(QPainter &painter, int bottom) const
+{
+    painter.setFont(font(tickFont));
+    const QFontMetrics metrics(font(tickFont));
+    for (const Tick &tick : ticks) {
+        const double at = x(tick.time);
+        painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
+        painter.drawLine(QPointF(at, bottom), QPointF(at, bottom + 4));
+        painter.setPen(QColor(0x33, 0x33, 0x33));
+        painter.drawText(QRectF(at - 50, bottom + 5, 100, 16), Qt::AlignHCenter | Qt::AlignTop, tick.label);
+        if (!tick.date.isEmpty())
+            painter.drawText(QRectF(at - 60, bottom + 20, 120, 16), Qt::AlignHCenter | Qt::AlignTop, tick.date);
+    }
+}

@@ -1,0 +1,78 @@
+#ifndef DEMO_CHARGE_PLOT_CHART_H
+#define DEMO_CHARGE_PLOT_CHART_H
+
+#include "chargelog.h"
+
+#include <QSize>
+#include <QString>
+
+#include <vector>
+
+class QPainter;
+class QRectF;
+
+// The picture of a log: panels of the value columns on one time axis, a
+// band of the state columns with its legend, and a title. Its width is
+// fixed; its height depends on the columns the log has.
+class Chart
+{
+public:
+    explicit Chart(const ChargeLog &log);
+
+    QSize size() const;
+    void draw(QPainter &painter) const;
+
+private:
+    struct Trace
+    {
+        Column column;
+        QString label;
+        int colour; // RGB
+        bool rightAxis;
+    };
+    struct Panel
+    {
+        QString title; // with the unit
+        QString rightTitle;
+        std::vector<Trace> traces;
+        double scale = 1; // drawn value per logged value
+        bool percent = false;
+    };
+
+    double x(long long time) const;
+    void drawPanel(QPainter &painter, const Panel &panel, int top) const;
+    void drawTrace(QPainter &painter, const Trace &trace, double scale, double low, double high,
+        int top) const;
+    void drawStates(QPainter &painter, int top) const;
+    void layOutLegend();
+    void drawLegend(QPainter &painter, int top) const;
+    struct Tick
+    {
+        long long time;
+        QString label;
+        QString date; // under the label where the day changes
+    };
+    std::vector<Tick> timeTicks() const;
+    void drawTimeGrid(QPainter &painter, const QRectF &plot) const;
+    void drawTimeAxis(QPainter &painter, int bottom) const;
+
+    const ChargeLog &log;
+    std::vector<Panel> panels;
+    std::vector<Column> stateColumns;
+    // The legend of the state band: a title for each state column, then a
+    // swatch and text for each of its states, in lines.
+    struct LegendItem
+    {
+        QString text;
+        int colour; // RGB; -1 for a title
+        int x;
+        int line;
+    };
+    std::vector<LegendItem> legend;
+    long long start;
+    long long end;
+    int legendHeight;
+    std::vector<Tick> ticks;
+};
+
+#endif

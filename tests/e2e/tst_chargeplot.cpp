@@ -1,0 +1,486 @@
+// charge-plot: the pictures it draws from charge-recorder logs, read back
+// from the SVG (panel titles, labels, lines and their points), its warnings
+// about lines it cannot use, and its failures.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#ifndef CHARGE_PLOT_PATH
+#error "CHARGE_PLOT_PATH must name the program"
+#endif
+#ifndef CHARGE_RECORDER_PATH
+#error "CHARGE_RECORDER_PATH must name the recorder"
+#endif
+
+namespace {
+
+constexpr int deadlineMs = 60000;
+
+// What the test sees of an SVG: its texts, and the points of each data line
+// by colour (data lines are drawn 1.5 wide, a row alone as a dot; legend
+// swatches and grid lines are drawn otherwise).
+struct Picture
+{
+    QStringList texts;
+    QMap<QString, QList<int>> lines; // colour: points of each line in order
+    QMap<QString, QList<QPointF>> points; // colour: all points
+    int width = 0;
+    int height = 0;
+
+    static Picture read(const QByteArray &svg)
+    {
+        Picture picture;
+        QXmlStreamReader xml(svg);
+        QStringList strokes { QString() };
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement() && xml.name() == QLatin1String("g"))
+                strokes.removeLast();
+            if (!xml.isStartElement())
+                continue;
+            const QXmlStreamAttributes attributes = xml.attributes();
+            if (xml.name() == QLatin1String("svg")) {
+                const QStringList box = attributes.value("viewBox").toString().split(' ');
+                picture.width = box.value(2).toInt();
+                picture.height = box.value(3).toInt();
+            } else if (xml.name() == QLatin1String("g")) {
+                strokes << (attributes.value("stroke-width") == QLatin1String("1.5")
+                        ? attributes.value("stroke").toString()
+                        : QString());
+            } else if (xml.name() == QLatin1String("text")) {
+                picture.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            } else if ((xml.name() == QLatin1String("ellipse")
+                           || xml.name() == QLatin1String("circle"))
+                && !strokes.last().isEmpty()) {
+                // A row alone is a dot: a line of one point.
+                picture.lines[strokes.last()] << 1;
+                picture.points[strokes.last()] << QPointF(attributes.value("cx").toDouble(),
+                    attributes.value("cy").toDouble());
+            } else if (xml.name() == QLatin1String("polyline") && !strokes.last().isEmpty()) {
+                const QStringList pairs = attributes.value("points").toString().split(
+                    ' ', Qt::SkipEmptyParts);
+                picture.lines[strokes.last()] << pairs.size();
+                for (const QString &pair : pairs)
+                    picture.points[strokes.last()]
+                        << QPointF(pair.section(',', 0, 0).toDouble(),
+                            pair.section(',', 1, 1).toDouble());
+            }
+        }
+        if (xml.hasError())
+            qWarning() << "SVG not readable:" << xml.errorString();
+        return picture;
+    }
+};
+
+const QString blue = QStringLiteral("#1f77b4");
+
+struct Run
+{
+    QByteArray output;
+    QByteArray error;
+    int exitCode = -1;
+};
+
+Run plot(const QTemporaryDir &dir, const QStringList &arguments, const QByteArray &input = {},
+    const QStringList &environment = {})
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C");
+    env.insert("TZ", "UTC");
+    for (const QString &pair : environment)
+        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir.path());
+    process.start(CHARGE_PLOT_PATH, arguments);
+    process.waitForStarted(deadlineMs);
+    process.write(input);
+    process.closeWriteChannel();
+    Run run;
+    if (!process.waitForFinished(deadlineMs) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.output = process.readAllStandardOutput();
+    run.error = process.readAllStandardError();
+    run.exitCode = process.exitCode();
+    return run;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+// A row the given number of seconds after 06 Dec 2026 10:05:00 UTC.
+QByteArray stamp(int seconds, const char *month = "Dec")
+{
+    const QDateTime start(QDate(2026, 12, 6), QTime(10, 5), Qt::UTC);
+    const QDateTime at = start.addSecs(seconds);
+    return at.toString("dd").toLatin1() + ' ' + month + ' ' + at.toString("yyyy HH:mm:ss").toLatin1();
+}
+
+QByteArray voltageLog(std::initializer_list<int> seconds)
+{
+    QByteArray log = "TIME, VOLTAGE\n";
+    int value = 3900;
+    for (int second : seconds)
+        log += stamp(second) + ", " + QByteArray::number(value++) + "\n";
+    return log;
+}
+
+const QByteArray allHeader
+    = "TIME, CHARGER_TYPE, CHARGING_STATE, CHARGING_TIME, BATTERY_STATE, CAPA_BARS, "
+      "CAPA_PCT, CAPA_MAH, VOLTAGE, BATTERY_CURRENT, BATTERY_AVG_CURRENT, "
+      "COULOMB_COUNTER, TALK_CURRENT, TALK_TIME, ACTIVE_CURRENT, ACTIVE_TIME, "
+      "IDLE_CURRENT, IDLE_TIME\n";
+
+const QStringList panelTitles = { "Charge (%)", "Charge (mAh)", "Voltage (mV)",
+    "Battery current (mA)", "Average current of a use (mA)", "Remaining time (min)",
+    "Remaining time (h)", "States" };
+
+} // namespace
+
+class ChargePlotTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void drawing_data();
+    void drawing();
+    void thinning();
+    void pictureSize_data();
+    void pictureSize();
+    void localeOfTheStamps();
+    void failures_data();
+    void failures();
+    void recorderOutput();
+};
+
+void ChargePlotTest::drawing_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("warnings");
+    QTest::addColumn<QStringList>("panels");
+    // Texts that the picture holds, besides the panel titles.
+    QTest::addColumn<QStringList>("texts");
+    // Points of each line in the first trace colour.
+    QTest::addColumn<QList<int>>("lines");
+
+    QTest::newRow("all columns: six panels and the state band with its legend")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+            + stamp(1)
+            + ", WALL, STARTED, 30, LOW, 5, 79, 1055, 3990, 600, 200, 1055, 290, 217, 210, 300, "
+              "11, 5750\n"
+            + stamp(2)
+            + ", WALL, ERROR, 29, Undefined battery state: 9, 5, 79, 1055, 3991, 610, 605, 1055, "
+              "290, 217, 210, 300, 11, 5750\n"
+        << QByteArray()
+        << QStringList { "Charge (%)", "Charge (mAh)", "Voltage (mV)", "Battery current (mA)",
+               "Average current of a use (mA)", "Remaining time (h)", "States" }
+        << QStringList { "Battery log 06 Dec 2026 10:05:00 to 06 Dec 2026 10:05:02",
+               "3 rows; no line where rows are missing", "percent", "bars (right axis)",
+               "voltage", "average current", "until full", "idle", "Charger", "Charging",
+               "Battery", "Charger:", "NONE", "WALL", "STOPPED", "STARTED", "ERROR", "OK", "LOW",
+               "Undefined battery state: 9", "10:05:00", "6 Dec 2026", "10:05:01", "10:05:02" }
+        << QList<int> { 3, 3, 3, 3, 3, 3 };
+    QTest::newRow("only the voltage: one panel, one line of three points")
+        << voltageLog({ 0, 1, 2 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList { "3900", "3901", "3902" } << QList<int> { 3 };
+    QTest::newRow("states written as numbers show as the recorder's words")
+        << QByteArray("TIME, CHARGER_TYPE, BATTERY_STATE\n") + stamp(0) + ", 1, 3\n" + stamp(1)
+            + ", 7, -2\n"
+        << QByteArray() << QStringList { "States" }
+        << QStringList { "WALL", "FULL", "Undefined charger type: 7",
+               "Undefined battery state: -2" }
+        << QList<int> {};
+    QTest::newRow("a gap longer than twice the interval is a break")
+        << voltageLog({ 0, 1, 2, 3, 10, 11 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList {} << QList<int> { 4, 2 };
+    QTest::newRow("rows twice the interval apart are joined")
+        << voltageLog({ 0, 1, 2, 4, 5 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList {} << QList<int> { 5 };
+    QTest::newRow("a clock set back is a break")
+        << voltageLog({ 0, 1, 2, -3600, -3599 }) << QByteArray()
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 };
+    QTest::newRow("a second header starts a new run")
+        << voltageLog({ 0, 1, 2 }) + voltageLog({ 3, 4 }) << QByteArray()
+        << QStringList { "Voltage (mV)" }
+        << QStringList { "5 rows from 2 runs of charge-recorder (dashed line: started again); no "
+                         "line where rows are missing" }
+        << QList<int> { 3, 2 };
+    QTest::newRow("a run with other columns")
+        << voltageLog({ 0, 1, 2 }) + "TIME, CAPA_PCT\n" + stamp(3) + ", 50\n" + stamp(4)
+            + ", 49\n"
+        << QByteArray() << QStringList { "Charge (%)", "Voltage (mV)" }
+        << QStringList { "percent", "voltage" } << QList<int> { 2, 3 };
+    QTest::newRow("bad lines: one warning each, the rest drawn")
+        << voltageLog({ 0, 1 }) + "06 Dec 2026 10:05:02\n" + stamp(3) + ", 39x0\n"
+            + "6 Dec 2026 10:5:04, 3900\n" + stamp(5) + ", 3901, 12\n" + voltageLog({ 6 }).mid(14)
+        << QByteArray("charge-plot: log.csv: line 4: 0 values after the time where the header "
+                      "has 1\n"
+                      "charge-plot: log.csv: line 5: VOLTAGE \"39x0\" is not a whole number\n"
+                      "charge-plot: log.csv: line 6: time stamp \"6 Dec 2026 10:5:04\" not "
+                      "understood\n"
+                      "charge-plot: log.csv: line 7: 2 values after the time where the header "
+                      "has 1\n")
+        << QStringList { "Voltage (mV)" } << QStringList { "3 rows; no line where rows are missing" }
+        << QList<int> { 2, 1 };
+    QTest::newRow("lines before the first header")
+        << "garbage\n" + voltageLog({ 0, 1 })
+        << QByteArray("charge-plot: log.csv: line 1: not a header, and no header before it\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 };
+    QTest::newRow("the last line cut off by a kill")
+        << voltageLog({ 0, 1, 2 }) + stamp(3) + ", 39"
+        << QByteArray("charge-plot: log.csv: line 5: cut off (no line end), ignored\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 };
+    QTest::newRow("a day of rows: ticks every few hours, dates under the day's first")
+        << voltageLog({ 0, 3600 * 6, 3600 * 12, 3600 * 18, 3600 * 24, 3600 * 26 })
+        << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList { "12:00", "15:00", "18:00", "21:00", "00:00", "7 Dec 2026", "03:00",
+               "06:00", "09:00", "12:00" }
+        << QList<int> { 6 };
+}
+
+void ChargePlotTest::drawing()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, warnings);
+    QFETCH(QStringList, panels);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, lines);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath("log.csv"), log);
+    const Run run = plot(dir, { "log.csv" });
+    QCOMPARE(run.error, warnings);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.output, QByteArray());
+
+    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
+    QStringList shownPanels;
+    for (const QString &text : picture.texts) {
+        if (panelTitles.contains(text))
+            shownPanels << text;
+    }
+    QCOMPARE(shownPanels, panels);
+    for (const QString &text : texts)
+        QVERIFY2(picture.texts.contains(text), qPrintable(text + " missing in: " + picture.texts.join(" | ")));
+    QCOMPARE(picture.lines.value(blue), lines);
+}
+
+// A week of one-second rows thins to at most two points a pixel column,
+// and a spike of one row stays in the picture.
+void ChargePlotTest::thinning()
+{
+    QByteArray log = "TIME, VOLTAGE\n";
+    const int rows = 50000;
+    const int spike = 31234;
+    for (int i = 0; i < rows; ++i)
+        log += stamp(i) + (i == spike ? ", 4200\n" : ", 3900\n");
+    QTemporaryDir dir;
+    writeFile(dir.filePath("log.csv"), log);
+    const Run run = plot(dir, { "log.csv" });
+    QCOMPARE(run.error, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+
+    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
+    QCOMPARE(picture.lines.value(blue).size(), 1);
+    const QList<QPointF> points = picture.points.value(blue);
+    const int columns = 1200;
+    QVERIFY2(points.size() <= 2 * columns, qPrintable(QString::number(points.size())));
+    QVERIFY(points.size() >= columns / 2);
+    QSet<double> heights;
+    for (const QPointF &point : points)
+        heights << point.y();
+    QCOMPARE(heights.size(), 2);
+    // The spike is one point, at its time.
+    const auto top = std::min_element(points.begin(), points.end(),
+        [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+    QCOMPARE(std::count_if(points.begin(), points.end(),
+                 [&](const QPointF &p) { return p.y() == top->y(); }),
+        qsizetype(1));
+    const double left = points.first().x(), right = points.last().x();
+    QVERIFY(qAbs(top->x() - (left + (right - left) * spike / (rows - 1))) <= 1);
+}
+
+void ChargePlotTest::pictureSize_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("one panel") << voltageLog({ 0, 1 }) << QSize(1200, 286);
+    QTest::newRow("all columns")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QSize(1200, 1284);
+}
+
+// PNG by the output's name, as large as the SVG says.
+void ChargePlotTest::pictureSize()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QSize, size);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath("log.csv"), log);
+    QCOMPARE(plot(dir, { "-o", "picture.PNG", "log.csv" }).exitCode, 0);
+    const QByteArray png = readFile(dir.filePath("picture.PNG"));
+    QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
+    // The IHDR chunk comes first: width and height, 32 bits big-endian.
+    QCOMPARE(png.mid(12, 4), QByteArray("IHDR"));
+    QCOMPARE(QSize(qFromBigEndian<quint32>(png.constData() + 16),
+                 qFromBigEndian<quint32>(png.constData() + 20)),
+        size);
+
+    QCOMPARE(plot(dir, { "--output=picture.svg", "log.csv" }).exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("picture.svg")));
+    QCOMPARE(QSize(picture.width, picture.height), size);
+}
+
+// The recorder writes the month as its locale abbreviates it; charge-plot
+// reads it in the same locale, and in the C locale's words as well.
+void ChargePlotTest::localeOfTheStamps()
+{
+    QTemporaryDir dir;
+    QFile source(dir.filePath("dotted-months"));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    for (const char *category :
+        { "LC_CTYPE", "LC_COLLATE", "LC_MONETARY", "LC_NUMERIC", "LC_MESSAGES", "LC_PAPER",
+            "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION" })
+        source.write(QByteArray(category) + "\ncopy \"en_US\"\nEND " + category + "\n");
+    source.write(R"(LC_TIME
+abday "So";"Mo";"Di";"Mi";"Do";"Fr";"Sa"
+day "Sonntag";"Montag";"Dienstag";"Mittwoch";"Donnerstag";"Freitag";"Samstag"
+abmon "Jan.";"Feb.";"Mär.";"Apr.";"Mai";"Jun.";"Jul.";"Aug.";"Sep.";"Okt.";"Nov.";"Dez."
+mon "Januar";"Februar";"März";"April";"Mai";"Juni";"Juli";"August";"September";"Oktober";"November";"Dezember"
+d_t_fmt "%a %d %b %Y %T"
+d_fmt "%d.%m.%Y"
+t_fmt "%T"
+am_pm "";""
+t_fmt_ampm ""
+END LC_TIME
+)");
+    source.close();
+    QProcess localedef;
+    localedef.start("localedef", { "-i", source.fileName(), "-f", "UTF-8", dir.filePath("xx_XX.UTF-8") });
+    QVERIFY(localedef.waitForFinished(deadlineMs));
+    QVERIFY2(localedef.exitStatus() == QProcess::NormalExit && localedef.exitCode() == 0,
+        localedef.readAllStandardError().constData());
+
+    const QByteArray log = "TIME, VOLTAGE\n" + stamp(0, "Dez.") + ", 3900\n" + stamp(1, "Dez.")
+        + ", 3901\n" + stamp(2) + ", 3902\n" + stamp(3, "Dic") + ", 3903\n";
+    writeFile(dir.filePath("log.csv"), log);
+    const Run run = plot(dir, { "log.csv" }, {},
+        { "LOCPATH=" + dir.path(), "LC_ALL=xx_XX.UTF-8" });
+    QCOMPARE(run.error,
+        QByteArray("charge-plot: log.csv: line 5: time stamp \"06 Dic 2026 10:05:03\" not "
+                   "understood\n"));
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
+    QCOMPARE(picture.lines.value(blue), QList<int> { 3 });
+    QVERIFY(picture.texts.contains("Battery log 06 Dez. 2026 10:05:00 to 06 Dec 2026 10:05:02"));
+}
+
+void ChargePlotTest::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("error");
+    // The file that is written, if any.
+    QTest::addColumn<QString>("picture");
+
+    QTest::newRow("standard input draws charge.svg")
+        << QStringList {} << voltageLog({ 0, 1 }) << 0 << QByteArray() << "charge.svg";
+    QTest::newRow("- is standard input")
+        << QStringList { "-o", "out.png", "-" } << voltageLog({ 0, 1 }) << 0 << QByteArray()
+        << "out.png";
+    QTest::newRow("a header and no row")
+        << QStringList { "-" } << QByteArray("TIME, VOLTAGE\n") << 2
+        << QByteArray("charge-plot: standard input: no rows to draw\n") << QString();
+    QTest::newRow("an empty log") << QStringList {} << QByteArray() << 2
+                                  << QByteArray("charge-plot: standard input: no rows to draw\n")
+                                  << QString();
+    QTest::newRow("a log that is not there")
+        << QStringList { "missing.csv" } << QByteArray() << 2
+        << QByteArray("charge-plot: missing.csv: No such file or directory\n") << QString();
+    QTest::newRow("a picture of another kind")
+        << QStringList { "-o", "out.jpg" } << voltageLog({ 0 }) << 1
+        << QByteArray("charge-plot: out.jpg: the picture's name must end in .svg or .png\n")
+        << QString();
+    QTest::newRow("a picture that cannot be written")
+        << QStringList { "-o", "no/such/dir/out.svg" } << voltageLog({ 0 }) << 2
+        << QByteArray("charge-plot: no/such/dir/out.svg: No such file or directory\n")
+        << QString();
+    QTest::newRow("a picture in place of the log")
+        << QStringList { "-o", "log.svg", "log.svg" } << QByteArray() << 1
+        << QByteArray("charge-plot: log.svg: the picture would overwrite the log\n") << QString();
+    QTest::newRow("two logs") << QStringList { "a.csv", "b.csv" } << QByteArray() << 1
+                              << QByteArray("charge-plot: one log at a time\n") << QString();
+}
+
+void ChargePlotTest::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, error);
+    QFETCH(QString, picture);
+
+    QTemporaryDir dir;
+    const Run run = plot(dir, arguments, input);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode == 1)
+        QVERIFY(run.error.startsWith(error + "Usage: charge-plot [-o FILE] [LOG]\n"));
+    else
+        QCOMPARE(run.error, error);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+        picture.isEmpty() ? QStringList() : QStringList { picture });
+}
+
+// What the recorder writes on the virtual handset is drawn without a
+// warning, every state in the band.
+void ChargePlotTest::recorderOutput()
+{
+    QTemporaryDir dir;
+    QProcess recorder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : env.keys()) {
+        if (name.startsWith("KVSYSTEM_"))
+            env.remove(name);
+    }
+    recorder.setProcessEnvironment(env);
+    recorder.start(CHARGE_RECORDER_PATH, { "--interval=1" });
+    QByteArray log;
+    while (log.count('\n') < 4 && recorder.waitForReadyRead(deadlineMs))
+        log += recorder.readAllStandardOutput();
+    recorder.kill();
+    recorder.waitForFinished(deadlineMs);
+    QCOMPARE(log.count('\n'), 4);
+    log.truncate(log.lastIndexOf('\n') + 1);
+
+    const Run run = plot(dir, { "-o", "virtual.svg", "-" }, log);
+    QCOMPARE(run.error, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("virtual.svg")));
+    for (const char *text : { "Charge (%)", "Voltage (mV)", "Remaining time (h)", "States",
+             "NONE", "STOPPED", "OK" })
+        QVERIFY2(picture.texts.contains(text), text);
+    QCOMPARE(picture.lines.value(blue), QList<int>({ 3, 3, 3, 3, 3, 3 }));
+}
+
+QTEST_GUILESS_MAIN(ChargePlotTest)
+#include "tst_chargeplot.moc"
