@@ -145,6 +145,9 @@ public:
         }
         control = std::make_shared<Control>();
         running = true;
+        // Held until the thread is stored: a receiver on the new thread
+        // that stops or destroys the pump must find it there.
+        const std::lock_guard<std::mutex> lock(control->mutex);
         worker = std::thread(
             [c = control, t = timeline, keep = keepAlive] { run(*c, t); });
     }
@@ -189,6 +192,9 @@ private:
 
     static void run(Control &c, Timeline *timeline)
     {
+        {
+            const std::lock_guard<std::mutex> started(c.mutex); // start() is done
+        }
         using Clock = std::chrono::steady_clock;
         Clock::time_point zero = Clock::now();
         const auto elapsed = [&zero] {
