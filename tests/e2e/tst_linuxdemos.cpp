@@ -6,9 +6,12 @@
 #include "demoprocess.h"
 #include "fakesysfs.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <unistd.h>
 
 class LinuxDemos : public QObject
 {
@@ -31,6 +34,8 @@ private slots:
     void recorderLoadsNoDBus();
     void unknownBackend();
     void sysfsRootThatIsNoDirectory();
+    void sysfsRootThatIsNotUtf8_data();
+    void sysfsRootThatIsNotUtf8();
     void scenarioWinsOverTheBackend();
     void virtualBackendByName();
 };
@@ -398,6 +403,58 @@ void LinuxDemos::sysfsRootThatIsNoDirectory()
         DemoProcess::lines(
             "kvsystem2: KVSYSTEM_SYSFS_ROOT: " + root.toLocal8Bit() + ": not a directory\n"));
     QCOMPARE(demo.exitCode(), 2);
+}
+
+void LinuxDemos::sysfsRootThatIsNotUtf8_data()
+{
+    QTest::addColumn<QByteArray>("name"); // as the shell's printf writes it
+    QTest::addColumn<QByteArray>("error");
+
+    // The phone's battery zone at 38 °C, read through a root whose name
+    // holds a byte that is not UTF-8.
+    QTest::newRow("the tree is found")
+        << QByteArray(R"(tree\377)") << QByteArray();
+    QTest::newRow("a missing one is named with the byte escaped")
+        << QByteArray(R"(missing\377)")
+        << QByteArray(R"(kvsystem2: KVSYSTEM_SYSFS_ROOT: %1/missing\xff: not a directory)" "\n");
+}
+
+void LinuxDemos::sysfsRootThatIsNotUtf8()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, error);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    QTemporaryDir dir;
+    const QByteArray link = QFile::encodeName(dir.path()) + "/tree\xff";
+    QCOMPARE(::symlink(QFile::encodeName(tree.root()).constData(), link.constData()), 0);
+    QProcess demo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KVSYSTEM_BACKEND", "linux");
+    env.remove("KVSYSTEM_SCENARIO");
+    env.remove("KVSYSTEM_TRACE");
+    demo.setProcessEnvironment(env);
+    demo.setProgram("/bin/sh");
+    demo.setArguments({ "-c",
+        R"sh(KVSYSTEM_SYSFS_ROOT="$(printf "%s/$2" "$1")" exec "$0")sh",
+        DemoProcess("heat-demo").programPath(), dir.path(), QString::fromLatin1(name) });
+    demo.start();
+    if (error.isEmpty()) {
+        QDeadlineTimer deadline(DemoProcess::deadlineMs);
+        QByteArray err;
+        while (!err.contains("Getting thermal state") && !deadline.hasExpired()) {
+            demo.waitForReadyRead(100);
+            err += demo.readAllStandardError();
+        }
+        demo.kill();
+        demo.waitForFinished(DemoProcess::deadlineMs);
+        QVERIFY2(err.startsWith("Getting thermal state 0 \n"), err.constData());
+    } else {
+        QVERIFY(demo.waitForFinished(DemoProcess::deadlineMs));
+        QCOMPARE(QString::fromUtf8(demo.readAllStandardError()),
+            QString::fromUtf8(error).arg(dir.path()));
+        QCOMPARE(demo.exitCode(), 2);
+    }
 }
 
 void LinuxDemos::scenarioWinsOverTheBackend()

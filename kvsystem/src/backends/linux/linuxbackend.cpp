@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace Vorna::Backend {
 
@@ -113,11 +115,22 @@ KvThermal::ThermalState zoneState(const QString &zone, qint64 temp)
 LinuxBackend::Options LinuxBackend::Options::fromEnvironment()
 {
     Options o;
-    const QByteArray root = environment("KVSYSTEM_SYSFS_ROOT");
-    if (!root.isEmpty())
-        o.sysfsRoot = QFile::decodeName(root);
-    if (!QFileInfo(o.sysfsRoot).isDir())
-        usageError("KVSYSTEM_SYSFS_ROOT: " + QFile::encodeName(o.sysfsRoot) + ": not a directory");
+    QByteArray root = environment("KVSYSTEM_SYSFS_ROOT");
+    if (root.isEmpty())
+        root = "/sys";
+    struct stat st {};
+    if (::stat(root.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        usageError("KVSYSTEM_SYSFS_ROOT: " + root + ": not a directory");
+    o.sysfsRoot = QFile::decodeName(root);
+    if (QFile::encodeName(o.sysfsRoot) != root) {
+        // Bytes that a QString cannot carry (not in the locale's encoding):
+        // the tree is reached through a descriptor of its directory, which
+        // stays open for the life of the process.
+        const int fd = ::open(root.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            usageError("KVSYSTEM_SYSFS_ROOT: " + root + ": not a directory");
+        o.sysfsRoot = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    }
     o.allowPower = environment("KVSYSTEM_ALLOW_POWER") == "1";
     o.allowDisplay = environment("KVSYSTEM_ALLOW_DISPLAY") == "1";
     o.brightnessThroughLogin = QFileInfo(o.sysfsRoot).canonicalFilePath() == QLatin1String("/sys");
