@@ -5,38 +5,89 @@
 #include "backends/simulated/simulatedbackend.h"
 #include "trace.h"
 
-#include <QFile>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Vorna::Backend {
 
 namespace {
 
+QByteArray systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error)).toUtf8();
+}
+
+// The scenario file's text. Only a regular file is read, opened without
+// blocking (a FIFO would wait for a writer forever), and only up to
+// maxScenarioBytes (/dev/zero would never end).
+QByteArray readScenario(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        usageError(path + ": cannot read: " + systemError(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        usageError(path + ": cannot read: not a regular file");
+    }
+    const auto tooLarge = [&] {
+        ::close(fd);
+        usageError(path + ": larger than " + QByteArray::number(maxScenarioBytes / 1024 / 1024)
+            + " MiB");
+    };
+    if (st.st_size > maxScenarioBytes)
+        tooLarge();
+    QByteArray text(int(st.st_size) + 1, Qt::Uninitialized);
+    qint64 length = 0;
+    for (;;) {
+        if (length == text.size()) {
+            if (length > maxScenarioBytes) // grew while it was read
+                tooLarge();
+            text.resize(int(std::min<qint64>(length * 2 + 4096, maxScenarioBytes + 1)));
+        }
+        const ssize_t n = ::read(fd, text.data() + length, size_t(text.size() - length));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            usageError(path + ": cannot read: " + systemError(error));
+        }
+        if (n == 0)
+            break;
+        length += n;
+    }
+    ::close(fd);
+    text.truncate(int(length));
+    return text;
+}
+
 std::unique_ptr<Backend> makeBackend()
 {
     Trace::open();
 
-    // A scenario decides everything, whatever the backend asked for.
-    const QString path = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SCENARIO"));
+    // A scenario decides everything, whatever the backend asked for. Paths
+    // are bytes, as the file system has them.
+    const QByteArray path = environment("KVSYSTEM_SCENARIO");
     if (path.isEmpty()) {
-        const QString name = QString::fromLocal8Bit(qgetenv("KVSYSTEM_BACKEND"));
-        if (name.isEmpty() || name == QLatin1String("virtual"))
+        const QByteArray name = environment("KVSYSTEM_BACKEND");
+        if (name.isEmpty() || name == "virtual")
             return std::make_unique<SimulatedBackend>(std::nullopt);
-        if (name == QLatin1String("linux"))
+        if (name == "linux")
             return std::make_unique<LinuxBackend>(LinuxBackend::Options::fromEnvironment());
-        usageError(QStringLiteral("unknown backend '%1'").arg(name));
+        usageError("unknown backend '" + name + "'");
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        usageError(QStringLiteral("%1: cannot read: %2").arg(path, file.errorString()));
     QString error;
-    std::optional<Scenario> scenario = parseScenario(file.readAll(), &error);
+    std::optional<Scenario> scenario = parseScenario(readScenario(path), &error);
     if (!scenario)
-        usageError(QStringLiteral("%1: %2").arg(path, error));
+        usageError(path + ": " + error.toUtf8());
     return std::make_unique<SimulatedBackend>(std::move(scenario));
 }
 
@@ -57,14 +108,24 @@ quint64 monotonicMicroseconds()
     return quint64(ts.tv_sec) * 1000000u + quint64(ts.tv_nsec) / 1000u;
 }
 
-void usageError(const QString &message)
+void usageError(const QByteArray &message)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "kvsystem2: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "kvsystem2: %s\n", Trace::escaped(message).constData());
     std::fflush(stderr);
     // Leave at once: the program's own objects are half made, and none of
     // them should run its teardown against a device that was never there.
     ::_exit(2);
+}
+
+void usageError(const QString &message)
+{
+    usageError(message.toUtf8());
+}
+
+QByteArray environment(const char *name)
+{
+    return QByteArray(::secure_getenv(name));
 }
 
 } // namespace Vorna::Backend

@@ -146,8 +146,23 @@ Backend &instance();
 // readings.
 quint64 monotonicMicroseconds();
 
-// Ends the process the way every usage error of the library does.
+// Ends the process the way every usage error of the library does: one line
+// on standard error, with control characters and bytes that are not UTF-8
+// escaped as the call trace escapes them (Trace::escaped), so that a file
+// or path cannot write lines of its own on the user's terminal.
+[[noreturn]] void usageError(const QByteArray &message);
 [[noreturn]] void usageError(const QString &message);
+
+// A KVSYSTEM_* variable of the environment, as secure_getenv() reads it:
+// in a process that runs with more privileges than its caller (setuid,
+// setgid, file capabilities) every one is taken as unset, so that the
+// caller cannot point the library's reads and writes at files of the
+// privileged user.
+QByteArray environment(const char *name);
+
+// The largest scenario file that is read (32 MiB), and the deepest nesting
+// of JSON arrays and objects in it (Qt's own limit).
+constexpr qint64 maxScenarioBytes = 32 * 1024 * 1024;
 
 } // namespace Vorna::Backend
 

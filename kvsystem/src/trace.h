@@ -21,8 +21,13 @@ namespace Vorna::Trace {
 
 bool enabled();
 
-// Opens the trace file named in the environment, if any. A file that cannot
-// be opened is a usage error.
+// Opens the trace file named in the environment, if any: a regular file
+// (created when missing), a FIFO or pipe that a reader has open, or a
+// character device such as a terminal or /dev/null. A file that cannot be
+// opened, a FIFO without a reader (which would block the open) and
+// anything else (a directory, a socket) are usage errors. A trace whose
+// reader goes away later is dropped without a word: it never ends the
+// program, through SIGPIPE or otherwise.
 void open();
 
 // The lines of one call. The line is written when returns() is given the
@@ -62,6 +67,11 @@ void destroyed(const QMetaObject &cls);
 // A text as the trace quotes it: between double quotes, with \" \\ and
 // control characters escaped so that the line stays one line.
 QByteArray quoted(const QString &text);
+
+// Bytes that are to stay one line on a terminal: line ends and tabs as \n,
+// \r and \t; other control characters (C0, DEL and C1) and bytes that are
+// not UTF-8 as \xNN; everything else as it is.
+QByteArray escaped(const QByteArray &bytes);
 
 } // namespace Vorna::Trace
 

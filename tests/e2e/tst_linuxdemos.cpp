@@ -6,9 +6,12 @@
 #include "demoprocess.h"
 #include "fakesysfs.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <unistd.h>
 
 class LinuxDemos : public QObject
 {
@@ -24,8 +27,15 @@ private slots:
     void recorderWithoutBattery();
     void stateDemosOnThePhone_data();
     void stateDemosOnThePhone();
+    void screenDemoChangesTheDisplayOnlyWhenAllowed_data();
+    void screenDemoChangesTheDisplayOnlyWhenAllowed();
+    void fifoInTheTreeBlocksNothing_data();
+    void fifoInTheTreeBlocksNothing();
+    void recorderLoadsNoDBus();
     void unknownBackend();
     void sysfsRootThatIsNoDirectory();
+    void sysfsRootThatIsNotUtf8_data();
+    void sysfsRootThatIsNotUtf8();
     void scenarioWinsOverTheBackend();
     void virtualBackendByName();
 };
@@ -250,6 +260,121 @@ void LinuxDemos::stateDemosOnThePhone()
     QVERIFY2(demo.error().startsWith(messages), demo.error().constData());
 }
 
+void LinuxDemos::screenDemoChangesTheDisplayOnlyWhenAllowed_data()
+{
+    QTest::addColumn<QString>("allow");
+    QTest::addColumn<QByteArray>("dimmed");
+    QTest::addColumn<QByteArray>("on");
+    QTest::addColumn<QByteArray>("level");
+    QTest::addColumn<QByteArray>("brightness");
+
+    // The backlight at 200 of 255 is level 4 of 5; level 1 is 51.
+    QTest::newRow("without KVSYSTEM_ALLOW_DISPLAY every set is refused and nothing changes")
+        << "" << QByteArray("false") << QByteArray("false") << QByteArray("4")
+        << QByteArray("200");
+    QTest::newRow("KVSYSTEM_ALLOW_DISPLAY=0 is no permission either")
+        << "0" << QByteArray("false") << QByteArray("false") << QByteArray("4")
+        << QByteArray("200");
+    QTest::newRow("KVSYSTEM_ALLOW_DISPLAY=1 dims, lights and sets level 1")
+        << "1" << QByteArray("true") << QByteArray("true") << QByteArray("1") << QByteArray("51");
+}
+
+void LinuxDemos::screenDemoChangesTheDisplayOnlyWhenAllowed()
+{
+    QFETCH(QString, allow);
+    QFETCH(QByteArray, dimmed);
+    QFETCH(QByteArray, on);
+    QFETCH(QByteArray, level);
+    QFETCH(QByteArray, brightness);
+
+    FakeSysfs tree { FakeSysfs::Phone };
+    DemoProcess demo("screen-demo");
+    useLinux(demo, tree);
+    demo.setEnvironment("KVSYSTEM_ALLOW_DISPLAY", allow);
+    demo.start();
+    const QByteArray last = "* TEST 4. Listening for display status changes... \n";
+    QVERIFY2(demo.waitForError(last), demo.error().constData());
+    demo.interrupt();
+    QCOMPARE(DemoProcess::lines(demo.error()),
+        DemoProcess::lines("* TEST 1 'DisplayState get() - Screen status: \n  On \n"
+                           "* TEST 2. set(DisplayState state) - Setting display to: \n"
+                           "- Dimmed:  " + dimmed + " \n- On:  " + on + " \n"
+                           "setbrightnessvalue(1) \ngetbrightnessvalue() " + level + " \n"
+                           "setDisplayDimTimeout(6) \ngetDisplayDimTimeout() 6 \n"
+                           "* TEST 3. bool setBlankingPause(void) - method called with success:  false \n"
+                           + last));
+    QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), brightness);
+}
+
+void LinuxDemos::fifoInTheTreeBlocksNothing_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("text");
+
+    // A FIFO is no attribute: it counts as missing instead of blocking the
+    // program in its open.
+    QTest::newRow("lux-demo: the light counts a FIFO, Enter still ends it")
+        << "lux-demo" << FakeSysfs::light + "in_illuminance_raw" << QByteArray("exiting..");
+    QTest::newRow("screen-demo: the brightness a FIFO, taken as on")
+        << "screen-demo" << FakeSysfs::panel + "brightness"
+        << QByteArray("* TEST 1 'DisplayState get() - Screen status: \n  On \n");
+    QTest::newRow("heat-demo: the zone's temperature a FIFO, no zone to read")
+        << "heat-demo" << FakeSysfs::zone + "temp" << QByteArray("Getting thermal state 3 \n");
+    QTest::newRow("charge-recorder: the battery's voltage a FIFO, rows go on")
+        << "charge-recorder" << FakeSysfs::battery + "voltage_now"
+        << QByteArray("TIME, CHARGER_TYPE");
+}
+
+void LinuxDemos::fifoInTheTreeBlocksNothing()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, text);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    tree.set(file, FakeSysfs::fifo);
+    DemoProcess demo(program);
+    useLinux(demo, tree);
+    demo.start();
+    if (program == "lux-demo") {
+        QVERIFY(demo.waitForTrace("KvALS::start() = false"));
+        demo.write("\n");
+        QVERIFY(demo.waitForFinished());
+        QCOMPARE(demo.exitCode(), 0);
+    } else {
+        QVERIFY(demo.waitUntil([&](const QByteArray &out, const QByteArray &err) {
+            return out.contains(text) || err.contains(text);
+        }));
+        if (program == "charge-recorder")
+            QVERIFY(demo.waitUntil(
+                [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 2; }));
+        QVERIFY(demo.isRunning());
+        demo.interrupt();
+    }
+    QVERIFY2(demo.output().contains(text) || demo.error().contains(text),
+        (demo.output() + demo.error()).constData());
+}
+
+void LinuxDemos::recorderLoadsNoDBus()
+{
+    // The login manager's module, and Qt's D-Bus below it, are loaded when
+    // a class needs them: the battery never does.
+    FakeSysfs tree { FakeSysfs::Phone };
+    DemoProcess recorder("charge-recorder");
+    useLinux(recorder, tree);
+    recorder.start({ "--battery-pct" });
+    QVERIFY(recorder.waitUntil(
+        [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 2; }));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(recorder.processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    recorder.interrupt();
+    QVERIFY(mapped.contains("libkvsystem2.so"));
+    QVERIFY2(!mapped.contains("logind.so"), mapped.constData());
+    QVERIFY2(!mapped.contains("DBus"), mapped.constData());
+}
+
 void LinuxDemos::unknownBackend()
 {
     DemoProcess demo("lux-demo");
@@ -278,6 +403,58 @@ void LinuxDemos::sysfsRootThatIsNoDirectory()
         DemoProcess::lines(
             "kvsystem2: KVSYSTEM_SYSFS_ROOT: " + root.toLocal8Bit() + ": not a directory\n"));
     QCOMPARE(demo.exitCode(), 2);
+}
+
+void LinuxDemos::sysfsRootThatIsNotUtf8_data()
+{
+    QTest::addColumn<QByteArray>("name"); // as the shell's printf writes it
+    QTest::addColumn<QByteArray>("error");
+
+    // The phone's battery zone at 38 °C, read through a root whose name
+    // holds a byte that is not UTF-8.
+    QTest::newRow("the tree is found")
+        << QByteArray(R"(tree\377)") << QByteArray();
+    QTest::newRow("a missing one is named with the byte escaped")
+        << QByteArray(R"(missing\377)")
+        << QByteArray(R"(kvsystem2: KVSYSTEM_SYSFS_ROOT: %1/missing\xff: not a directory)" "\n");
+}
+
+void LinuxDemos::sysfsRootThatIsNotUtf8()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, error);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    QTemporaryDir dir;
+    const QByteArray link = QFile::encodeName(dir.path()) + "/tree\xff";
+    QCOMPARE(::symlink(QFile::encodeName(tree.root()).constData(), link.constData()), 0);
+    QProcess demo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KVSYSTEM_BACKEND", "linux");
+    env.remove("KVSYSTEM_SCENARIO");
+    env.remove("KVSYSTEM_TRACE");
+    demo.setProcessEnvironment(env);
+    demo.setProgram("/bin/sh");
+    demo.setArguments({ "-c",
+        R"sh(KVSYSTEM_SYSFS_ROOT="$(printf "%s/$2" "$1")" exec "$0")sh",
+        DemoProcess("heat-demo").programPath(), dir.path(), QString::fromLatin1(name) });
+    demo.start();
+    if (error.isEmpty()) {
+        QDeadlineTimer deadline(DemoProcess::deadlineMs);
+        QByteArray err;
+        while (!err.contains("Getting thermal state") && !deadline.hasExpired()) {
+            demo.waitForReadyRead(100);
+            err += demo.readAllStandardError();
+        }
+        demo.kill();
+        demo.waitForFinished(DemoProcess::deadlineMs);
+        QVERIFY2(err.startsWith("Getting thermal state 0 \n"), err.constData());
+    } else {
+        QVERIFY(demo.waitForFinished(DemoProcess::deadlineMs));
+        QCOMPARE(QString::fromUtf8(demo.readAllStandardError()),
+            QString::fromUtf8(error).arg(dir.path()));
+        QCOMPARE(demo.exitCode(), 2);
+    }
 }
 
 void LinuxDemos::scenarioWinsOverTheBackend()

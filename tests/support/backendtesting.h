@@ -70,6 +70,11 @@ public:
         requests << "powerOff";
         return accept;
     }
+    bool setBrightness(const QString &subsystem, const QString &name, quint32 value) override
+    {
+        requests << QStringLiteral("setBrightness %1 %2 %3").arg(subsystem, name).arg(value);
+        return accept;
+    }
 };
 
 inline LinuxBackend::Options options(

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 class FakeSysfs
 {
 public:
@@ -22,6 +24,8 @@ public:
     // even root, who reads files of any mode).
     static constexpr const char *absent = "<absent>";
     static constexpr const char *unreadable = "<unreadable>";
+    // A FIFO, which blocks whoever opens it for reading until a writer comes.
+    static constexpr const char *fifo = "<fifo>";
 
     explicit FakeSysfs(Machine machine)
     {
@@ -46,6 +50,10 @@ public:
         QDir().mkpath(contents == unreadable ? file : QFileInfo(file).path());
         if (contents == unreadable)
             return;
+        if (contents == fifo) {
+            mkfifo(QFile::encodeName(file).constData(), 0600);
+            return;
+        }
         QFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(contents + '\n');

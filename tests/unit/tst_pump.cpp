@@ -4,9 +4,13 @@
 #include "pump.h"
 
 #include <QThread>
+#include <thread>
 #include <QtTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <limits>
 #include <mutex>
 
 using namespace Vorna::Backend;
@@ -50,6 +54,58 @@ private:
     QVector<QThread *> threads;
 };
 
+// Events whose delivery runs a receiver's code, as a slot connected
+// directly to a reading does.
+class Calling : public Recorder
+{
+public:
+    Calling(QVector<qint64> due, std::function<void()> receiver)
+        : Recorder(std::move(due))
+        , receiver(std::move(receiver))
+    { }
+    void fireNext() override
+    {
+        Recorder::fireNext();
+        receiver();
+    }
+
+private:
+    const std::function<void()> receiver;
+};
+
+// A delivery that does not return until released, as a read of a stalled driver.
+class Stuck : public Timeline
+{
+public:
+    qint64 nextDue() const override { return delivered ? -1 : 0; }
+    void fireNext() override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        inside = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        delivered = true;
+    }
+    void waitUntilInside()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return inside; });
+    }
+    void release()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false;
+    bool released = false;
+    std::atomic<bool> delivered { false };
+};
+
 QVector<int> range(int n)
 {
     QVector<int> r;
@@ -71,6 +127,16 @@ private slots:
     void restartGoesOnWhereItStopped_data();
     void restartGoesOnWhereItStopped();
     void longBurstLetsTheEventLoopIn();
+    void receiverCallsBackFromInside_data();
+    void receiverCallsBackFromInside();
+    void dueFarAheadWaits_data();
+    void dueFarAheadWaits();
+    void stopDoesNotWaitForAStuckDelivery();
+    void waitTimeNeverOverflows_data();
+    void waitTimeNeverOverflows();
+    void mailboxHoldsBoundedBacklog_data();
+    void mailboxHoldsBoundedBacklog();
+    void mailboxDeliversNothingAfterClose();
 };
 
 void PumpTest::deliversEverythingInOrder_data()
@@ -157,6 +223,190 @@ void PumpTest::longBurstLetsTheEventLoopIn()
     QTRY_COMPARE_WITH_TIMEOUT(timeline.firedSoFar().size(), 1000, 30000);
     QVERIFY(timeline.firedWhenTheTimerRan > 1);
     QVERIFY(timeline.firedWhenTheTimerRan < 1000);
+}
+
+void PumpTest::receiverCallsBackFromInside_data()
+{
+    QTest::addColumn<Delivery>("where");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QVector<int>>("fired");
+
+    for (const Delivery where : { Delivery::MainThread, Delivery::WorkerThread }) {
+        const char *thread = where == Delivery::MainThread ? "main thread" : "library's thread";
+        QTest::addRow("stop from inside a delivery on the %s", thread)
+            << where << "stop" << range(1);
+        QTest::addRow("destroy from inside a delivery on the %s", thread)
+            << where << "destroy" << range(1);
+        QTest::addRow("stop and start again from inside on the %s", thread)
+            << where << "restart" << range(3);
+    }
+}
+
+void PumpTest::receiverCallsBackFromInside()
+{
+    QFETCH(Delivery, where);
+    QFETCH(QString, call);
+    QFETCH(QVector<int>, fired);
+
+    std::unique_ptr<Pump> pump;
+    std::atomic<bool> done { false };
+    bool once = false;
+    Calling timeline({ 0, 0, 0 }, [&] {
+        if (once)
+            return;
+        once = true;
+        if (call == "stop") {
+            pump->stop();
+        } else if (call == "destroy") {
+            pump.reset();
+        } else {
+            pump->stop();
+            pump->start();
+        }
+        done = true;
+    });
+    pump = std::make_unique<Pump>(where, &timeline);
+    pump->start();
+    QTRY_VERIFY(done);
+    QTRY_COMPARE(timeline.firedSoFar(), fired);
+    if (pump) {
+        pump->stop();
+        QCOMPARE(timeline.firedSoFar(), fired);
+    }
+}
+
+void PumpTest::dueFarAheadWaits_data()
+{
+    QTest::addColumn<Delivery>("where");
+    QTest::addColumn<qint64>("due");
+
+    QTest::newRow("in 300 years, on the main thread") << Delivery::MainThread << qint64(1e13);
+    QTest::newRow("in 300 years, on the library's thread") << Delivery::WorkerThread << qint64(1e13);
+    QTest::newRow("at the last exact JSON number, on the library's thread")
+        << Delivery::WorkerThread << qint64(9007199254740991);
+}
+
+void PumpTest::dueFarAheadWaits()
+{
+    QFETCH(Delivery, where);
+    QFETCH(qint64, due);
+
+    Recorder timeline({ 0, due });
+    Pump pump(where, &timeline);
+    pump.start();
+    QTRY_COMPARE(timeline.firedSoFar(), range(1));
+    // Nothing to wait for but time: the second must not come at once.
+    QTest::qWait(200);
+    QCOMPARE(timeline.firedSoFar(), range(1));
+    pump.stop();
+}
+
+void PumpTest::stopDoesNotWaitForAStuckDelivery()
+{
+    // stop() gives up on a delivery stuck in a read; the timeline, kept
+    // alive by the pump's thread, is released when the read returns.
+    auto stuck = std::make_shared<Stuck>();
+    const std::weak_ptr<Stuck> watch = stuck;
+    {
+        Pump pump(Delivery::WorkerThread, stuck.get(), stuck);
+        pump.start();
+        stuck->waitUntilInside();
+        pump.stop();
+        QVERIFY(!pump.running());
+    }
+    stuck.reset();
+    std::shared_ptr<Stuck> still = watch.lock();
+    QVERIFY(still);
+    still->release();
+    still.reset();
+    QTRY_VERIFY(watch.expired());
+}
+
+void PumpTest::waitTimeNeverOverflows_data()
+{
+    QTest::addColumn<qint64>("due");
+    QTest::addColumn<qint64>("elapsed");
+    QTest::addColumn<qint64>("wait");
+
+    const qint64 day = 24 * 3600 * 1000;
+    const qint64 max = std::numeric_limits<qint64>::max();
+    QTest::newRow("due later") << qint64(150) << qint64(100) << qint64(50);
+    QTest::newRow("due already") << qint64(100) << qint64(150) << qint64(0);
+    QTest::newRow("due in 300 years: a day, then look again") << qint64(1e13) << qint64(0) << day;
+    QTest::newRow("the largest time") << max << qint64(0) << day;
+}
+
+void PumpTest::waitTimeNeverOverflows()
+{
+    QFETCH(qint64, due);
+    QFETCH(qint64, elapsed);
+    QFETCH(qint64, wait);
+    QCOMPARE(msUntil(due, elapsed), wait);
+}
+
+void PumpTest::mailboxHoldsBoundedBacklog_data()
+{
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QVector<int>>("received");
+
+    QTest::newRow("a sensor reported on change keeps its latest reading") << 1 << QVector<int> { 999 };
+    QTest::newRow("a motion sensor keeps its newest readings, in order")
+        << 3 << QVector<int> { 997, 998, 999 };
+}
+
+void PumpTest::mailboxHoldsBoundedBacklog()
+{
+    QFETCH(int, capacity);
+    QFETCH(QVector<int>, received);
+
+    // A thousand readings posted while the receiving thread is busy
+    // elsewhere; what waits for it stays bounded.
+    QObject receiver;
+    QVector<int> got;
+    QVector<QThread *> threads;
+    auto box = std::make_shared<Mailbox>(
+        capacity,
+        [&](const Sample &s) {
+            got << s.values[0];
+            threads << QThread::currentThread();
+        },
+        &receiver);
+    std::thread reader([box] {
+        for (int i = 0; i < 1000; ++i) {
+            Sample s;
+            s.values[0] = i;
+            box->post(s);
+        }
+    });
+    reader.join();
+    QVERIFY(got.isEmpty());
+    QTRY_COMPARE(got, received);
+    for (QThread *t : threads)
+        QCOMPARE(t, QThread::currentThread());
+}
+
+void PumpTest::mailboxDeliversNothingAfterClose()
+{
+    QObject receiver;
+    QVector<int> got;
+    std::shared_ptr<Mailbox> box;
+    // The receiver closes the mailbox from inside its first reading.
+    box = std::make_shared<Mailbox>(
+        10,
+        [&](const Sample &s) {
+            got << s.values[0];
+            box->close();
+        },
+        &receiver);
+    for (int i = 0; i < 3; ++i) {
+        Sample s;
+        s.values[0] = i;
+        box->post(s);
+    }
+    QTRY_COMPARE(got, QVector<int> { 0 });
+    box->post(Sample());
+    QCoreApplication::processEvents();
+    QCOMPARE(got, QVector<int> { 0 });
 }
 
 QTEST_GUILESS_MAIN(PumpTest)

@@ -5,10 +5,13 @@
 #include "linuxsensor.h"
 #include "poller.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace Vorna::Backend {
 
@@ -46,31 +49,36 @@ private:
 class LinuxSystemState : public SystemStateSource
 {
 public:
-    LinuxSystemState(bool allowPower, std::shared_ptr<LoginManager> login)
+    LinuxSystemState(bool allowPower, std::function<std::shared_ptr<LoginManager>()> login)
         : allowPower(allowPower)
         , login(std::move(login))
     { }
 
     // Nobody reboots a machine by running a demo: without the permission
-    // in the environment every request is refused.
+    // in the environment every request is refused (and the login manager
+    // is not even loaded).
     bool set(KvSystemState::NextState nextState) override
     {
         if (!allowPower)
             return false;
-        switch (nextState) {
-        case KvSystemState::Powerup:
+        if (nextState == KvSystemState::Powerup)
             return true; // a machine that answers is powered up
+        const std::shared_ptr<LoginManager> manager = login();
+        if (!manager)
+            return false;
+        switch (nextState) {
         case KvSystemState::Reboot:
-            return login->reboot();
+            return manager->reboot();
         case KvSystemState::Shutdown:
-            return login->powerOff();
+            return manager->powerOff();
+        default:
+            return false;
         }
-        return false;
     }
 
 private:
     const bool allowPower;
-    const std::shared_ptr<LoginManager> login;
+    const std::function<std::shared_ptr<LoginManager>()> login;
 };
 
 // One zone's state from its temperature and trip points: a passive trip
@@ -107,21 +115,47 @@ KvThermal::ThermalState zoneState(const QString &zone, qint64 temp)
 LinuxBackend::Options LinuxBackend::Options::fromEnvironment()
 {
     Options o;
-    const QString root = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SYSFS_ROOT"));
-    if (!root.isEmpty())
-        o.sysfsRoot = root;
-    if (!QFileInfo(o.sysfsRoot).isDir())
-        usageError(QStringLiteral("KVSYSTEM_SYSFS_ROOT: %1: not a directory").arg(o.sysfsRoot));
-    o.allowPower = qgetenv("KVSYSTEM_ALLOW_POWER") == "1";
-    o.login = systemLoginManager();
+    QByteArray root = environment("KVSYSTEM_SYSFS_ROOT");
+    if (root.isEmpty())
+        root = "/sys";
+    struct stat st {};
+    if (::stat(root.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        usageError("KVSYSTEM_SYSFS_ROOT: " + root + ": not a directory");
+    o.sysfsRoot = QFile::decodeName(root);
+    if (QFile::encodeName(o.sysfsRoot) != root) {
+        // Bytes that a QString cannot carry (not in the locale's encoding):
+        // the tree is reached through a descriptor of its directory, which
+        // stays open for the life of the process.
+        const int fd = ::open(root.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            usageError("KVSYSTEM_SYSFS_ROOT: " + root + ": not a directory");
+        o.sysfsRoot = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    }
+    o.allowPower = environment("KVSYSTEM_ALLOW_POWER") == "1";
+    o.allowDisplay = environment("KVSYSTEM_ALLOW_DISPLAY") == "1";
+    o.brightnessThroughLogin = QFileInfo(o.sysfsRoot).canonicalFilePath() == QLatin1String("/sys");
+    // Loaded when a class first needs it: charge-recorder never does.
+    o.makeLogin = systemLoginManager;
     return o;
 }
 
 LinuxBackend::LinuxBackend(Options options)
     : sysfs(options.sysfsRoot)
     , allowPower(options.allowPower)
+    , allowDisplay(options.allowDisplay)
+    , brightnessThroughLogin(options.brightnessThroughLogin)
     , login(std::move(options.login))
+    , makeLogin(std::move(options.makeLogin))
 { }
+
+std::shared_ptr<LoginManager> LinuxBackend::loginManager()
+{
+    if (!login && makeLogin) {
+        login = makeLogin();
+        makeLogin = nullptr;
+    }
+    return login;
+}
 
 KvThermal::ThermalState LinuxBackend::thermalState(const Sysfs &sysfs)
 {
@@ -157,21 +191,24 @@ std::unique_ptr<SensorSource> LinuxBackend::sensor(Sensor kind, SampleSink sink)
 
 std::unique_ptr<DisplaySource> LinuxBackend::display(ChangeSink<KvDisplayState::DisplayState> sink)
 {
-    return std::make_unique<LinuxDisplay>(sysfs, std::move(sink));
+    LinuxDisplay::Login viaLogin;
+    if (brightnessThroughLogin)
+        viaLogin = [this] { return loginManager(); };
+    return std::make_unique<LinuxDisplay>(sysfs, allowDisplay, std::move(viaLogin), std::move(sink));
 }
 
 std::unique_ptr<SystemStateSource> LinuxBackend::systemState(
     ChangeSink<KvSystemState::StateIndication>)
 {
     // logind announces nothing that maps to an indication before the machine goes down.
-    return std::make_unique<LinuxSystemState>(allowPower, login);
+    return std::make_unique<LinuxSystemState>(allowPower, [this] { return loginManager(); });
 }
 
 std::unique_ptr<StateSource<KvActivity::Activity>> LinuxBackend::activity(
     ChangeSink<KvActivity::Activity> sink)
 {
     // Without a login manager to ask, the user counts as active.
-    const std::shared_ptr<LoginManager> manager = login;
+    const std::shared_ptr<LoginManager> manager = loginManager();
     return std::make_unique<PolledState<KvActivity::Activity>>(
         activityPollMs,
         [manager] {

@@ -10,6 +10,8 @@
 #include "loginmanager.h"
 #include "sysfs.h"
 
+#include <functional>
+
 namespace Vorna::Backend {
 
 class LinuxBackend : public Backend
@@ -29,9 +31,19 @@ public:
         QString sysfsRoot = QStringLiteral("/sys");
         // Reboot and shutdown requests go to the system only when allowed.
         bool allowPower = false;
+        // The display's state and brightness are changed only when allowed.
+        bool allowDisplay = false;
+        // Brightness through the login manager where the backlight's file
+        // cannot be written: only for the machine's own /sys, which is
+        // where the login manager writes.
+        bool brightnessThroughLogin = false;
+        // The login manager, or how to make it the first time a class needs
+        // it (loading its D-Bus module then); with neither, there is none.
         std::shared_ptr<LoginManager> login;
+        std::function<std::shared_ptr<LoginManager>()> makeLogin;
 
-        // KVSYSTEM_SYSFS_ROOT, KVSYSTEM_ALLOW_POWER and the machine's login manager.
+        // KVSYSTEM_SYSFS_ROOT, KVSYSTEM_ALLOW_POWER, KVSYSTEM_ALLOW_DISPLAY
+        // and the machine's login manager.
         static Options fromEnvironment();
     };
 
@@ -59,10 +71,16 @@ public:
     static constexpr int defaultWarning = 70000;
     static constexpr int defaultAlert = 85000;
 
+    // The login manager, made on first use; null where there is none.
+    std::shared_ptr<LoginManager> loginManager();
+
 private:
     const Sysfs sysfs;
     const bool allowPower;
-    const std::shared_ptr<LoginManager> login;
+    const bool allowDisplay;
+    const bool brightnessThroughLogin;
+    std::shared_ptr<LoginManager> login;
+    std::function<std::shared_ptr<LoginManager>()> makeLogin;
     bool warnedNoBattery = false;
 };
 

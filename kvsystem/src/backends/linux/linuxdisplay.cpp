@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace Vorna::Backend {
 
@@ -20,8 +21,10 @@ QString firstBacklight(const Sysfs &sysfs)
 
 using State = KvDisplayState::DisplayState;
 
-LinuxDisplay::LinuxDisplay(const Sysfs &sysfs, ChangeSink<State> sink)
+LinuxDisplay::LinuxDisplay(const Sysfs &sysfs, bool allowed, Login login, ChangeSink<State> sink)
     : dir(firstBacklight(sysfs))
+    , allowed(allowed)
+    , login(std::move(login))
     , sink(std::move(sink))
     , last(get())
     , poller(Delivery::MainThread, LinuxBackend::statePollMs, [this] {
@@ -58,9 +61,22 @@ bool LinuxDisplay::unblank() const
     return !power || *power == 0 || Sysfs::write(file("bl_power"), "0");
 }
 
+bool LinuxDisplay::writeBrightness(qint64 value)
+{
+    bool opened = false;
+    if (Sysfs::write(file("brightness"), QByteArray::number(value), &opened))
+        return true;
+    if (opened || !login || value < 0)
+        return false; // the kernel refused the value, or no one else may write it
+    const std::shared_ptr<LoginManager> manager = login();
+    return manager
+        && manager->setBrightness(QStringLiteral("backlight"), dir.section(QLatin1Char('/'), -1),
+            quint32(std::min<qint64>(value, std::numeric_limits<quint32>::max())));
+}
+
 bool LinuxDisplay::set(State state)
 {
-    if (dir.isEmpty())
+    if (dir.isEmpty() || !allowed)
         return false;
     const qint64 max = Sysfs::readInt(file("max_brightness")).value_or(0);
     const qint64 dim = max / dimDivisor;
@@ -71,32 +87,33 @@ bool LinuxDisplay::set(State state)
             return Sysfs::write(file("bl_power"), QByteArray::number(fbBlankPowerdown));
         if (now > dim)
             restoreTo = now;
-        return Sysfs::write(file("brightness"), "0");
+        return writeBrightness(0);
     case KvDisplayState::Dimmed:
         if (dim <= 0)
             return false; // a backlight too coarse to dim
         if (now > dim)
             restoreTo = now;
-        return unblank() && Sysfs::write(file("brightness"), QByteArray::number(dim));
+        return unblank() && writeBrightness(dim);
     case KvDisplayState::On:
         if (!unblank())
             return false;
         if (now > dim)
             return true;
-        return Sysfs::write(
-            file("brightness"), QByteArray::number(restoreTo > dim ? restoreTo : max));
+        return writeBrightness(restoreTo > dim ? restoreTo : max);
     }
     return false;
 }
 
 void LinuxDisplay::setBrightness(int level)
 {
+    if (dir.isEmpty() || !allowed)
+        return;
     const qint64 max = Sysfs::readInt(file("max_brightness")).value_or(0);
-    if (dir.isEmpty() || max <= 0)
+    if (max <= 0)
         return;
     const qint64 value = std::max<qint64>(
         1, std::llround(double(std::clamp(level, 1, levels)) * double(max) / levels));
-    if (Sysfs::write(file("brightness"), QByteArray::number(value)))
+    if (writeBrightness(value))
         restoreTo = value;
 }
 

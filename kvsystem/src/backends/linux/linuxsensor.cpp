@@ -40,17 +40,46 @@ std::unique_ptr<SensorReader> readerFor(Sensor kind, const Sysfs &sysfs)
 
 } // namespace
 
+// One run of the sensor, from start() to stop(): what the reader thread
+// touches, owned by that thread's poll, so that a poll stuck in a read
+// outlives the sensor safely and delivers nothing (its mailbox is closed).
+class LinuxSensor::Run
+{
+public:
+    Run(std::shared_ptr<const SensorReader> reader, Reporting reporting,
+        std::shared_ptr<Mailbox> mailbox)
+        : reader(std::move(reader))
+        , reporting(reporting)
+        , mailbox(std::move(mailbox))
+    { }
+
+    void poll()
+    {
+        const std::optional<Sample> s = reader->measure(lastDelivered, nullptr);
+        if (!s)
+            return; // a driver that did not answer this time; the next poll tries again
+        if (reporting == Reporting::OnChange && lastDelivered && lastDelivered->values == s->values)
+            return;
+        lastDelivered = s;
+        mailbox->post(*s);
+    }
+
+private:
+    const std::shared_ptr<const SensorReader> reader;
+    const Reporting reporting;
+    const std::shared_ptr<Mailbox> mailbox;
+    std::optional<Sample> lastDelivered;
+};
+
 LinuxSensor::LinuxSensor(Sensor kind, const Sysfs &sysfs, SampleSink sink)
     : reporting(describe(kind).reporting)
     , sink(std::move(sink))
     , reader(readerFor(kind, sysfs))
-    , poller(Delivery::WorkerThread, reporting == Reporting::OnChange ? changePollMs : motionPollMs,
-          [this] { poll(); })
 { }
 
 LinuxSensor::~LinuxSensor()
 {
-    poller.stop();
+    stop();
 }
 
 KvSensor::SessionType LinuxSensor::requestSession(KvSensor::SessionType type)
@@ -76,43 +105,40 @@ bool LinuxSensor::start()
         error = missing.isEmpty() ? QStringLiteral("cannot start without a session") : missing;
         return false;
     }
-    if (poller.running())
+    if (poller && poller->running())
         return true;
     QString failed;
     if (!reader->measure(std::nullopt, &failed)) {
         error = QStringLiteral("cannot read a value from %1").arg(failed);
         return false;
     }
-    lastDelivered.reset();
-    poller.start();
+    stop(); // what is left of an earlier run
+    const bool onChange = reporting == Reporting::OnChange;
+    mailbox = std::make_shared<Mailbox>(onChange ? 1 : motionBacklog, sink, &receiver);
+    const auto run = std::make_shared<Run>(reader, reporting, mailbox);
+    poller = std::make_unique<Poller>(
+        Delivery::WorkerThread, onChange ? changePollMs : motionPollMs, [run] { run->poll(); });
+    poller->start();
     return true;
 }
 
 void LinuxSensor::stop()
 {
-    poller.stop();
+    if (poller)
+        poller->stop();
+    if (mailbox)
+        mailbox->close();
 }
 
 void LinuxSensor::closeSession()
 {
-    poller.stop();
+    stop();
     session = KvSensor::NoSession;
 }
 
 Sample LinuxSensor::current() const
 {
     return reader->measure(std::nullopt, nullptr).value_or(Sample());
-}
-
-void LinuxSensor::poll()
-{
-    const std::optional<Sample> s = reader->measure(lastDelivered, nullptr);
-    if (!s)
-        return; // a driver that did not answer this time; the next poll tries again
-    if (reporting == Reporting::OnChange && lastDelivered && lastDelivered->values == s->values)
-        return;
-    lastDelivered = s;
-    sink(*s);
 }
 
 } // namespace Vorna::Backend

@@ -4,11 +4,16 @@
 // A sensor of a Linux machine: sessions, start and stop, and a reader
 // thread that polls the sensor's reader (sensorreaders.h) while it runs.
 // Sensors reported on change go out when their value differs from the last
-// one delivered; the others at every poll.
+// one delivered; the others at every poll. Readings reach the sink on the
+// thread that made the sensor, through its event loop; while that thread
+// does not take them, an on-change sensor keeps only its latest reading
+// and a motion sensor its newest motionBacklog (Mailbox).
 
 #include "backend.h"
 #include "poller.h"
 #include "sensorreaders.h"
+
+#include <QObject>
 
 namespace Vorna::Backend {
 
@@ -17,6 +22,7 @@ class LinuxSensor : public SensorSource
 public:
     static constexpr int changePollMs = 200; // light, proximity, orientation
     static constexpr int motionPollMs = 100; // accelerometer, magnetometer, rotation, compass
+    static constexpr int motionBacklog = 50; // five seconds of motion readings
 
     LinuxSensor(Sensor kind, const Sysfs &sysfs, SampleSink sink);
     ~LinuxSensor() override;
@@ -31,16 +37,17 @@ public:
     bool hasZ() const override { return reader->hasZ(); }
 
 private:
-    void poll();
+    class Run;
 
     const Reporting reporting;
     const SampleSink sink;
-    const std::unique_ptr<SensorReader> reader;
+    // Shared with the reader thread: a poll stuck in a read keeps it alive.
+    const std::shared_ptr<const SensorReader> reader;
     KvSensor::SessionType session = KvSensor::NoSession;
     QString error;
-    // Touched by the reader thread only while it runs.
-    std::optional<Sample> lastDelivered;
-    Poller poller; // declared last: stopped before anything it reads goes
+    QObject receiver; // lives in the thread that made the sensor
+    std::shared_ptr<Mailbox> mailbox; // the current run's
+    std::unique_ptr<Poller> poller; // declared last: stopped before the rest goes
 };
 
 } // namespace Vorna::Backend

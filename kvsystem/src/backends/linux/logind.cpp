@@ -24,19 +24,8 @@ class Logind : public LoginManager
 public:
     std::optional<bool> idleHint() override
     {
-        if (unreachable)
+        if (!findSession())
             return std::nullopt;
-        if (session.isEmpty()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                service, managerPath, managerInterface, QStringLiteral("GetSessionByPID"));
-            call << quint32(QCoreApplication::applicationPid());
-            const QDBusMessage reply = send(call);
-            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                unreachable = true;
-                return std::nullopt;
-            }
-            session = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
-        }
         QDBusMessage call = QDBusMessage::createMethodCall(service, session,
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         call << QStringLiteral("org.freedesktop.login1.Session") << QStringLiteral("IdleHint");
@@ -49,7 +38,36 @@ public:
     bool reboot() override { return request(QStringLiteral("Reboot")); }
     bool powerOff() override { return request(QStringLiteral("PowerOff")); }
 
+    bool setBrightness(const QString &subsystem, const QString &name, quint32 value) override
+    {
+        if (!findSession())
+            return false;
+        QDBusMessage call = QDBusMessage::createMethodCall(service, session,
+            QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("SetBrightness"));
+        call << subsystem << name << value;
+        return send(call).type() == QDBusMessage::ReplyMessage;
+    }
+
 private:
+    // This process's session, asked for once; false when it cannot be found.
+    bool findSession()
+    {
+        if (unreachable)
+            return false;
+        if (!session.isEmpty())
+            return true;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            service, managerPath, managerInterface, QStringLiteral("GetSessionByPID"));
+        call << quint32(QCoreApplication::applicationPid());
+        const QDBusMessage reply = send(call);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            unreachable = true;
+            return false;
+        }
+        session = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
+        return true;
+    }
+
     static QDBusMessage send(const QDBusMessage &call)
     {
         QDBusConnection bus = QDBusConnection::systemBus();

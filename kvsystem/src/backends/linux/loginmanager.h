@@ -2,8 +2,10 @@
 #define KVSYSTEM_SRC_LOGIND_H
 
 // The login manager of a Linux machine (systemd-logind on the system bus):
-// whether the user's session is idle, and the power requests that it
-// carries out for the session's user.
+// whether the user's session is idle, and the power requests and backlight
+// changes that it carries out for the session's user.
+
+#include <QString>
 
 #include <memory>
 #include <optional>
@@ -20,6 +22,15 @@ public:
     // True when the login manager accepted the request.
     virtual bool reboot() = 0;
     virtual bool powerOff() = 0;
+    // Sets /sys/class/<subsystem>/<name>/brightness for the session's user,
+    // who may lack the right to write the file; true when it was accepted.
+    virtual bool setBrightness(const QString &subsystem, const QString &name, quint32 value)
+    {
+        Q_UNUSED(subsystem)
+        Q_UNUSED(name)
+        Q_UNUSED(value)
+        return false;
+    }
 };
 
 // logind over D-Bus, from the module kvsystem2/logind.so beside the library,

@@ -4,39 +4,39 @@
 
 namespace Vorna::Backend {
 
-void Poller::Ticks::restart()
-{
-    clock.start();
-    next = 0;
-}
-
 void Poller::Ticks::fireNext()
 {
-    poll();
+    poll(); // may destroy the poller, never these ticks (the pump keeps them alive)
     next = std::max(next + 1, clock.elapsed() / period + 1);
 }
 
 Poller::Poller(Delivery where, int periodMs, std::function<void()> poll)
-    : ticks(periodMs, std::move(poll))
-    , pump(where, &ticks)
+    : where(where)
+    , periodMs(periodMs)
+    , poll(std::move(poll))
 { }
 
 Poller::~Poller()
 {
-    pump.stop();
+    if (pump)
+        pump->stop();
 }
 
 void Poller::start()
 {
-    if (pump.running())
+    if (running())
         return;
-    ticks.restart();
-    pump.start();
+    auto ticks = std::make_shared<Ticks>(periodMs, poll);
+    // The previous pump, stopped, goes now; from inside its own poll it
+    // lets that poll finish.
+    pump = std::make_unique<Pump>(where, ticks.get(), ticks);
+    pump->start();
 }
 
 void Poller::stop()
 {
-    pump.stop();
+    if (pump)
+        pump->stop();
 }
 
 } // namespace Vorna::Backend

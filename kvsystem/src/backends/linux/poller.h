@@ -4,13 +4,17 @@
 // Runs a poll of the hardware at a fixed period, on the thread that made the
 // poller (through its event loop) or on a reader thread of its own. A poll
 // that overruns its period makes the poller skip the polls it missed
-// instead of running them back to back.
+// instead of running them back to back. A poll may stop or destroy the
+// poller from inside. A poll on the reader thread that is stuck in a read
+// does not hold up stop() for more than Pump::stopWaitMs: it finishes on its
+// own later, so the poll function must own (or share) what it touches.
 
 #include "pump.h"
 
 #include <QElapsedTimer>
 
 #include <functional>
+#include <memory>
 
 namespace Vorna::Backend {
 
@@ -24,9 +28,10 @@ public:
 
     // Polls at once, then every period. Starting a running poller does nothing.
     void start();
-    // Returns once no poll runs and none will until the next start().
+    // Returns once no poll runs (but one stuck in a read, see above) and
+    // none will until the next start().
     void stop();
-    bool running() const { return pump.running(); }
+    bool running() const { return pump && pump->running(); }
 
 private:
     class Ticks : public Timeline
@@ -35,8 +40,9 @@ private:
         Ticks(int periodMs, std::function<void()> poll)
             : period(periodMs)
             , poll(std::move(poll))
-        { }
-        void restart();
+        {
+            clock.start();
+        }
         qint64 nextDue() const override { return next * period; }
         void fireNext() override;
 
@@ -47,8 +53,11 @@ private:
         qint64 next = 0;
     };
 
-    Ticks ticks;
-    Pump pump; // declared last: stopped before the ticks go
+    const Delivery where;
+    const int periodMs;
+    const std::function<void()> poll;
+    // A fresh pair every start: a stuck poll of an earlier run keeps its own.
+    std::unique_ptr<Pump> pump;
 };
 
 } // namespace Vorna::Backend

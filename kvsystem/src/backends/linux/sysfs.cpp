@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Vorna::Backend {
@@ -25,6 +27,32 @@ std::pair<QString, qint64> numbered(const QString &name)
     return { name.left(digits), ok ? n : -1 };
 }
 
+// Opens a regular file without blocking (a FIFO would block until a writer
+// came); -1 for anything else. Nothing but a regular file is opened at all,
+// as opening a device node may act on the device.
+int openRegular(const QString &file, int flags)
+{
+    const QByteArray name = QFile::encodeName(file);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { // changed since the look
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The first line: an attribute's value.
+QByteArray firstLine(const QByteArray &text)
+{
+    const int end = text.indexOf('\n');
+    return (end < 0 ? text : text.left(end)).trimmed();
+}
+
 } // namespace
 
 Sysfs::Sysfs(QString root)
@@ -33,7 +61,7 @@ Sysfs::Sysfs(QString root)
 
 std::optional<QByteArray> Sysfs::read(const QString &file)
 {
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegular(file, O_RDONLY);
     if (fd < 0)
         return std::nullopt;
     QByteArray text(pageSize, Qt::Uninitialized);
@@ -61,7 +89,7 @@ std::optional<qint64> Sysfs::readInt(const QString &file)
     if (!text)
         return std::nullopt;
     bool ok = false;
-    const qint64 value = text->toLongLong(&ok);
+    const qint64 value = firstLine(*text).toLongLong(&ok);
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
@@ -71,8 +99,8 @@ std::optional<double> Sysfs::readReal(const QString &file)
     if (!text)
         return std::nullopt;
     bool ok = false;
-    const double value = text->toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
+    const double value = firstLine(*text).toDouble(&ok);
+    return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
 }
 
 bool Sysfs::exists(const QString &file)
@@ -80,10 +108,13 @@ bool Sysfs::exists(const QString &file)
     return ::access(QFile::encodeName(file).constData(), F_OK) == 0;
 }
 
-bool Sysfs::write(const QString &file, const QByteArray &value)
+bool Sysfs::write(const QString &file, const QByteArray &value, bool *opened)
 {
-    // No O_CREAT: an attribute that is not there cannot be set.
-    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // No O_CREAT: an attribute that is not there cannot be set. O_NOFOLLOW:
+    // the attribute's own name is never a link in /sys.
+    const int fd = openRegular(file, O_WRONLY | O_NOFOLLOW);
+    if (opened)
+        *opened = fd >= 0;
     if (fd < 0)
         return false;
     const QByteArray line = value + '\n';

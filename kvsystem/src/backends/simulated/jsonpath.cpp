@@ -21,6 +21,50 @@ QString pathKey(const QString &key)
     return QString::fromUtf8(quoted.mid(1, quoted.size() - 2));
 }
 
+std::optional<int> invalidUtf8(const QByteArray &json)
+{
+    // Qt's decoder replaces what is not UTF-8 (overlong forms and
+    // surrogates too), so the first byte that differs after a round trip is
+    // the first bad one.
+    const QByteArray back = QString::fromUtf8(json).toUtf8();
+    if (back == json)
+        return {};
+    int i = 0;
+    while (i < json.size() && i < back.size() && json[i] == back[i])
+        ++i;
+    // Back to the start of the sequence that failed.
+    while (i > 0 && (uchar(json[i]) & 0xc0) == 0x80)
+        --i;
+    return i;
+}
+
+std::optional<int> tooDeep(const QByteArray &json, int maxDepth)
+{
+    int depth = 0;
+    for (int i = 0; i < json.size(); ++i) {
+        switch (json[i]) {
+        case '{':
+        case '[':
+            if (++depth > maxDepth)
+                return i;
+            break;
+        case '}':
+        case ']':
+            --depth;
+            break;
+        case '"':
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return {};
+}
+
 // Qt's parser silently keeps the last of two equal keys (and, in Qt 5, leaks
 // the container values it drops), while two entries for one key in a
 // scenario are nearly always a mistake worth pointing at.

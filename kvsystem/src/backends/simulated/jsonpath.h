@@ -17,6 +17,13 @@ namespace Vorna::Backend {
 // quote or a control character).
 QString pathKey(const QString &key);
 
+// The offset of the first byte that is not UTF-8, if any.
+std::optional<int> invalidUtf8(const QByteArray &json);
+
+// The offset of the first bracket or brace that opens a level deeper than
+// maxDepth, if any (strings skipped).
+std::optional<int> tooDeep(const QByteArray &json, int maxDepth);
+
 // The JSON path of the first key that stands twice in one object, or
 // nothing when there is none. Text that is not JSON is left for Qt's parser
 // to report.

@@ -538,6 +538,19 @@ Scenario Parser::parse(const QJsonObject &top)
 
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
 {
+    // Checked before anything is built from the text: bytes that Qt would
+    // show as U+FFFD, and nesting that would cost the duplicate scan memory
+    // by the level before Qt's parser refused it.
+    if (const std::optional<int> bad = invalidUtf8(json)) {
+        *error = QStringLiteral("invalid UTF-8 at offset %1").arg(*bad);
+        return std::nullopt;
+    }
+    if (const std::optional<int> deep = tooDeep(json, maxScenarioDepth)) {
+        *error = QStringLiteral("nested deeper than %1 levels at offset %2")
+                     .arg(maxScenarioDepth)
+                     .arg(*deep);
+        return std::nullopt;
+    }
     if (const std::optional<QString> duplicate = duplicateKey(json)) {
         *error = *duplicate + QStringLiteral(": duplicate key");
         return std::nullopt;

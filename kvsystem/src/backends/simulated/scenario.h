@@ -13,6 +13,7 @@
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -88,6 +89,18 @@ struct BatteryStep
     int delayMs = 0;
 };
 
+// Call k of a scripted getter returns step k, and after the last step the
+// last one repeats. calls counts the calls made; it stops at the last step,
+// so that no number of calls can overflow it.
+inline const BatteryStep &nextStep(const QVector<BatteryStep> &steps, int &calls)
+{
+    const int last = steps.size() - 1;
+    const BatteryStep &step = steps[std::clamp(calls, 0, last)];
+    if (calls < last)
+        ++calls;
+    return step;
+}
+
 struct Scenario
 {
     std::array<std::optional<SensorScenario>, SensorCount> sensors;
@@ -99,6 +112,10 @@ struct Scenario
     // Per getter: call k returns step k, the last step repeats.
     std::array<QVector<BatteryStep>, BatteryValueCount> battery;
 };
+
+// The deepest nesting of arrays and objects in a scenario: Qt's parser
+// refuses more.
+constexpr int maxScenarioDepth = 1024;
 
 // Parses the text of a scenario file. On failure returns nothing and sets
 // error to "<json path>: <what is wrong>", or to the problem alone where no

@@ -47,13 +47,28 @@ int calibrationLevel(qint64 ms)
 }
 
 // Battery: 1320 mAh when full, 80 % at the start, drawing about 210 mA.
+// At 15 % the owner plugs the charger in: it charges at a constant 650 mA
+// up to 80 %, then at constant voltage with the current falling to nothing
+// as the cell fills; the handset stays on the charger for two hours after
+// it is full, then is unplugged and runs down from 100 % again, and so on.
 constexpr double fullCharge = 1320.0; // mAh
 constexpr double startCharge = 1056.0; // mAh
+constexpr double plugCharge = 198.0; // mAh: 15 %, where the owner plugs in
 constexpr double baseCurrent = 210.0; // mA
 constexpr double swingCurrent = 35.0; // mA
 constexpr double swingPeriod = 240.0; // s
+constexpr double chargeCurrent = 650.0; // mA, constant-current phase
+constexpr double constantVoltageCharge = 1056.0; // mAh: 80 %, where the voltage limit is reached
+constexpr double chargeVoltage = 4200.0; // mV
+constexpr double restOnCharger = 7200.0; // s on the charger after full
+// How long a discharge lasts, at the average current, from the start and from full.
+constexpr double firstDischarge = (startCharge - plugCharge) * 3600 / baseCurrent;
+constexpr double fullDischarge = (fullCharge - plugCharge) * 3600 / baseCurrent;
+// The constant-voltage phase: the current falls linearly from chargeCurrent
+// to 0, which puts in exactly the charge from 80 % to full.
+constexpr double taper = 2 * (fullCharge - constantVoltageCharge) * 3600 / chargeCurrent; // s
 
-double drawn(double s) // mA·s drawn since the start
+double drawn(double s) // mA·s drawn since a discharge began
 {
     return baseCurrent * s
         + swingCurrent * swingPeriod / (2 * pi) * (1 - std::cos(2 * pi * s / swingPeriod));
@@ -62,6 +77,58 @@ double drawn(double s) // mA·s drawn since the start
 double current(double s) // mA, positive while discharging
 {
     return baseCurrent + swingCurrent * std::sin(2 * pi * s / swingPeriod);
+}
+
+// The cell at a moment.
+struct Cell
+{
+    double charge; // mA·s
+    double current; // mA, positive into the cell
+    bool plugged; // on the charger
+    bool charging; // the charger is filling the cell
+    double toFull; // s until full, while charging
+};
+
+Cell discharging(double from, double t)
+{
+    return { from - drawn(t), -current(t), false, false, 0 };
+}
+
+// The constant-current phase from a charge to 80 %.
+double constantCurrentTime(double from)
+{
+    return std::max(0.0, (constantVoltageCharge * 3600 - from) / chargeCurrent);
+}
+
+Cell charging(double from, double t)
+{
+    const double cc = constantCurrentTime(from);
+    if (t < cc)
+        return { from + chargeCurrent * t, chargeCurrent, true, true, cc - t + taper };
+    t -= cc;
+    if (t < taper)
+        return { constantVoltageCharge * 3600 + chargeCurrent * (t - t * t / (2 * taper)),
+            chargeCurrent * (1 - t / taper), true, true, taper - t };
+    return { fullCharge * 3600, 0, true, false, 0 };
+}
+
+// The first discharge starts at 80 %, the later ones at full; each charge
+// starts where its discharge ended.
+Cell cell(double s)
+{
+    const double start = startCharge * 3600;
+    if (s < firstDischarge)
+        return discharging(start, s);
+    const double firstPlug = start - drawn(firstDischarge);
+    const double firstCycle
+        = firstDischarge + constantCurrentTime(firstPlug) + taper + restOnCharger;
+    if (s < firstCycle)
+        return charging(firstPlug, s - firstDischarge);
+    const double full = fullCharge * 3600;
+    const double plug = full - drawn(fullDischarge);
+    const double cycle = fullDischarge + constantCurrentTime(plug) + taper + restOnCharger;
+    const double t = std::fmod(s - firstCycle, cycle);
+    return t < fullDischarge ? discharging(full, t) : charging(plug, t - fullDischarge);
 }
 
 } // namespace
@@ -125,19 +192,25 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
 
 int battery(BatteryValue value, int mode, double seconds)
 {
-    const double charge = startCharge * 3600 - drawn(seconds); // mA·s
-    const int mAh = int(charge / 3600);
+    const Cell c = cell(seconds);
+    const int counter = round(c.charge); // mA·s
+    const int mAh = counter / 3600;
     const int pct = std::clamp(round(mAh * 100 / fullCharge), 0, 100);
-    const double amps = current(seconds);
     const bool powersave = mode == KvBattery::PowersaveMode;
     const auto remaining = [&](double use) { return int(mAh * 3600.0 / use); };
+    // Open-circuit voltage, plus the drop across the cell's resistance; on
+    // the charger it rises to the charge voltage, where it is held.
+    const double open = 3450 + 7 * pct;
+    const double voltage = !c.plugged ? open + 0.12 * c.current
+        : c.charging                  ? std::min(chargeVoltage, open + 0.12 * c.current + 1.4 * pct)
+                                      : open;
     switch (value) {
     case BatteryValue::ChargerType:
-        return KvBattery::None;
+        return c.plugged ? KvBattery::Wall : KvBattery::None;
     case BatteryValue::ChargingState:
-        return KvBattery::StateNotCharging;
+        return c.charging ? KvBattery::StateCharging : KvBattery::StateNotCharging;
     case BatteryValue::RemainingChargingTime:
-        return 0;
+        return c.charging ? int(c.toFull) : 0;
     case BatteryValue::BatteryState:
         return pct >= 100 ? KvBattery::StateFull
             : pct <= 3    ? KvBattery::StateEmpty
@@ -149,12 +222,12 @@ int battery(BatteryValue value, int mode, double seconds)
         return pct;
     case BatteryValue::RemainingCapacitymAh:
         return mAh;
-    case BatteryValue::Voltage: // open-circuit voltage less the drop across the cell
-        return round(3450 + 7 * pct - 0.12 * amps);
+    case BatteryValue::Voltage:
+        return round(voltage);
     case BatteryValue::BatteryCurrent:
-        return -round(amps);
+        return round(c.current);
     case BatteryValue::CumulativeBatteryCurrent:
-        return round(charge);
+        return counter;
     case BatteryValue::AverageTalkCurrent:
         return powersave ? 250 : 290;
     case BatteryValue::RemainingTalkTime:

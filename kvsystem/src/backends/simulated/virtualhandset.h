@@ -16,7 +16,8 @@ namespace Vorna::Backend::VirtualHandset {
 Sample reading(Sensor kind, qint64 ms, quint64 timestamp);
 
 // A battery getter at seconds after the model started. The battery
-// discharges steadily, and all values agree with one another.
+// discharges steadily; at 15 % the charger is plugged in until the battery
+// has been full for a while, day after day. All values agree with one another.
 int battery(BatteryValue value, int mode, double seconds);
 
 // A state that flips now and then: its value at a moment, and the moments

@@ -8,8 +8,27 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace Vorna::Backend;
 using Vorna::KvDisplayState;
+
+namespace {
+
+// The options of a user who allows the display to be changed.
+LinuxBackend::Options allowed(const FakeSysfs &tree, std::shared_ptr<LoginManager> login = {})
+{
+    LinuxBackend::Options o = options(tree, std::move(login));
+    o.allowDisplay = true;
+    return o;
+}
+
+// What stands in the backlight's brightness file of the phone.
+enum class Brightness { File, LinkToAnotherFile, Fifo, Directory };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Brightness)
 
 class LinuxDisplayTest : public QObject
 {
@@ -20,6 +39,11 @@ private slots:
     void displayWrites();
     void displayWithoutBacklight();
     void displayChangeIsNotified();
+    void refusedWrites_data();
+    void refusedWrites();
+    void brightnessThroughTheLoginManager_data();
+    void brightnessThroughTheLoginManager();
+    void loginManagerLoadedOnlyWhenNeeded();
 };
 
 void LinuxDisplayTest::displayState_data()
@@ -53,7 +77,7 @@ void LinuxDisplayTest::displayState()
 void LinuxDisplayTest::displayWrites()
 {
     FakeSysfs tree(FakeSysfs::Phone);
-    LinuxBackend backend(options(tree));
+    LinuxBackend backend(allowed(tree));
     std::unique_ptr<DisplaySource> display = backend.display([](int) {});
 
     QVERIFY(display->set(KvDisplayState::Dimmed));
@@ -93,7 +117,7 @@ void LinuxDisplayTest::displayWrites()
 void LinuxDisplayTest::displayWithoutBacklight()
 {
     FakeSysfs tree(FakeSysfs::Desktop);
-    LinuxBackend backend(options(tree));
+    LinuxBackend backend(allowed(tree));
     std::unique_ptr<DisplaySource> display = backend.display([](int) {});
     QCOMPARE(int(display->get()), 1);
     QVERIFY(!display->set(KvDisplayState::Dimmed));
@@ -113,6 +137,105 @@ void LinuxDisplayTest::displayChangeIsNotified()
     QTRY_COMPARE_WITH_TIMEOUT(changes, QVector<int> { -1 }, waitMs);
     tree.set(FakeSysfs::panel + "bl_power", "0");
     QTRY_COMPARE_WITH_TIMEOUT(changes, (QVector<int> { -1, 1 }), waitMs);
+}
+
+void LinuxDisplayTest::refusedWrites_data()
+{
+    QTest::addColumn<bool>("allow");
+    QTest::addColumn<Brightness>("brightness");
+
+    QTest::newRow("display changes not allowed: nothing is written")
+        << false << Brightness::File;
+    QTest::newRow("brightness a link to another file: refused, that file untouched")
+        << true << Brightness::LinkToAnotherFile;
+    QTest::newRow("brightness a FIFO: refused without waiting for a reader")
+        << true << Brightness::Fifo;
+}
+
+void LinuxDisplayTest::refusedWrites()
+{
+    QFETCH(bool, allow);
+    QFETCH(Brightness, brightness);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    const QString file = tree.root() + "/" + FakeSysfs::panel + "brightness";
+    const QString other = tree.root() + "/private";
+    tree.set("private", "a file of someone else's, longer than a brightness");
+    if (brightness == Brightness::LinkToAnotherFile) {
+        QFile::remove(file);
+        QVERIFY(QFile::link(other, file));
+    } else if (brightness == Brightness::Fifo) {
+        QFile::remove(file);
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    }
+    LinuxBackend::Options o = options(tree);
+    o.allowDisplay = allow;
+    LinuxBackend backend(o);
+    std::unique_ptr<DisplaySource> display = backend.display([](int) {});
+
+    QVERIFY(!display->set(KvDisplayState::Dimmed));
+    display->setBrightness(1);
+    QCOMPARE(display->set(KvDisplayState::Off), allow); // bl_power, a plain file, takes it
+    QCOMPARE(tree.get("private"), "a file of someone else's, longer than a brightness");
+    QCOMPARE(tree.get(FakeSysfs::panel + "bl_power"), allow ? "4" : "0");
+    if (brightness == Brightness::File)
+        QCOMPARE(tree.get(FakeSysfs::panel + "brightness"), "200");
+}
+
+void LinuxDisplayTest::brightnessThroughTheLoginManager_data()
+{
+    QTest::addColumn<bool>("throughLogin");
+    QTest::addColumn<QStringList>("requests");
+
+    // A directory in its place: a file that cannot be opened for writing,
+    // as the brightness is for a user without root rights.
+    QTest::newRow("brightness file not writable: the login manager sets it")
+        << true
+        << QStringList { "setBrightness backlight panel 51", "setBrightness backlight panel 25" };
+    QTest::newRow("a tree that is not the machine's /sys: the login manager is not asked")
+        << false << QStringList();
+}
+
+void LinuxDisplayTest::brightnessThroughTheLoginManager()
+{
+    QFETCH(bool, throughLogin);
+    QFETCH(QStringList, requests);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    tree.set(FakeSysfs::panel + "brightness", FakeSysfs::unreadable);
+    auto login = std::make_shared<FakeLogin>();
+    LinuxBackend::Options o = allowed(tree, login);
+    o.brightnessThroughLogin = throughLogin;
+    LinuxBackend backend(o);
+    std::unique_ptr<DisplaySource> display = backend.display([](int) {});
+    display->setBrightness(1);
+    QCOMPARE(display->set(KvDisplayState::Dimmed), throughLogin);
+    QCOMPARE(login->requests, requests);
+}
+
+void LinuxDisplayTest::loginManagerLoadedOnlyWhenNeeded()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend::Options o = allowed(tree);
+    o.brightnessThroughLogin = true;
+    int made = 0;
+    o.makeLogin = [&made] {
+        ++made;
+        return std::make_shared<FakeLogin>();
+    };
+    LinuxBackend backend(o);
+    // A battery, a sensor, a display whose file takes the writes and power
+    // requests that are not allowed need no login manager.
+    backend.battery()->read(BatteryValue::Voltage, 0);
+    backend.sensor(Sensor::Als, [](const Sample &) {});
+    std::unique_ptr<DisplaySource> display = backend.display([](int) {});
+    display->setBrightness(2);
+    QVERIFY(!backend.systemState([](int) {})->set(Vorna::KvSystemState::Reboot));
+    QCOMPARE(made, 0);
+    // The user's activity does, once.
+    backend.activity([](int) {});
+    backend.activity([](int) {});
+    QCOMPARE(made, 1);
 }
 
 QTEST_GUILESS_MAIN(LinuxDisplayTest)

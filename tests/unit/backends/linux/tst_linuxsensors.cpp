@@ -3,6 +3,7 @@
 // a sensor runs, and the motion maths behind orientation and heading.
 
 #include "backends/linux/linuxbackend.h"
+#include "backends/linux/linuxsensor.h"
 #include "backends/linux/motion.h"
 #include "backendtesting.h"
 #include "fakesysfs.h"
@@ -32,6 +33,8 @@ private slots:
     void headings_data();
     void headings();
     void restartedOnChangeSensorDeliversAgain();
+    void receiverCallsBackFromInside_data();
+    void receiverCallsBackFromInside();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -232,6 +235,14 @@ void LinuxSensorsTest::unreadableOrMalformedFiles_data()
         << QByteArray(FakeSysfs::unreadable);
     QTest::newRow("magnetometer scale malformed")
         << Sensor::Compass << FakeSysfs::magn + "in_magn_scale" << QByteArray("0.0.1");
+    QTest::newRow("light counts not a number: nan")
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_raw" << QByteArray("nan");
+    QTest::newRow("accelerometer axis infinite")
+        << Sensor::Accelerometer << FakeSysfs::accel + "in_accel_x_raw" << QByteArray("inf");
+    QTest::newRow("magnetometer scale minus infinity")
+        << Sensor::Magnetometer << FakeSysfs::magn + "in_magn_scale" << QByteArray("-inf");
+    QTest::newRow("light counts a FIFO, which is no attribute and must not block")
+        << Sensor::Als << FakeSysfs::light + "in_illuminance_raw" << QByteArray(FakeSysfs::fifo);
 }
 
 void LinuxSensorsTest::unreadableOrMalformedFiles()
@@ -378,6 +389,42 @@ void LinuxSensorsTest::restartedOnChangeSensorDeliversAgain()
     QTRY_COMPARE_WITH_TIMEOUT(samples.count(), 2, waitMs);
     sensor->stop();
     QCOMPARE(samples.last(1), QVector<qint32> { 300 });
+}
+
+void LinuxSensorsTest::receiverCallsBackFromInside_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::newRow("stop from the reading's receiver") << "stop";
+    QTest::newRow("close the session from the reading's receiver") << "closeSession";
+    QTest::newRow("delete the sensor from the reading's receiver") << "delete";
+}
+
+void LinuxSensorsTest::receiverCallsBackFromInside()
+{
+    QFETCH(QString, call);
+
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    std::unique_ptr<SensorSource> sensor;
+    int readings = 0;
+    QThread *thread = nullptr;
+    sensor = backend.sensor(Sensor::Accelerometer, [&](const Sample &) {
+        ++readings;
+        thread = QThread::currentThread();
+        if (call == "stop")
+            sensor->stop();
+        else if (call == "closeSession")
+            sensor->closeSession();
+        else
+            sensor.reset();
+    });
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QTRY_COMPARE_WITH_TIMEOUT(readings, 1, waitMs);
+    // The reading came on this thread, and nothing follows the call.
+    QCOMPARE(thread, QThread::currentThread());
+    QTest::qWait(3 * LinuxSensor::motionPollMs);
+    QCOMPARE(readings, 1);
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <limits>
+
 using namespace Vorna::Backend;
 
 Q_DECLARE_METATYPE(Vorna::Backend::Sensor)
@@ -25,6 +27,8 @@ private slots:
     void timestamps();
     void systemStateClasses();
     void battery();
+    void batteryStepsRepeatTheLast_data();
+    void batteryStepsRepeatTheLast();
     void rejected_data();
     void rejected();
     void everyValueOfTheWrongType_data();
@@ -180,6 +184,29 @@ void ScenarioParser::systemStateClasses()
     QVERIFY(!sc.thermal->get);
     QCOMPARE(sc.thermal->changes.changes.size(), 1);
     QVERIFY(sc.deviceMode);
+}
+
+void ScenarioParser::batteryStepsRepeatTheLast_data()
+{
+    QTest::addColumn<int>("calls"); // made before
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("callsAfter");
+
+    QTest::newRow("first call") << 0 << 10 << 1;
+    QTest::newRow("last step") << 2 << 30 << 2;
+    // As after 2^31 calls with a counter that went on counting.
+    QTest::newRow("a count at the largest int repeats the last, without overflow")
+        << std::numeric_limits<int>::max() << 30 << std::numeric_limits<int>::max();
+}
+
+void ScenarioParser::batteryStepsRepeatTheLast()
+{
+    QFETCH(int, calls);
+    QFETCH(int, value);
+    QFETCH(int, callsAfter);
+    const QVector<BatteryStep> steps { { 10, 0 }, { 20, 0 }, { 30, 0 } };
+    QCOMPARE(nextStep(steps, calls).value, value);
+    QCOMPARE(calls, callsAfter);
 }
 
 void ScenarioParser::battery()

@@ -16,6 +16,8 @@ private slots:
     void batteryValuesAgree_data();
     void batteryValuesAgree();
     void batteryDischargesSteadily();
+    void batteryGoesThroughDays_data();
+    void batteryGoesThroughDays();
     void accelerometerFeelsGravity();
     void headingTurnsAndCalibrationRises();
     void sensorValuesInTheirRanges();
@@ -66,6 +68,76 @@ void VirtualHandsetTest::batteryDischargesSteadily()
     QVERIFY(std::abs(average - battery(BatteryValue::BatteryCurrent, 630)) < 40);
     QVERIFY(battery(BatteryValue::RemainingCapacityPct, 3 * 3600)
         < battery(BatteryValue::RemainingCapacityPct, 0));
+}
+
+void VirtualHandsetTest::batteryGoesThroughDays_data()
+{
+    QTest::addColumn<double>("from"); // days after the start
+    QTest::newRow("the first day") << 0.0;
+    QTest::newRow("the second day") << 1.0;
+    QTest::newRow("a week later") << 7.0;
+    QTest::newRow("a year later") << 365.0;
+}
+
+void VirtualHandsetTest::batteryGoesThroughDays()
+{
+    // A day sampled every 30 s, as a charge-recorder log overnight would:
+    // never below empty, plugged in when low, charged back to full, and
+    // every value plausible and in agreement with the others.
+    QFETCH(double, from);
+    const double day = 24 * 3600;
+    const double step = 30;
+    int plugs = 0;
+    int fulls = 0;
+    int lowest = 100;
+    int previousCharge = 0;
+    int previousCharger = -1;
+    int previousState = -1;
+    for (double s = from * day; s < (from + 1) * day; s += step) {
+        const QString at = QStringLiteral("at %1 s").arg(s, 0, 'f', 0);
+        const int mAh = battery(BatteryValue::RemainingCapacitymAh, s);
+        const int pct = battery(BatteryValue::RemainingCapacityPct, s);
+        const int voltage = battery(BatteryValue::Voltage, s);
+        const int current = battery(BatteryValue::BatteryCurrent, s);
+        const int charger = battery(BatteryValue::ChargerType, s);
+        const int charging = battery(BatteryValue::ChargingState, s);
+        const int toFull = battery(BatteryValue::RemainingChargingTime, s);
+        const int state = battery(BatteryValue::BatteryState, s);
+        const int charge = battery(BatteryValue::CumulativeBatteryCurrent, s);
+        QVERIFY2(mAh >= 0 && mAh <= 1320, qPrintable(at));
+        QVERIFY2(pct >= 14 && pct <= 100, qPrintable(at));
+        QVERIFY2(voltage > 3500 && voltage <= 4200, qPrintable(at));
+        QVERIFY2(battery(BatteryValue::RemainingTalkTime, s) >= 0, qPrintable(at));
+        QCOMPARE(mAh, charge / 3600);
+        lowest = std::min(lowest, pct);
+        if (charger == 0) { // on its own: discharging
+            QVERIFY2(current < -150 && current > -260 && charging == 0 && toFull == 0, qPrintable(at));
+        } else if (charging == 1) { // on the wall charger, filling
+            QVERIFY2(charger == 1 && current >= 0 && current <= 650 && toFull > 0, qPrintable(at));
+            QVERIFY2(toFull < 4 * 3600, qPrintable(at));
+        } else { // on the charger, full
+            QVERIFY2(charger == 1 && current == 0 && pct == 100 && state == 3, qPrintable(at));
+        }
+        // The counter moves as the current says, but where the charger was
+        // just plugged in or out.
+        if (charger == previousCharger) {
+            const double average = (charge - previousCharge) / step;
+            QVERIFY2(std::abs(average - current) < 40,
+                qPrintable(at + QStringLiteral(": %1 against %2").arg(average).arg(current)));
+        }
+        if (previousCharger == 0 && charger == 1) {
+            ++plugs;
+            QVERIFY2(state == 1, qPrintable(at)); // plugged in when low
+        }
+        if (previousState != 3 && state == 3)
+            ++fulls;
+        previousCharge = charge;
+        previousCharger = charger;
+        previousState = state;
+    }
+    QVERIFY(plugs >= 2);
+    QVERIFY(fulls >= 2);
+    QVERIFY(lowest <= 16);
 }
 
 void VirtualHandsetTest::accelerometerFeelsGravity()
