@@ -260,7 +260,7 @@ public:
         const int i = int(value);
         if (scenario && !scenario->battery[size_t(i)].isEmpty()) {
             const QVector<BatteryStep> &steps = scenario->battery[size_t(i)];
-            const BatteryStep &step = steps[std::min(calls[size_t(i)]++, steps.size() - 1)];
+            const BatteryStep &step = steps[std::min<qsizetype>(calls[size_t(i)]++, steps.size() - 1)];
             if (step.delayMs > 0) // a slow call, or a system that was suspended in it
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
             return step.value;
