@@ -262,9 +262,11 @@ void ChargeRecorder::timerEvent()
         timeradd(&nextDeadline, &period, &nextDeadline);
     } while (!timercmp(&nextDeadline, &now, >));
 
+    // Rounded up to whole milliseconds: a timer that fired before the due
+    // time could stamp the row with the second before it.
     timeval delay;
     timersub(&nextDeadline, &now, &delay);
-    timer->start(int(delay.tv_sec * 1000 + delay.tv_usec / 1000));
+    timer->start(int(delay.tv_sec * 1000 + (delay.tv_usec + 999) / 1000));
 }
 
 bool ChargeRecorder::printRow()
