@@ -6,16 +6,17 @@
 
 // Debug messages as the handset's tools have always written them: Qt's
 // automatic spacing puts a blank after every item, the last one included,
-// and a text item stands between plain double quotes. Qt 5 drops the last
-// blank and escapes quoted texts; people and scripts that read the demos'
-// output expect the old form, so every demo message goes through this.
+// and a text item stands between plain double quotes. Qt 5 and Qt 6 drop
+// the last blank and escape quoted texts; people and scripts that read the
+// demos' output expect the old form, so every demo message goes through
+// this.
 class DebugMessage
 {
 public:
     explicit DebugMessage(QDebug stream)
         : stream(std::move(stream))
     { }
-    // An empty last item: Qt 5 drops the blank after it instead of the one
+    // An empty last item: Qt drops the blank after it instead of the one
     // after the real last item.
     ~DebugMessage() { stream << ""; }
     DebugMessage(const DebugMessage &) = delete;

@@ -47,6 +47,24 @@ ldd "$work/with-cmake/battery-glance" | grep -q "$prefix/$libdir/libkvsystem2.so
     || fail "the CMake example does not use the installed library: $(ldd "$work/with-cmake/battery-glance")"
 check_output "find_package" "$("$work/with-cmake/battery-glance")"
 
+# A project on the other Qt is refused at configure time, not at run time.
+qt=$(sed -n 's/^set(KvSystem2_QT_MAJOR_VERSION \([56]\))$/\1/p' "$prefix/$libdir/cmake/KvSystem2/KvSystem2Config.cmake")
+other=$((11 - qt))
+if [ -d "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null)/cmake/Qt${other}Core" ]; then
+    mkdir -p "$work/other-qt"
+    cat >"$work/other-qt/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.16)
+project(other-qt LANGUAGES CXX)
+find_package(Qt${other} REQUIRED COMPONENTS Core)
+find_package(KvSystem2 REQUIRED)
+CMAKE
+    if cmake -S "$work/other-qt" -B "$work/other-qt/build" -DCMAKE_PREFIX_PATH="$prefix" >"$work/other.log" 2>&1; then
+        fail "a Qt ${other} project accepted the Qt ${qt} library"
+    fi
+    grep -q "built on Qt ${qt}, but the project already uses Qt ${other}" "$work/other.log" \
+        || { cat "$work/other.log"; fail "no reason given for refusing Qt ${other}"; }
+fi
+
 # 2. pkg-config alone: its flags are enough to compile and link.
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 flags=$(pkg-config --cflags --libs kvsystem2) || fail "pkg-config does not know kvsystem2"
