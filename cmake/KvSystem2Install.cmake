@@ -26,6 +26,13 @@ set_property(TARGET kvsystem2 PROPERTY PUBLIC_HEADER
     ${kvsystem2_headers} ${kvsystem2_include}/kvsystem2_export.h)
 set_property(TARGET kvsystem2 PROPERTY EXPORT_NAME kvsystem2)
 
+# Installed, the library names the Qt it was built on (Qt6::Core), which
+# find_dependency() provides even where Qt's versionless names are off.
+get_target_property(kvsystem2_interface kvsystem2 INTERFACE_LINK_LIBRARIES)
+list(TRANSFORM kvsystem2_interface REPLACE "^Qt::(.+)$"
+    "$<BUILD_INTERFACE:Qt::\\1>;$<INSTALL_INTERFACE:Qt${QT_MAJOR_VERSION}::\\1>")
+set_property(TARGET kvsystem2 PROPERTY INTERFACE_LINK_LIBRARIES ${kvsystem2_interface})
+
 set(KVSYSTEM2_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KvSystem2)
 set(KVSYSTEM2_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
