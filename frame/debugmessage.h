@@ -15,7 +15,7 @@ public:
     explicit DebugMessage(QDebug stream)
         : stream(std::move(stream))
     { }
-    // An empty last item: Qt 5 drops the blank after it instead of the one
+    // An empty last item: Qt drops the blank after it instead of the one
     // after the real last item.
     ~DebugMessage() { stream << ""; }
     DebugMessage(const DebugMessage &) = delete;

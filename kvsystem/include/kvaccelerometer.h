@@ -8,13 +8,13 @@ namespace Vorna {
 // Acceleration along the three axes in milli-g, gravity included.
 struct KvAccelerometerReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 x = 0;
     qint32 y = 0;
     qint32 z = 0;
 };
 
-class KvAccelerometer : public KvSensor
+class KVSYSTEM2_EXPORT KvAccelerometer : public KvSensor
 {
     Q_OBJECT
 public:
@@ -22,6 +22,7 @@ public:
     ~KvAccelerometer() override;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void dataAvailable(const Vorna::KvAccelerometerReading &reading);
 };
 

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVACTIVITY_H
 #define KVSYSTEM_INCLUDE_KVACTIVITY_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -10,7 +12,7 @@ namespace Vorna {
 class KvActivityPrivate;
 
 // Whether the user is using the device.
-class KvActivity : public QObject
+class KVSYSTEM2_EXPORT KvActivity : public QObject
 {
     Q_OBJECT
 public:
@@ -20,9 +22,11 @@ public:
     explicit KvActivity(QObject *parent = nullptr);
     ~KvActivity() override;
 
+    // Whether the user is active now.
     Vorna::KvActivity::Activity get() const;
 
 signals:
+    // Each change; may come from a thread of the library's own.
     void activityChanged(Vorna::KvActivity::Activity activity);
 
 private:

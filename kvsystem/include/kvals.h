@@ -12,7 +12,7 @@ struct KvAlsReading
     qint32 value = 0; // light level in lux
 };
 
-class KvALS : public KvSensor
+class KVSYSTEM2_EXPORT KvALS : public KvSensor
 {
     Q_OBJECT
 public:
@@ -20,6 +20,7 @@ public:
     ~KvALS() override;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void ALSChanged(const Vorna::KvAlsReading reading);
 };
 

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVBATTERY_H
 #define KVSYSTEM_INCLUDE_KVBATTERY_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -10,8 +12,11 @@ namespace Vorna {
 class KvBatteryPrivate;
 
 // The battery and its charger. Every getter asks the device afresh and may
-// take a while; units are mV, mA, mAh, mA·s and seconds.
-class KvBattery : public QObject
+// take a while (it blocks the calling thread); units are mV, mA, mAh, mA·s
+// and seconds. Where the device has no figure the Linux backend returns -1
+// (-60 for a time), and 0 from every getter when there is no battery.
+// Create, call and delete it in one thread.
+class KVSYSTEM2_EXPORT KvBattery : public QObject
 {
     Q_OBJECT
 public:
@@ -38,13 +43,15 @@ public:
     int getChargingState(); // a ChargingState
     int getRemainingChargingTime(); // seconds until full
     int getBatteryState(); // a BatteryState
-    int getRemainingCapacityBars();
-    int getRemainingCapacityPct();
-    int getRemainingCapacitymAh();
-    int getVoltage();
-    int getBatteryCurrent(); // negative while discharging
+    int getRemainingCapacityBars(); // bars shown, 0 to 7
+    int getRemainingCapacityPct(); // percent, 0 to 100
+    int getRemainingCapacitymAh(); // charge left in mAh
+    int getVoltage(); // mV
+    int getBatteryCurrent(); // mA, negative while discharging
     // Charge that has flowed, in mA·s: it counts down while the battery discharges.
     int getCumulativeBatteryCurrent();
+    // Average current in mA and seconds left for talking, active use and
+    // idling, assuming the given mode.
     int getAverageTalkCurrent(Vorna::KvBattery::RemainingTimeMode mode);
     int getRemainingTalkTime(Vorna::KvBattery::RemainingTimeMode mode);
     int getAverageActiveCurrent(Vorna::KvBattery::RemainingTimeMode mode);

@@ -8,12 +8,12 @@ namespace Vorna {
 // Heading: firstValue in degrees from magnetic north, secondValue the calibration level (0 to 3).
 struct KvCompassReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 firstValue = 0;
     qint32 secondValue = 0;
 };
 
-class KvCompass : public KvSensor
+class KVSYSTEM2_EXPORT KvCompass : public KvSensor
 {
     Q_OBJECT
 public:
@@ -21,6 +21,7 @@ public:
     ~KvCompass() override;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void dataAvailable(const Vorna::KvCompassReading reading);
 };
 

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVDEVICEMODE_H
 #define KVSYSTEM_INCLUDE_KVDEVICEMODE_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -10,7 +12,7 @@ namespace Vorna {
 class KvDeviceModePrivate;
 
 // The device's operation mode: normal, or flight mode with every radio off.
-class KvDeviceMode : public QObject
+class KVSYSTEM2_EXPORT KvDeviceMode : public QObject
 {
     Q_OBJECT
 public:
@@ -20,9 +22,11 @@ public:
     explicit KvDeviceMode(QObject *parent = nullptr);
     ~KvDeviceMode() override;
 
+    // The mode now; Error when the device cannot tell.
     Vorna::KvDeviceMode::DeviceMode getMode() const;
 
 signals:
+    // Each change of mode; may come from a thread of the library's own.
     void deviceModeChanged(Vorna::KvDeviceMode::DeviceMode mode);
 
 private:

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVDISPLAYSTATE_H
 #define KVSYSTEM_INCLUDE_KVDISPLAYSTATE_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -10,7 +12,7 @@ namespace Vorna {
 class KvDisplayStatePrivate;
 
 // The display: on, dimmed or off, its brightness and the time before it dims.
-class KvDisplayState : public QObject
+class KVSYSTEM2_EXPORT KvDisplayState : public QObject
 {
     Q_OBJECT
 public:
@@ -20,10 +22,15 @@ public:
     explicit KvDisplayState(QObject *parent = nullptr);
     ~KvDisplayState() override;
 
+    // The state now.
     Vorna::KvDisplayState::DisplayState get() const;
-    // Asks the display to go to a state; true when the request was accepted.
+    // Asks the display to go to a state; true when the request was accepted
+    // (false, for example, without write access to the backlight).
     bool set(Vorna::KvDisplayState::DisplayState state);
+    // Brightness in the handset's levels, 1 (darkest) to 5; values outside
+    // are taken as the nearest level.
     void setDisplayBrightnessValue(int brightness);
+    // The level now, 1 to 5; -1 when the device has no backlight.
     int getDisplayBrightnessValue();
     // Seconds of inactivity before the display dims.
     void setDisplayDimTimeout(int timeout);
@@ -32,6 +39,8 @@ public:
     bool setBlankingPause();
 
 signals:
+    // Each change of the display state, also those the user or the system
+    // made; may come from a thread of the library's own.
     void displayStateChanged(Vorna::KvDisplayState::DisplayState state);
 
 private:

@@ -8,7 +8,7 @@ namespace Vorna {
 // Magnetic field in nanotesla, calibrated and raw, with the calibration level (0 to 3).
 struct KvMagnetometerReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 x = 0;
     qint32 y = 0;
     qint32 z = 0;
@@ -18,7 +18,7 @@ struct KvMagnetometerReading
     qint32 level = 0;
 };
 
-class KvMagnetometer : public KvSensor
+class KVSYSTEM2_EXPORT KvMagnetometer : public KvSensor
 {
     Q_OBJECT
 public:
@@ -29,6 +29,7 @@ public:
     Vorna::KvMagnetometerReading magneticField() const;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void dataAvailable(const Vorna::KvMagnetometerReading &reading);
 };
 

@@ -8,11 +8,11 @@ namespace Vorna {
 // The side of the handset that faces up, as a KvOrientation::Orientation.
 struct KvOrientationReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 value = 0;
 };
 
-class KvOrientation : public KvSensor
+class KVSYSTEM2_EXPORT KvOrientation : public KvSensor
 {
     Q_OBJECT
 public:
@@ -31,6 +31,7 @@ public:
     Q_ENUM(Orientation)
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void orientationChanged(const Vorna::KvOrientationReading reading);
 };
 

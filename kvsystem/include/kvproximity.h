@@ -8,11 +8,11 @@ namespace Vorna {
 // Proximity: 0 when nothing is near the sensor, larger values when something is.
 struct KvProximityReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 value = 0;
 };
 
-class KvProximity : public KvSensor
+class KVSYSTEM2_EXPORT KvProximity : public KvSensor
 {
     Q_OBJECT
 public:
@@ -20,6 +20,7 @@ public:
     ~KvProximity() override;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void ProximityChanged(const Vorna::KvProximityReading reading);
 };
 

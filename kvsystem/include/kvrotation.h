@@ -8,13 +8,13 @@ namespace Vorna {
 // Rotation about the three axes, in degrees.
 struct KvRotationReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 x = 0;
     qint32 y = 0;
     qint32 z = 0;
 };
 
-class KvRotation : public KvSensor
+class KVSYSTEM2_EXPORT KvRotation : public KvSensor
 {
     Q_OBJECT
 public:
@@ -27,6 +27,7 @@ public:
     bool hasZ() const;
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void dataAvailable(const Vorna::KvRotationReading &reading);
 };
 

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVSENSOR_H
 #define KVSYSTEM_INCLUDE_KVSENSOR_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 #include <QString>
 
@@ -15,7 +17,12 @@ class KvSensorPrivate;
 // stops the sensor. Readings may be emitted from a thread of the library's
 // own; connect with the automatic connection type and they arrive in the
 // receiver's thread.
-class KvSensor : public QObject
+//
+// Threads: create, call and delete a sensor in one thread, the one whose
+// event loop runs. Constructing the process's first library object picks
+// the backend (see kvsystem2(7)); a setting it cannot use ends the process
+// there with exit status 2 and one line on standard error.
+class KVSYSTEM2_EXPORT KvSensor : public QObject
 {
     Q_OBJECT
 public:
@@ -34,7 +41,10 @@ public:
     Vorna::KvSensor::SessionType sessionType() const;
     // Starts delivering readings; true when started.
     bool start();
+    // Stops the readings; none is delivered after it returns. Harmless
+    // when not started.
     void stop();
+    // Gives the session up; sessionType() is NoSession afterwards.
     void closeSession();
     // Describes the last failure; empty while nothing failed.
     QString lastError() const;

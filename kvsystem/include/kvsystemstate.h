@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVSYSTEMSTATE_H
 #define KVSYSTEM_INCLUDE_KVSYSTEMSTATE_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -11,7 +13,7 @@ class KvSystemStatePrivate;
 
 // Power-up, reboot and shutdown requests, and the indications the system
 // sends before it changes state.
-class KvSystemState : public QObject
+class KVSYSTEM2_EXPORT KvSystemState : public QObject
 {
     Q_OBJECT
 public:
@@ -33,9 +35,13 @@ public:
     ~KvSystemState() override;
 
     // Requests the next system state; true when the request was accepted.
+    // The simulated device accepts and ignores reboot and shutdown; the
+    // Linux backend refuses them unless KVSYSTEM_ALLOW_POWER is 1.
     bool set(Vorna::KvSystemState::NextState nextState);
 
 signals:
+    // Each indication; may come from a thread of the library's own, or from
+    // inside set() on the calling thread before set() returns.
     void systemStateChanged(Vorna::KvSystemState::StateIndication what);
 
 private:

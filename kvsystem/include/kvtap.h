@@ -8,12 +8,12 @@ namespace Vorna {
 // One tap or double tap on the case.
 struct KvTapReading
 {
-    quint64 timestamp = 0;
+    quint64 timestamp = 0; // microseconds of the device's monotonic clock
     qint32 firstValue = 0; // a KvTap::Direction
     qint32 secondValue = 0; // a KvTap::Type
 };
 
-class KvTap : public KvSensor
+class KVSYSTEM2_EXPORT KvTap : public KvSensor
 {
     Q_OBJECT
 public:
@@ -26,6 +26,7 @@ public:
     Q_ENUM(Type)
 
 signals:
+    // Every reading between start() and stop(), in the order measured.
     void tapped(const Vorna::KvTapReading reading);
 };
 

@@ -1,6 +1,8 @@
 #ifndef KVSYSTEM_INCLUDE_KVTHERMAL_H
 #define KVSYSTEM_INCLUDE_KVTHERMAL_H
 
+#include "kvsystem2_export.h"
+
 #include <QObject>
 
 #include <memory>
@@ -10,7 +12,7 @@ namespace Vorna {
 class KvThermalPrivate;
 
 // The device's thermal state.
-class KvThermal : public QObject
+class KVSYSTEM2_EXPORT KvThermal : public QObject
 {
     Q_OBJECT
 public:
@@ -25,9 +27,11 @@ public:
     explicit KvThermal(QObject *parent = nullptr);
     ~KvThermal() override;
 
+    // The state now.
     Vorna::KvThermal::ThermalState get() const;
 
 signals:
+    // Each change of state; may come from a thread of the library's own.
     void thermalChanged(Vorna::KvThermal::ThermalState state);
 
 private:

@@ -102,7 +102,7 @@ bool DemoProcess::waitFor(const std::function<bool()> &done, int timeoutMs)
             return done();
         }
         // Wakes on output or on the end of the process, whichever comes first.
-        process.waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), 100)));
+        process.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
         collect();
     }
     return true;

@@ -23,7 +23,7 @@ std::pair<QString, qint64> numbered(const QString &name)
     while (digits > 0 && name.at(digits - 1).isDigit())
         --digits;
     bool ok = false;
-    const qint64 n = name.midRef(digits).toLongLong(&ok);
+    const qint64 n = name.mid(digits).toLongLong(&ok);
     return { name.left(digits), ok ? n : -1 };
 }
 

@@ -208,7 +208,7 @@ quint64 Parser::timestamp(const QJsonValue &v)
     // Up to 2^64 - 1, or down to -2^63 (kept in two's complement).
     const QString text = v.toString();
     const bool negative = text.startsWith(QLatin1Char('-'));
-    const QStringRef digits = text.midRef(negative ? 1 : 0);
+    const QStringView digits = QStringView(text).mid(negative ? 1 : 0);
     const bool allDigits = !digits.isEmpty()
         && std::all_of(digits.begin(), digits.end(),
             [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });

@@ -360,7 +360,7 @@ void collectLeaves(const QJsonValue &v, const QString &path, QVector<Leaf> &leav
 }
 
 // Replaces the value at a path made of ".key" and "[i]" steps.
-QJsonValue replaced(const QJsonValue &v, QStringRef path, const QJsonValue &with)
+QJsonValue replaced(const QJsonValue &v, QString path, const QJsonValue &with)
 {
     if (path.isEmpty())
         return with;
@@ -378,7 +378,7 @@ QJsonValue replaced(const QJsonValue &v, QStringRef path, const QJsonValue &with
         ++end;
     // Keys such as "-1" in the state tables hold no separators.
     QJsonObject o = v.toObject();
-    const QString key = path.left(end).toString();
+    const QString key = path.left(end);
     o[key] = replaced(o.value(key), path.mid(end), with);
     return o;
 }
@@ -393,7 +393,7 @@ QVector<Leaf> leaves()
 QByteArray withValue(const QString &path, const QJsonValue &value)
 {
     const QJsonValue doc
-        = replaced(QJsonDocument::fromJson(everyKey).object(), QStringRef(&path), value);
+        = replaced(QJsonDocument::fromJson(everyKey).object(), path, value);
     return QJsonDocument(doc.toObject()).toJson(QJsonDocument::Compact);
 }
 
