@@ -3,6 +3,7 @@
 #include "backends/linux/linuxbackend.h"
 #include "backends/simulated/scenario.h"
 #include "backends/simulated/simulatedbackend.h"
+#include "recorder.h"
 #include "trace.h"
 
 #include <QFile>
@@ -15,10 +16,8 @@ namespace Vorna::Backend {
 
 namespace {
 
-std::unique_ptr<Backend> makeBackend()
+std::unique_ptr<Backend> chooseBackend()
 {
-    Trace::open();
-
     // A scenario decides everything, whatever the backend asked for.
     const QString path = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SCENARIO"));
     if (path.isEmpty()) {
@@ -38,6 +37,13 @@ std::unique_ptr<Backend> makeBackend()
     if (!scenario)
         usageError(QStringLiteral("%1: %2").arg(path, error));
     return std::make_unique<SimulatedBackend>(std::move(scenario));
+}
+
+std::unique_ptr<Backend> makeBackend()
+{
+    Trace::open();
+    // The recording is opened after the scenario was read: it may be the same file.
+    return recordedIfAsked(chooseBackend());
 }
 
 } // namespace

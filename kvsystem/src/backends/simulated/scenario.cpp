@@ -17,12 +17,6 @@ namespace Vorna::Backend {
 
 namespace {
 
-const char *const batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
-    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
-    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
-    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
-    "averageIdleCurrent", "remainingIdleTime" };
-
 // JSON numbers are doubles: integers beyond 2^53 cannot be told apart from
 // their neighbours, so larger 64-bit values have to be written as strings.
 constexpr double exactLimit = 9007199254740992.0; // 2^53

@@ -102,6 +102,13 @@ struct ValueScenario
     ChangeList changes;
 };
 
+// The battery section's keys, one per getter, in BatteryValue order.
+inline constexpr const char *batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
+    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
+    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
+    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
+    "averageIdleCurrent", "remainingIdleTime" };
+
 struct BatteryStep
 {
     int value = 0;
