@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QVector>
 
+#include <iterator>
 #include <sys/utsname.h>
 
 namespace Snapshot {
