@@ -3,6 +3,7 @@
 #include "backends/linux/linuxbackend.h"
 #include "backends/simulated/scenario.h"
 #include "backends/simulated/simulatedbackend.h"
+#include "recorder.h"
 #include "trace.h"
 
 #include <cerrno>
@@ -68,10 +69,8 @@ QByteArray readScenario(const QByteArray &path)
     return text;
 }
 
-std::unique_ptr<Backend> makeBackend()
+std::unique_ptr<Backend> chooseBackend()
 {
-    Trace::open();
-
     // A scenario decides everything, whatever the backend asked for. Paths
     // are bytes, as the file system has them.
     const QByteArray path = environment("KVSYSTEM_SCENARIO");
@@ -89,6 +88,13 @@ std::unique_ptr<Backend> makeBackend()
     if (!scenario)
         usageError(path + ": " + error.toUtf8());
     return std::make_unique<SimulatedBackend>(std::move(scenario));
+}
+
+std::unique_ptr<Backend> makeBackend()
+{
+    Trace::open();
+    // The recording is opened after the scenario was read: it may be the same file.
+    return recordedIfAsked(chooseBackend());
 }
 
 } // namespace

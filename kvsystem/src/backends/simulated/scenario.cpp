@@ -17,12 +17,6 @@ namespace Vorna::Backend {
 
 namespace {
 
-const char *const batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
-    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
-    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
-    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
-    "averageIdleCurrent", "remainingIdleTime" };
-
 // JSON numbers are doubles: integers beyond 2^53 cannot be told apart from
 // their neighbours, so larger 64-bit values have to be written as strings.
 constexpr double exactLimit = 9007199254740992.0; // 2^53
@@ -45,7 +39,7 @@ template <typename Section> struct Key
 class Parser
 {
 public:
-    Scenario parse(const QJsonObject &top);
+    Scenario parse(const QJsonValue &v);
 
 private:
     // Path handling: every check reports the JSON path of the value it looks at.
@@ -92,15 +86,24 @@ private:
     qint64 at(const QJsonValue &v) { return integer(v, 0, qint64(exactLimit) - 1); }
     Delivery thread(const QJsonValue &v);
 
+    // One value, or a non-empty array of them, each read by one().
+    template <typename T>
+    Answers<T> answers(const QJsonValue &v, T (*one)(Parser &, const QJsonValue &));
+    static int readInt(Parser &p, const QJsonValue &v) { return p.int32(v); }
+    static bool readBool(Parser &p, const QJsonValue &v) { return p.boolean(v); }
+    static QString readString(Parser &p, const QJsonValue &v) { return p.string(v); }
+    static Sample readCurrent(Parser &p, const QJsonValue &v) { return p.current(v); }
+
     // An object whose keys are all among keys, read key by key.
     template <typename Section>
     Section section(const QJsonValue &v, const QVector<Key<Section>> &keys);
 
     SensorScenario sensor(Sensor kind, const QJsonValue &v);
-    void current(SensorScenario &sc, const QJsonValue &v);
+    Sample current(const QJsonValue &v);
     void readings(SensorScenario &sc, const QJsonValue &v);
     Sample sample(Sensor kind, const QJsonObject &o);
     BoolAnswer boolAnswer(const QJsonValue &v, std::initializer_list<int> arguments);
+    void recording(Scenario &sc, const QJsonValue &v);
     QVector<TimedChange> changes(const QJsonValue &v);
     QHash<int, QVector<int>> onSet(const QJsonValue &v);
     DisplayScenario display(const QJsonValue &v);
@@ -237,6 +240,24 @@ Delivery Parser::thread(const QJsonValue &v)
     fail(QStringLiteral("expected \"main\" or \"worker\", not \"%1\"").arg(name));
 }
 
+template <typename T>
+Answers<T> Parser::answers(const QJsonValue &v, T (*one)(Parser &, const QJsonValue &))
+{
+    Answers<T> a;
+    if (!v.isArray()) {
+        a.calls.append(one(*this, v));
+        return a;
+    }
+    const QJsonArray list = v.toArray();
+    if (list.isEmpty())
+        fail(QStringLiteral("expected at least one value"));
+    for (int i = 0; i < list.size(); ++i) {
+        const Step s = index(i);
+        a.calls.append(one(*this, list.at(i)));
+    }
+    return a;
+}
+
 template <typename Section>
 Section Parser::section(const QJsonValue &v, const QVector<Key<Section>> &keys)
 {
@@ -276,19 +297,23 @@ SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
 {
     using S = SensorScenario;
     QVector<Key<S>> keys = {
-        { "session", [](Parser &p, S &sc, const QJsonValue &x) { sc.session = p.int32(x); } },
+        { "session",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.session = p.answers(x, readInt); } },
         { "sessionType",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.sessionType = p.int32(x); } },
-        { "start", [](Parser &p, S &sc, const QJsonValue &x) { sc.start = p.boolean(x); } },
-        { "lastError", [](Parser &p, S &sc, const QJsonValue &x) { sc.lastError = p.string(x); } },
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.sessionType = p.answers(x, readInt); } },
+        { "start",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.start = p.answers(x, readBool); } },
+        { "lastError",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.lastError = p.answers(x, readString); } },
         { "thread", [](Parser &p, S &sc, const QJsonValue &x) { sc.thread = p.thread(x); } },
         { "readings", [](Parser &p, S &sc, const QJsonValue &x) { p.readings(sc, x); } },
     };
     if (describe(kind).readsCurrent)
-        keys.append({ "current", [](Parser &p, S &sc, const QJsonValue &x) { p.current(sc, x); } });
+        keys.append({ "current",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.current = p.answers(x, readCurrent); } });
     if (kind == Sensor::Rotation)
-        keys.append(
-            { "hasZ", [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.boolean(x); } });
+        keys.append({ "hasZ",
+            [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.answers(x, readBool); } });
     sectionSensor = kind;
     SensorScenario sc = section(v, keys);
     std::stable_sort(sc.readings.begin(), sc.readings.end(),
@@ -306,9 +331,9 @@ QVector<const char *> fieldNames(Sensor kind, std::initializer_list<const char *
     return names;
 }
 
-void Parser::current(SensorScenario &sc, const QJsonValue &v)
+Sample Parser::current(const QJsonValue &v)
 {
-    sc.current = sample(sectionSensor, object(v, fieldNames(sectionSensor, { "timestamp" })));
+    return sample(sectionSensor, object(v, fieldNames(sectionSensor, { "timestamp" })));
 }
 
 void Parser::readings(SensorScenario &sc, const QJsonValue &v)
@@ -335,8 +360,12 @@ BoolAnswer Parser::boolAnswer(const QJsonValue &v, std::initializer_list<int> ar
         answer.all = v.toBool();
         return answer;
     }
+    if (v.isArray()) {
+        answer.calls = answers(v, readBool).calls;
+        return answer;
+    }
     if (!v.isObject())
-        wrongType(QStringLiteral("true, false or an object"), v);
+        wrongType(QStringLiteral("true, false, an object or an array"), v);
     QVector<QByteArray> names;
     for (int a : arguments)
         names << QByteArray::number(a);
@@ -374,17 +403,19 @@ DisplayScenario Parser::display(const QJsonValue &v)
     using D = DisplayScenario;
     return section<D>(v,
         {
-            { "get", [](Parser &p, D &d, const QJsonValue &x) { d.get = p.int32(x); } },
+            { "get", [](Parser &p, D &d, const QJsonValue &x) { d.get = p.answers(x, readInt); } },
             { "set",
                 [](Parser &p, D &d, const QJsonValue &x) {
                     d.set = p.boolAnswer(x, { -1, 0, 1 });
                 } },
             { "brightness",
-                [](Parser &p, D &d, const QJsonValue &x) { d.brightness = p.int32(x); } },
+                [](Parser &p, D &d, const QJsonValue &x) { d.brightness = p.answers(x, readInt); } },
             { "dimTimeout",
-                [](Parser &p, D &d, const QJsonValue &x) { d.dimTimeout = p.int32(x); } },
+                [](Parser &p, D &d, const QJsonValue &x) { d.dimTimeout = p.answers(x, readInt); } },
             { "blankingPause",
-                [](Parser &p, D &d, const QJsonValue &x) { d.blankingPause = p.boolean(x); } },
+                [](Parser &p, D &d, const QJsonValue &x) {
+                    d.blankingPause = p.answers(x, readBool);
+                } },
             { "changes",
                 [](Parser &p, D &d, const QJsonValue &x) { d.changes.changes = p.changes(x); } },
             { "thread",
@@ -433,7 +464,7 @@ ValueScenario Parser::value(const QJsonValue &v)
     using V = ValueScenario;
     return section<V>(v,
         {
-            { "get", [](Parser &p, V &s, const QJsonValue &x) { s.get = p.int32(x); } },
+            { "get", [](Parser &p, V &s, const QJsonValue &x) { s.get = p.answers(x, readInt); } },
             { "changes",
                 [](Parser &p, V &s, const QJsonValue &x) { s.changes.changes = p.changes(x); } },
             { "thread",
@@ -489,7 +520,7 @@ std::array<QVector<BatteryStep>, BatteryValueCount> Parser::battery(const QJsonV
     return getters;
 }
 
-Scenario Parser::parse(const QJsonObject &top)
+Scenario Parser::parse(const QJsonValue &v)
 {
     using S = Scenario;
     const QVector<Key<S>> classes = {
@@ -512,7 +543,8 @@ Scenario Parser::parse(const QJsonObject &top)
         allowed << d.key;
     for (const Key<S> &k : classes)
         allowed << k.name;
-    object(top, allowed);
+    allowed << "recording";
+    const QJsonObject top = object(v, allowed);
 
     Scenario sc;
     // The sensors first, in the order of their table.
@@ -531,13 +563,132 @@ Scenario Parser::parse(const QJsonObject &top)
             k->read(*this, sc, *it);
         }
     }
+    // A recording adds to what the file's own keys say.
+    if (top.contains(QLatin1String("recording"))) {
+        const Step s = key(QStringLiteral("recording"));
+        recording(sc, top.value(QLatin1String("recording")));
+    }
     return sc;
+}
+
+// Merging the parts of a recording: answers add up call by call (a single
+// value is one call), readings and changes follow one another in the
+// order given, and the worker thread wins over the main thread.
+template <typename T> void merge(Answers<T> &into, const Answers<T> &more)
+{
+    into.append(more);
+}
+
+void merge(Delivery &into, Delivery more)
+{
+    if (more == Delivery::WorkerThread)
+        into = more;
+}
+
+void merge(SensorScenario &into, const SensorScenario &more)
+{
+    merge(into.session, more.session);
+    merge(into.sessionType, more.sessionType);
+    merge(into.start, more.start);
+    merge(into.lastError, more.lastError);
+    into.readings += more.readings;
+    merge(into.thread, more.thread);
+    merge(into.current, more.current);
+    merge(into.hasZ, more.hasZ);
+}
+
+void merge(BoolAnswer &into, const BoolAnswer &more)
+{
+    if (more.all)
+        into.calls.append(*more.all);
+    into.calls += more.calls;
+    for (auto it = more.byArgument.begin(); it != more.byArgument.end(); ++it)
+        into.byArgument.insert(it.key(), it.value());
+}
+
+void merge(ChangeList &into, const ChangeList &more)
+{
+    into.changes += more.changes;
+    merge(into.thread, more.thread);
+}
+
+void merge(DisplayScenario &into, const DisplayScenario &more)
+{
+    merge(into.get, more.get);
+    merge(into.set, more.set);
+    merge(into.brightness, more.brightness);
+    merge(into.dimTimeout, more.dimTimeout);
+    merge(into.blankingPause, more.blankingPause);
+    merge(into.changes, more.changes);
+}
+
+void merge(SystemStateScenario &into, const SystemStateScenario &more)
+{
+    merge(into.set, more.set);
+    for (auto it = more.onSet.begin(); it != more.onSet.end(); ++it)
+        into.onSet[it.key()] += it.value();
+    merge(into.indications, more.indications);
+}
+
+void merge(ValueScenario &into, const ValueScenario &more)
+{
+    merge(into.get, more.get);
+    merge(into.changes, more.changes);
+}
+
+template <typename Section> void merge(std::optional<Section> &into, const std::optional<Section> &more)
+{
+    if (!more)
+        return;
+    if (!into)
+        into.emplace();
+    merge(*into, *more);
+}
+
+void merge(Scenario &into, const Scenario &more)
+{
+    for (size_t i = 0; i < into.sensors.size(); ++i)
+        merge(into.sensors[i], more.sensors[i]);
+    merge(into.displayState, more.displayState);
+    merge(into.systemState, more.systemState);
+    merge(into.activity, more.activity);
+    merge(into.thermal, more.thermal);
+    into.deviceMode = into.deviceMode || more.deviceMode;
+    for (size_t i = 0; i < into.battery.size(); ++i)
+        into.battery[i] += more.battery[i];
+}
+
+void Parser::recording(Scenario &sc, const QJsonValue &v)
+{
+    const QJsonArray parts = array(v);
+    for (int i = 0; i < parts.size(); ++i) {
+        const Step s = index(i);
+        merge(sc, parse(parts.at(i)));
+    }
+}
+
+// A recording whose program was killed in the middle of adding a part ends
+// in that part's first bytes: the recording up to the part before stands.
+QByteArray mended(const QByteArray &json)
+{
+    if (!json.startsWith(recordingHeader))
+        return json;
+    int end = json.size();
+    while (end > 0 && (json.at(end - 1) == ' ' || json.at(end - 1) == '\n'))
+        --end;
+    const QByteArray closing = QByteArray(recordingClosing).trimmed();
+    if (json.left(end).endsWith(closing))
+        return json;
+    const int lastComplete = json.lastIndexOf(",\n", end - 1);
+    const int cut = lastComplete < 0 ? int(qstrlen(recordingHeader)) : lastComplete + 2;
+    return json.left(cut) + recordingClosing;
 }
 
 } // namespace
 
-std::optional<Scenario> parseScenario(const QByteArray &json, QString *error)
+std::optional<Scenario> parseScenario(const QByteArray &file, QString *error)
 {
+    const QByteArray json = mended(file);
     // Checked before anything is built from the text: bytes that Qt would
     // show as U+FFFD, and nesting that would cost the duplicate scan memory
     // by the level before Qt's parser refused it.

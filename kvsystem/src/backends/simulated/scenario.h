@@ -31,25 +31,51 @@ struct TimedChange
     int value = 0;
 };
 
-struct SensorScenario
+// What a getter returns, call by call: call k returns element k, and after
+// the last element the last one repeats. A file gives one value (every call
+// returns it) or an array; a recording gives one value per call.
+template <typename T> struct Answers
 {
-    std::optional<int> session;
-    std::optional<int> sessionType;
-    std::optional<bool> start;
-    std::optional<QString> lastError;
-    QVector<TimedSample> readings; // in delivery order
-    Delivery thread = Delivery::MainThread;
-    std::optional<Sample> current; // rotation() and magneticField()
-    bool hasZ = true;
+    QVector<T> calls;
+    bool given() const { return !calls.isEmpty(); }
+    T answer(int call) const { return calls[std::min(call, int(calls.size()) - 1)]; }
+    // The answer of the next call, counting calls in *counter; fallback when
+    // none is given. The count stops at the last answer, so that no number
+    // of calls can overflow it.
+    T next(int *counter, const T &fallback) const
+    {
+        if (!given())
+            return fallback;
+        const T value = answer(*counter);
+        if (*counter < calls.size() - 1)
+            ++*counter;
+        return value;
+    }
+    void append(const Answers &more) { calls += more.calls; }
 };
 
-// A bool answer for every argument, or one per argument.
+struct SensorScenario
+{
+    Answers<int> session;
+    Answers<int> sessionType;
+    Answers<bool> start;
+    Answers<QString> lastError;
+    QVector<TimedSample> readings; // in delivery order
+    Delivery thread = Delivery::MainThread;
+    Answers<Sample> current; // rotation() and magneticField()
+    Answers<bool> hasZ;
+};
+
+// A bool answer for every argument, one per argument, or one per call.
 struct BoolAnswer
 {
     std::optional<bool> all;
     QHash<int, bool> byArgument;
-    bool answer(int argument, bool fallback) const
+    QVector<bool> calls; // call k, the last repeats; before the two above
+    bool answer(int call, int argument, bool fallback) const
     {
+        if (!calls.isEmpty())
+            return calls[std::min(call, int(calls.size()) - 1)];
         return byArgument.value(argument, all.value_or(fallback));
     }
 };
@@ -62,11 +88,11 @@ struct ChangeList
 
 struct DisplayScenario
 {
-    std::optional<int> get;
+    Answers<int> get;
     BoolAnswer set;
-    std::optional<int> brightness;
-    std::optional<int> dimTimeout;
-    std::optional<bool> blankingPause;
+    Answers<int> brightness;
+    Answers<int> dimTimeout;
+    Answers<bool> blankingPause;
     ChangeList changes;
 };
 
@@ -79,9 +105,16 @@ struct SystemStateScenario
 
 struct ValueScenario
 {
-    std::optional<int> get;
+    Answers<int> get;
     ChangeList changes;
 };
+
+// The battery section's keys, one per getter, in BatteryValue order.
+inline constexpr const char *batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
+    "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
+    "remainingCapacitymAh", "voltage", "batteryCurrent", "cumulativeBatteryCurrent",
+    "averageTalkCurrent", "remainingTalkTime", "averageActiveCurrent", "remainingActiveTime",
+    "averageIdleCurrent", "remainingIdleTime" };
 
 struct BatteryStep
 {
@@ -117,9 +150,16 @@ struct Scenario
 // refuses more.
 constexpr int maxScenarioDepth = 1024;
 
-// Parses the text of a scenario file. On failure returns nothing and sets
-// error to "<json path>: <what is wrong>", or to the problem alone where no
-// key is to blame (invalid JSON).
+// How a recording begins and ends (see recorder.h): between them, one
+// scenario object a line, each followed by ",\n". The closing is an empty
+// object, so every line before it, the last one included, ends alike.
+inline constexpr char recordingHeader[] = "{\"recording\": [\n";
+inline constexpr char recordingClosing[] = "{}]}\n";
+
+// Parses the text of a scenario file, or of a recording (a "recording"
+// array of scenario objects merged in order; see recorder.h). On failure
+// returns nothing and sets error to "<json path>: <what is wrong>", or to
+// the problem alone where no key is to blame (invalid JSON).
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error);
 
 } // namespace Vorna::Backend

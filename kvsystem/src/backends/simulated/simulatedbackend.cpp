@@ -105,9 +105,9 @@ public:
     KvSensor::SessionType requestSession(KvSensor::SessionType type) override
     {
         const bool known = type == KvSensor::ListenSession || type == KvSensor::ControlSession;
-        session = scenario && scenario->session ? KvSensor::SessionType(*scenario->session)
-            : known                             ? type
-                                                : KvSensor::NoSession;
+        const int fallback = known ? type : KvSensor::NoSession;
+        session = KvSensor::SessionType(
+            scenario ? scenario->session.next(&calls.session, fallback) : fallback);
         if (session == KvSensor::NoSession)
             error = known ? QStringLiteral("no session granted")
                           : QStringLiteral("unknown session type %1").arg(type);
@@ -116,14 +116,15 @@ public:
 
     KvSensor::SessionType sessionType() const override
     {
-        return scenario && scenario->sessionType ? KvSensor::SessionType(*scenario->sessionType)
-                                                 : session;
+        return scenario
+            ? KvSensor::SessionType(scenario->sessionType.next(&calls.sessionType, session))
+            : session;
     }
 
     bool start() override
     {
-        const bool ok
-            = scenario && scenario->start ? *scenario->start : sessionType() != KvSensor::NoSession;
+        const bool fallback = sessionType() != KvSensor::NoSession;
+        const bool ok = scenario ? scenario->start.next(&calls.start, fallback) : fallback;
         if (ok)
             pump->start();
         else
@@ -143,17 +144,17 @@ public:
 
     QString lastError() const override
     {
-        return scenario && scenario->lastError ? *scenario->lastError : error;
+        return scenario ? scenario->lastError.next(&calls.lastError, error) : error;
     }
 
     Sample current() const override
     {
         if (scenario)
-            return scenario->current.value_or(Sample());
+            return scenario->current.next(&calls.current, Sample());
         return VirtualHandset::reading(kind, clock.elapsed(), monotonicMicroseconds());
     }
 
-    bool hasZ() const override { return scenario ? scenario->hasZ : true; }
+    bool hasZ() const override { return scenario ? scenario->hasZ.next(&calls.hasZ, true) : true; }
 
 private:
     const Sensor kind;
@@ -161,6 +162,11 @@ private:
     const QElapsedTimer &clock;
     KvSensor::SessionType session = KvSensor::NoSession;
     QString error;
+    // How often each getter was called: call k returns the scenario's answer k.
+    mutable struct
+    {
+        int session = 0, sessionType = 0, start = 0, lastError = 0, current = 0, hasZ = 0;
+    } calls;
     std::unique_ptr<Timeline> timeline;
     std::unique_ptr<Pump> pump; // declared last: stopped before the timeline goes
 };
@@ -180,25 +186,27 @@ public:
     {
         if (!scenario)
             return KvDisplayState::DisplayState(VirtualHandset::displayCycle().at(clock.elapsed()));
-        return KvDisplayState::DisplayState(scenario->get.value_or(KvDisplayState::On));
+        return KvDisplayState::DisplayState(scenario->get.next(&calls.get, KvDisplayState::On));
     }
     bool set(KvDisplayState::DisplayState state) override
     {
-        return scenario ? scenario->set.answer(state, true) : true;
+        return scenario ? scenario->set.answer(calls.set++, state, true) : true;
     }
     void setBrightness(int value) override { brightnessSet = value; }
     int brightness() const override
     {
-        return scenario && scenario->brightness ? *scenario->brightness : brightnessSet;
+        return scenario ? scenario->brightness.next(&calls.brightness, brightnessSet)
+                        : brightnessSet;
     }
     void setDimTimeout(int seconds) override { dimTimeoutSet = seconds; }
     int dimTimeout() const override
     {
-        return scenario && scenario->dimTimeout ? *scenario->dimTimeout : dimTimeoutSet;
+        return scenario ? scenario->dimTimeout.next(&calls.dimTimeout, dimTimeoutSet)
+                        : dimTimeoutSet;
     }
     bool setBlankingPause() override
     {
-        return scenario ? scenario->blankingPause.value_or(true) : true;
+        return scenario ? scenario->blankingPause.next(&calls.blankingPause, true) : true;
     }
 
 private:
@@ -206,6 +214,10 @@ private:
     const QElapsedTimer &clock;
     int brightnessSet = 3;
     int dimTimeoutSet = 30;
+    mutable struct
+    {
+        int get = 0, set = 0, brightness = 0, dimTimeout = 0, blankingPause = 0;
+    } calls;
     Changes changes;
 };
 
@@ -227,12 +239,13 @@ public:
             return true;
         for (int indication : scenario->onSet.value(nextState))
             sink(KvSystemState::StateIndication(indication));
-        return scenario->set.answer(nextState, true);
+        return scenario->set.answer(setCalls++, nextState, true);
     }
 
 private:
     const SystemStateScenario *const scenario;
     const ChangeSink<KvSystemState::StateIndication> sink;
+    int setCalls = 0;
     Changes changes;
 };
 
@@ -243,17 +256,22 @@ public:
     SimulatedState(const ValueScenario *scenario, State fallback,
         const VirtualHandset::Cycle &cycle, const QElapsedTimer &clock, ChangeSink<State> sink)
         : scenario(scenario)
-        , value(scenario ? State(scenario->get.value_or(fallback)) : fallback)
+        , fallback(fallback)
         , cycle(cycle)
         , clock(clock)
         , changes(scenario ? &scenario->changes : nullptr, cycle, clock, std::move(sink))
     { }
 
-    State get() const override { return scenario ? value : State(cycle.at(clock.elapsed())); }
+    State get() const override
+    {
+        return scenario ? State(scenario->get.next(&getCalls, fallback))
+                        : State(cycle.at(clock.elapsed()));
+    }
 
 private:
     const ValueScenario *const scenario;
-    const State value;
+    const int fallback;
+    mutable int getCalls = 0;
     const VirtualHandset::Cycle cycle;
     const QElapsedTimer &clock;
     Changes changes;

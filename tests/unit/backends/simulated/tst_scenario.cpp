@@ -29,6 +29,10 @@ private slots:
     void battery();
     void batteryStepsRepeatTheLast_data();
     void batteryStepsRepeatTheLast();
+    void answersCallByCall_data();
+    void answersCallByCall();
+    void recordingMergesItsParts_data();
+    void recordingMergesItsParts();
     void rejected_data();
     void rejected();
     void everyValueOfTheWrongType_data();
@@ -69,22 +73,22 @@ void ScenarioParser::sensorKeys()
                                               "lastError": "busy", "thread": "worker"},
                                   "rotation": {"hasZ": false, "current": {"timestamp": 9, "x": 1, "y": -2, "z": 3}}})");
     const SensorScenario &compass = *sc.sensors[size_t(Sensor::Compass)];
-    QCOMPARE(compass.session, std::optional<int>(0));
-    QCOMPARE(compass.sessionType, std::optional<int>(1));
-    QCOMPARE(compass.start, std::optional<bool>(true));
-    QCOMPARE(compass.lastError, std::optional<QString>("busy"));
+    QCOMPARE(compass.session.calls, QVector<int> { 0 });
+    QCOMPARE(compass.sessionType.calls, QVector<int> { 1 });
+    QCOMPARE(compass.start.calls, QVector<bool> { true });
+    QCOMPARE(compass.lastError.calls, QVector<QString> { "busy" });
     QCOMPARE(compass.thread, Delivery::WorkerThread);
     QVERIFY(compass.readings.isEmpty());
 
     const SensorScenario &rotation = *sc.sensors[size_t(Sensor::Rotation)];
-    QCOMPARE(rotation.hasZ, false);
+    QCOMPARE(rotation.hasZ.calls, QVector<bool> { false });
     QCOMPARE(rotation.thread, Delivery::MainThread);
-    QVERIFY(!rotation.session);
-    QVERIFY(rotation.current);
-    QCOMPARE(rotation.current->timestamp, quint64(9));
-    QCOMPARE(rotation.current->values[0], 1);
-    QCOMPARE(rotation.current->values[1], -2);
-    QCOMPARE(rotation.current->values[2], 3);
+    QVERIFY(!rotation.session.given());
+    QCOMPARE(rotation.current.calls.size(), 1);
+    QCOMPARE(rotation.current.answer(0).timestamp, quint64(9));
+    QCOMPARE(rotation.current.answer(0).values[0], 1);
+    QCOMPARE(rotation.current.answer(0).values[1], -2);
+    QCOMPARE(rotation.current.answer(0).values[2], 3);
 }
 
 void ScenarioParser::readingFieldsLandInRecordOrder_data()
@@ -163,25 +167,25 @@ void ScenarioParser::systemStateClasses()
         "thermal": {"changes": [{"at": 1, "value": 2}]},
         "deviceMode": {}})");
     const DisplayScenario &d = *sc.displayState;
-    QCOMPARE(d.get, std::optional<int>(2));
-    QCOMPARE(d.set.answer(0, true), false);
-    QCOMPARE(d.set.answer(1, true), true);
-    QCOMPARE(d.brightness, std::optional<int>(9));
-    QVERIFY(!d.dimTimeout);
-    QCOMPARE(d.blankingPause, std::optional<bool>(false));
+    QCOMPARE(d.get.calls, QVector<int> { 2 });
+    QCOMPARE(d.set.answer(0, 0, true), false);
+    QCOMPARE(d.set.answer(0, 1, true), true);
+    QCOMPARE(d.brightness.calls, QVector<int> { 9 });
+    QVERIFY(!d.dimTimeout.given());
+    QCOMPARE(d.blankingPause.calls, QVector<bool> { false });
     QCOMPARE(d.changes.thread, Delivery::WorkerThread);
     QCOMPARE(d.changes.changes.size(), 2);
     QCOMPARE(d.changes.changes[0].value, 1);
     QCOMPARE(d.changes.changes[1].at, qint64(50));
 
     const SystemStateScenario &s = *sc.systemState;
-    QCOMPARE(s.set.answer(1, true), false);
+    QCOMPARE(s.set.answer(0, 1, true), false);
     QCOMPARE(s.onSet.value(2), (QVector<int> { 5, 6 }));
     QVERIFY(s.onSet.value(1).isEmpty());
     QCOMPARE(s.indications.changes.size(), 1);
 
-    QCOMPARE(sc.activity->get, std::optional<int>(0));
-    QVERIFY(!sc.thermal->get);
+    QCOMPARE(sc.activity->get.calls, QVector<int> { 0 });
+    QVERIFY(!sc.thermal->get.given());
     QCOMPARE(sc.thermal->changes.changes.size(), 1);
     QVERIFY(sc.deviceMode);
 }
@@ -223,6 +227,87 @@ void ScenarioParser::battery()
     QCOMPARE(voltage[1].delayMs, 2500);
     QCOMPARE(sc.battery[size_t(BatteryValue::RemainingIdleTime)].at(0).value, 5);
     QVERIFY(sc.battery[size_t(BatteryValue::BatteryCurrent)].isEmpty());
+}
+
+void ScenarioParser::answersCallByCall_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QVector<int>>("sessions"); // the als session answers of calls 0 to 3
+
+    QTest::newRow("one value answers every call")
+        << QByteArray(R"({"als": {"session": 1}})") << QVector<int> { 1, 1, 1, 1 };
+    QTest::newRow("an array answers call by call, then its last value repeats")
+        << QByteArray(R"({"als": {"session": [2, 0, 1]}})") << QVector<int> { 2, 0, 1, 1 };
+    QTest::newRow("a recording's parts add up call by call")
+        << QByteArray(
+               R"({"recording": [{"als": {"session": 0}}, {"als": {}}, {"als": {"session": [2, 1]}}]})")
+        << QVector<int> { 0, 2, 1, 1 };
+    QTest::newRow("a recording adds to the file's own answers")
+        << QByteArray(R"({"als": {"session": 1}, "recording": [{"als": {"session": 0}}]})")
+        << QVector<int> { 1, 0, 0, 0 };
+}
+
+void ScenarioParser::answersCallByCall()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QVector<int>, sessions);
+    const Answers<int> session = parse(json).sensors[size_t(Sensor::Als)]->session;
+    int calls = 0;
+    QVector<int> got;
+    for (int i = 0; i < sessions.size(); ++i)
+        got << session.next(&calls, -1);
+    QCOMPARE(got, sessions);
+}
+
+void ScenarioParser::recordingMergesItsParts_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QVector<int>>("values"); // the als readings, in delivery order
+    QTest::addColumn<QVector<qint64>>("at");
+    QTest::addColumn<QVector<bool>>("sets"); // displayState.set, call by call
+
+    const QByteArray header = recordingHeader;
+    const QByteArray whole = header + R"({"als": {"readings": [{"at": 30, "value": 1}]}},
+{"displayState": {"set": true}},
+{"als": {"start": true}},
+{"als": {"readings": [{"at": 0, "value": 2}]}},
+{"displayState": {"set": [false]}},
+)" + recordingClosing;
+    QTest::newRow("parts in order; a sensor started again counts from zero")
+        << whole << QVector<int> { 1, 2 } << QVector<qint64> { 30, 0 }
+        << QVector<bool> { true, false };
+    // A program killed while it added the last part leaves that part's first
+    // bytes over the closing, or over blanks the recorder reserved.
+    const int lastPart = whole.lastIndexOf("{\"displayState");
+    QTest::newRow("killed in the middle of a part: the parts before it stand")
+        << whole.left(lastPart + 7) + whole.mid(lastPart + 7 + 40).replace("{}]}", "    ")
+        << QVector<int> { 1, 2 } << QVector<qint64> { 30, 0 } << QVector<bool> { true };
+    QTest::newRow("killed after a part but before its closing")
+        << whole.left(whole.size() - 3) + QByteArray(1000, ' ') << QVector<int> { 1, 2 }
+        << QVector<qint64> { 30, 0 } << QVector<bool> { true, false };
+    QTest::newRow("killed while adding the first part")
+        << header + R"({"als": {"rea)" << QVector<int> {} << QVector<qint64> {}
+        << QVector<bool> {};
+}
+
+void ScenarioParser::recordingMergesItsParts()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QVector<int>, values);
+    QFETCH(QVector<qint64>, at);
+    QFETCH(QVector<bool>, sets);
+    const Scenario sc = parse(json);
+    QVector<int> gotValues;
+    QVector<qint64> gotAt;
+    if (sc.sensors[size_t(Sensor::Als)]) {
+        for (const TimedSample &r : sc.sensors[size_t(Sensor::Als)]->readings) {
+            gotValues << r.sample.values[0];
+            gotAt << r.at;
+        }
+    }
+    QCOMPARE(gotValues, values);
+    QCOMPARE(gotAt, at);
+    QCOMPARE(sc.displayState ? sc.displayState->set.calls : QVector<bool>(), sets);
 }
 
 void ScenarioParser::rejected_data()
@@ -291,6 +376,11 @@ void ScenarioParser::rejected_data()
     QTest::newRow("negative battery delay")
         << QByteArray(R"({"battery": {"voltage": [{"value": 1, "delayMs": -1}]}})")
         << "battery.voltage[0].delayMs: -1 is out of range (0 to 2147483647)";
+    QTest::newRow("an empty array of answers")
+        << QByteArray(R"({"thermal": {"get": []}})") << "thermal.get: expected at least one value";
+    QTest::newRow("a part of a recording that is wrong")
+        << QByteArray(R"({"recording": [{}, {"als": {"start": [true, 1]}}]})")
+        << "recording[1].als.start[1]: expected true or false, not a number";
     QTest::newRow("battery value given as text")
         << QByteArray(R"({"battery": {"voltage": "3900"}})")
         << "battery.voltage: expected an integer or an array, not a string";
@@ -312,9 +402,10 @@ const QByteArray everyKey = R"({
   "als": {"session": 2, "sessionType": 2, "start": true, "lastError": "", "thread": "main",
           "readings": [{"at": 0, "timestamp": 1, "value": 2}]},
   "proximity": {"readings": [{"at": 1, "timestamp": "2", "value": 3}]},
-  "tap": {"readings": [{"timestamp": 1, "firstValue": 1, "secondValue": 2}]},
+  "tap": {"session": [2, 0], "sessionType": [2], "start": [true, false], "lastError": ["", "x"],
+          "readings": [{"timestamp": 1, "firstValue": 1, "secondValue": 2}]},
   "orientation": {"readings": [{"value": 6}]},
-  "rotation": {"hasZ": true, "current": {"timestamp": 1, "x": 1, "y": 2, "z": 3},
+  "rotation": {"hasZ": [true, false], "current": [{"timestamp": 1, "x": 1, "y": 2, "z": 3}, {"x": 4}],
                "readings": [{"x": 1, "y": 2, "z": 3}]},
   "magnetometer": {"current": {"x": 1, "y": 2, "z": 3, "rx": 4, "ry": 5, "rz": 6, "level": 7},
                    "readings": [{"x": 1, "y": 2, "z": 3, "rx": 4, "ry": 5, "rz": 6, "level": 7}]},
@@ -324,7 +415,7 @@ const QByteArray everyKey = R"({
                    "blankingPause": true, "changes": [{"at": 1, "value": 0}], "thread": "worker"},
   "systemState": {"set": {"0": true, "1": false, "2": true}, "onSet": {"2": [5]},
                   "indications": [{"at": 1, "value": 3}], "thread": "main"},
-  "activity": {"get": 1, "changes": [{"at": 1, "value": 0}]},
+  "activity": {"get": [1, 0], "changes": [{"at": 1, "value": 0}]},
   "thermal": {"get": 0, "changes": [{"at": 1, "value": 1}]},
   "deviceMode": {},
   "battery": {"chargerType": 0, "chargingState": [0], "remainingChargingTime": [{"value": 1, "delayMs": 0}],
@@ -332,7 +423,10 @@ const QByteArray everyKey = R"({
               "remainingCapacitymAh": 1000, "voltage": 3900, "batteryCurrent": -200,
               "cumulativeBatteryCurrent": 3600000, "averageTalkCurrent": 290, "remainingTalkTime": 60,
               "averageActiveCurrent": 210, "remainingActiveTime": 60, "averageIdleCurrent": 11,
-              "remainingIdleTime": 60}
+              "remainingIdleTime": 60},
+  "recording": [{"displayState": {"get": [2], "set": [false], "brightness": [4], "dimTimeout": [5],
+                                  "blankingPause": [false]}},
+                {"systemState": {"set": [true, false]}}, {}]
 })";
 
 struct Leaf
@@ -407,8 +501,8 @@ void ScenarioParser::everyValueOfTheWrongType_data()
     QVERIFY2(parseScenario(everyKey, &error).has_value(), qPrintable(error));
     for (const Leaf &leaf : leaves()) {
         // Each value becomes one that no key of its kind accepts.
-        const QJsonValue wrong = leaf.value.isObject() ? QJsonValue(QJsonArray { 1 })
-            : leaf.value.isArray()                     ? QJsonValue(QJsonObject { { "x", 1 } })
+        const QJsonValue wrong = leaf.value.isObject() ? QJsonValue("x")
+            : leaf.value.isArray()                     ? QJsonValue(QJsonValue::Null)
             : leaf.value.isString()                    ? QJsonValue(true)
                                                        : QJsonValue(QJsonArray {});
         QTest::newRow(qPrintable(leaf.path)) << leaf.path << withValue(leaf.path, wrong);
