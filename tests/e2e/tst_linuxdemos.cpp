@@ -22,6 +22,7 @@ private slots:
     void sensorsTheMachineLacks();
     void recorderOnThePhone();
     void recorderWithoutBattery();
+    void recorderWhileTheBatteryVanishes();
     void stateDemosOnThePhone_data();
     void stateDemosOnThePhone();
     void unknownBackend();
@@ -202,22 +203,55 @@ void LinuxDemos::recorderOnThePhone()
 void LinuxDemos::recorderWithoutBattery()
 {
     // A desktop: one warning naming the directory, however many rows follow,
-    // and every battery value 0.
+    // and every battery value the no-value marker, never a 0 that reads as
+    // a measurement.
     FakeSysfs tree { FakeSysfs::Desktop };
     DemoProcess recorder("charge-recorder");
     useLinux(recorder, tree);
-    recorder.start({ "--interval=1", "--battery-pct", "--battery-voltage" });
+    recorder.start({ "--interval=1", "--battery-pct", "--battery-voltage", "--battery-avg-current",
+        "--coulomb-counter" });
     QVERIFY(recorder.waitUntil(
         [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 3; }));
     recorder.interrupt();
 
     const QStringList lines = DemoProcess::lines(recorder.output());
-    QCOMPARE(lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE"));
-    QVERIFY2(lines.value(1).endsWith(", 0, 0"), qPrintable(lines.value(1)));
-    QVERIFY2(lines.value(2).endsWith(", 0, 0"), qPrintable(lines.value(2)));
+    QCOMPARE(lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE, BATTERY_AVG_CURRENT, COULOMB_COUNTER"));
+    QVERIFY2(lines.value(1).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(1)));
+    QVERIFY2(lines.value(2).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(2)));
     QCOMPARE(recorder.error(),
         "kvsystem2: no battery in " + QFile::encodeName(tree.root())
-            + "/class/power_supply: every battery value reads 0\n");
+            + "/class/power_supply: battery values read -1 (no value)\n");
+}
+
+void LinuxDemos::recorderWhileTheBatteryVanishes()
+{
+    // The pack is out for one row (a driver reload): that row reads no
+    // value, and no average current is computed across the counter that
+    // was missing: the row after it writes the momentary current, as a
+    // first row does, and the next one the average again.
+    FakeSysfs tree { FakeSysfs::Phone };
+    const QStringList battery = FakeSysfs::phone().filter(FakeSysfs::battery);
+    DemoProcess recorder("charge-recorder");
+    useLinux(recorder, tree);
+    recorder.start({ "--interval=1", "--battery-pct", "--battery-avg-current", "--coulomb-counter" });
+    const auto rows = [&](int n) {
+        return recorder.waitUntil(
+            [n](const QByteArray &out, const QByteArray &) { return out.count('\n') >= n + 1; });
+    };
+    QVERIFY(rows(1));
+    tree.set("class/power_supply/battery", FakeSysfs::absent);
+    QVERIFY(rows(2));
+    tree.apply(battery);
+    QVERIFY(rows(4));
+    recorder.interrupt();
+
+    const QStringList lines = DemoProcess::lines(recorder.output());
+    QStringList values;
+    for (int i = 1; i <= 4; ++i)
+        values << lines.value(i).section(", ", 1);
+    QCOMPARE(values,
+        QStringList({ "76, -254, 1003", "-1, -1, -1", "76, -254, 1003", "76, 0, 1003" }));
+    QCOMPARE(recorder.error(), QByteArray());
 }
 
 void LinuxDemos::stateDemosOnThePhone_data()
