@@ -118,7 +118,7 @@ void LinuxDemos::everySensorDemoStreamsFromThePhone_data()
     QTest::newRow("compass") << "heading-demo"
                              << R"((Compass changed: \[ \d+ \] 3 --> 0 \n){2})";
     QTest::newRow("accelerometer") << "motion-demo"
-                                   << R"((Time: \d+ X:  0 Y:  0 Z:  1000 \n){2})";
+                                   << R"((Time: \d+ X:  0 Y:  0 Z:  -1000 \n){2})";
 }
 
 void LinuxDemos::everySensorDemoStreamsFromThePhone()

@@ -12,6 +12,7 @@ public:
     {
         return QStringLiteral("no tap sensor: the kernel's IIO devices report no taps to read");
     }
+    bool prepare(QString *) override { return false; }
     std::optional<Sample> measure(const std::optional<Sample> &, QString *) const override
     {
         return std::nullopt;
@@ -78,8 +79,9 @@ bool LinuxSensor::start()
     }
     if (poller.running())
         return true;
+    // Scale, offset and mount matrix are read once a session, not every poll.
     QString failed;
-    if (!reader->measure(std::nullopt, &failed)) {
+    if (!reader->prepare(&failed) || !reader->measure(std::nullopt, &failed)) {
         error = QStringLiteral("cannot read a value from %1").arg(failed);
         return false;
     }
@@ -101,6 +103,9 @@ void LinuxSensor::closeSession()
 
 Sample LinuxSensor::current() const
 {
+    // While the sensor runs, the reader thread uses what start() prepared.
+    if (!poller.running() && !reader->prepare(nullptr))
+        return Sample();
     return reader->measure(std::nullopt, nullptr).value_or(Sample());
 }
 

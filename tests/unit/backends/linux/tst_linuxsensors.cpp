@@ -57,7 +57,7 @@ void LinuxSensorsTest::sensorReadings_data()
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
                FakeSysfs::accel + "in_accel_y_raw=640" }
-        << QVector<qint32> { -35, 640, 1000 };
+        << QVector<qint32> { -35, 640, -1000 };
     QTest::newRow("acceleration from m/s² rounded")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
@@ -76,9 +76,51 @@ void LinuxSensorsTest::sensorReadings_data()
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
     QTest::newRow("upright, top edge up") << Sensor::Rotation
-                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=1000",
+                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=-1000",
                                                  FakeSysfs::accel + "in_accel_z_raw=0" }
                                           << QVector<qint32> { 90, 0, 0 };
+    QTest::newRow("the driver's mount matrix turns the sensor's axes into the device's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_mount_matrix=0, 1, 0; -1, 0, 0; 0, 0, 1",
+               FakeSysfs::accel + "in_accel_x_raw=250", FakeSysfs::accel + "in_accel_y_raw=-500" }
+        << QVector<qint32> { -500, -250, -1000 };
+    QTest::newRow("udev's ACCEL_MOUNT_MATRIX wins over the driver's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_mount_matrix=0, 1, 0; -1, 0, 0; 0, 0, 1",
+               FakeSysfs::accel + "uevent=ACCEL_MOUNT_MATRIX=-1, 0, 0; 0, -1, 0; 0, 0, 1",
+               FakeSysfs::accel + "in_accel_x_raw=250", FakeSysfs::accel + "in_accel_y_raw=-500" }
+        << QVector<qint32> { -250, 500, -1000 };
+    QTest::newRow("a mount matrix of zeros is taken as none")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "mount_matrix=0, 0, 0; 0, 0, 0; 0, 0, 0" }
+        << QVector<qint32> { 0, 0, -1000 };
+    QTest::newRow("a convertible's base accelerometer is passed over for the display's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "label=accel-base",
+               "bus/iio/devices/iio:device3/in_accel_x_raw=0",
+               "bus/iio/devices/iio:device3/in_accel_y_raw=-1000",
+               "bus/iio/devices/iio:device3/in_accel_z_raw=0",
+               "bus/iio/devices/iio:device3/in_accel_scale=0.00980665",
+               "bus/iio/devices/iio:device3/uevent=ACCEL_LOCATION=display" }
+        << QVector<qint32> { 0, -1000, 0 };
+    QTest::newRow("upright, the screen turned to the right edge")
+        << Sensor::Orientation
+        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-1000", FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 4 };
+    QTest::newRow("light from an indexed processed channel")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_raw=<absent>",
+               FakeSysfs::light + "in_illuminance0_input=12.4" }
+        << QVector<qint32> { 12 };
+    QTest::newRow("a processed light value is not scaled again, as the ABI says")
+        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
+                                FakeSysfs::light + "in_illuminance_scale=10" }
+        << QVector<qint32> { 42 };
+    QTest::newRow("proximity from an indexed raw channel")
+        << Sensor::Proximity
+        << QStringList { FakeSysfs::light + "in_proximity_raw=<absent>",
+               FakeSysfs::light + "in_proximity0_raw=77" }
+        << QVector<qint32> { 77 };
     QTest::newRow("heading north, calibrated")
         << Sensor::Compass << none << QVector<qint32> { 0, 3 };
     QTest::newRow("heading east") << Sensor::Compass
@@ -172,12 +214,12 @@ void LinuxSensorsTest::valueChangingWhileRunning_data()
         << QVector<qint32> { 0 } << QVector<qint32> { 900 };
     QTest::newRow("picked up and held upright")
         << Sensor::Orientation
-        << QStringList { FakeSysfs::accel + "in_accel_y_raw=980",
-               FakeSysfs::accel + "in_accel_z_raw=170" }
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=-980",
+               FakeSysfs::accel + "in_accel_z_raw=-170" }
         << QVector<qint32> { 6 } << QVector<qint32> { 2 };
     QTest::newRow("accelerometer follows the device")
         << Sensor::Accelerometer << QStringList { FakeSysfs::accel + "in_accel_x_raw=-500" }
-        << QVector<qint32> { 0, 0, 1000 } << QVector<qint32> { -500, 0, 1000 };
+        << QVector<qint32> { 0, 0, -1000 } << QVector<qint32> { -500, 0, -1000 };
 }
 
 void LinuxSensorsTest::valueChangingWhileRunning()
@@ -267,7 +309,7 @@ void LinuxSensorsTest::readingsBeforeStart()
     std::unique_ptr<SensorSource> rotation = backend.sensor(Sensor::Rotation, samples.sink());
     QVERIFY(rotation->hasZ());
     // Right edge raised by 30 degrees, the top edge still to the north.
-    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=500", FakeSysfs::accel + "in_accel_z_raw=866",
+    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=-500", FakeSysfs::accel + "in_accel_z_raw=-866",
         FakeSysfs::magn + "in_magn_x_raw=-210", FakeSysfs::magn + "in_magn_z_raw=-346" });
     const Sample now = rotation->current();
     QCOMPARE(QVector<qint32>(now.values.begin(), now.values.begin() + 3),
