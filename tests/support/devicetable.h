@@ -183,6 +183,116 @@ inline QVector<Machine> machines()
     };
 }
 
+// Sensors modelled on real phones, tablets and convertibles, with what
+// iio-sensor-proxy and we read from them. The reading of iio-sensor-proxy
+// differs from ours where the row says why: it reports no pose while the
+// device lies flat, and version 3.0 departs from the kernel's ABI for light.
+struct Sensors
+{
+    const char *name;
+    QVector<SysDevice> devices;
+    int orientation = -1; // ours, a KvOrientation code; -1 where there is no accelerometer
+    QString peerOrientation = {}; // iio-sensor-proxy's word
+    int lux = -1; // ours; -1 where there is no light sensor
+    double peerLux = -1; // iio-sensor-proxy's where it departs from the ABI, else -1
+    int proximity = -1; // ours, the raw value; -1 where there is no proximity sensor
+    bool near = false; // iio-sensor-proxy's
+    bool peerPoseDiffers = false; // the row's name says why
+};
+
+inline SysDevice iio(int index, const QStringList &attributes, const QStringList &properties)
+{
+    return { QStringLiteral("iio"), QStringLiteral("iio:device%1").arg(index), attributes,
+        properties };
+}
+
+// An accelerometer as HID sensor hubs give it: counts of 0.038307 m/s²
+// (256 counts are about 1 g).
+inline SysDevice accel(int index, int x, int y, int z, const QStringList &more = {},
+    const QStringList &properties = {})
+{
+    return iio(index,
+        QStringList { "name=accel_3d", "in_accel_x_raw=" + QString::number(x),
+            "in_accel_y_raw=" + QString::number(y), "in_accel_z_raw=" + QString::number(z),
+            "in_accel_scale=0.038307" }
+            + more,
+        QStringList { "IIO_SENSOR_PROXY_TYPE=iio-poll-accel" } + properties);
+}
+
+inline SysDevice light(int index, const QStringList &attributes)
+{
+    return iio(index, QStringList { "name=als" } + attributes,
+        { "IIO_SENSOR_PROXY_TYPE=iio-poll-als" });
+}
+
+inline SysDevice proximity(int index, const QStringList &attributes, const QStringList &properties)
+{
+    return iio(index, QStringList { "name=prox" } + attributes,
+        QStringList { "IIO_SENSOR_PROXY_TYPE=iio-poll-proximity" } + properties);
+}
+
+inline QVector<Sensors> sensorMachines()
+{
+    enum { BottomUp = 1, BottomDown = 2, LeftUp = 3, RightUp = 4, FaceDown = 5, FaceUp = 6 };
+    return {
+        { "upright in its normal pose", { accel(0, 0, -256, 0) }, BottomDown, "normal" },
+        { "upside down", { accel(0, 0, 256, 0) }, BottomUp, "bottom-up" },
+        { "left edge up", { accel(0, 256, 0, 0) }, LeftUp, "left-up" },
+        { "right edge up", { accel(0, -256, 0, 0) }, RightUp, "right-up" },
+        { "tilted back 30 degrees from upright", { accel(0, 0, -222, -128) }, BottomDown, "normal" },
+        { "lying face up: iio-sensor-proxy names no pose, we say face up",
+            { accel(0, 0, 0, -256) }, FaceUp, "undefined" },
+        { "lying face down: iio-sensor-proxy names no pose, we say face down",
+            { accel(0, 0, 0, 256) }, FaceDown, "undefined" },
+        { "a sideways sensor set upright by udev's ACCEL_MOUNT_MATRIX",
+            { accel(0, 256, 0, 0, {}, { "ACCEL_MOUNT_MATRIX=0, 1, 0; -1, 0, 0; 0, 0, 1" }) },
+            BottomDown, "normal" },
+        { "an upside-down sensor set upright by the driver's in_accel_mount_matrix",
+            { accel(0, 0, 256, 0, { "in_accel_mount_matrix=-1, 0, 0; 0, -1, 0; 0, 0, 1" }) },
+            BottomDown, "normal" },
+        { "the driver's mount_matrix",
+            { accel(0, 0, 256, 0, { "mount_matrix=1, 0, 0; 0, -1, 0; 0, 0, 1" }) }, BottomDown,
+            "normal" },
+        { "udev's mount matrix wins over the driver's",
+            { accel(0, 256, 0, 0, { "in_accel_mount_matrix=1, 0, 0; 0, 1, 0; 0, 0, 1" },
+                { "ACCEL_MOUNT_MATRIX=0, 1, 0; -1, 0, 0; 0, 0, 1" }) },
+            BottomDown, "normal" },
+        { "a convertible: the display's accelerometer by udev's ACCEL_LOCATION, not the base's",
+            { accel(0, 256, 0, 0, {}, { "ACCEL_LOCATION=base" }),
+                accel(1, 0, -256, 0, {}, { "ACCEL_LOCATION=display" }) },
+            BottomDown, "normal" },
+        { "a convertible: the display's accelerometer by its label file "
+          "(iio-sensor-proxy 3.0 reads no label and takes the first, the base's)",
+            { accel(0, 256, 0, 0, { "label=accel-base" }),
+                accel(1, 0, 256, 0, { "label=accel-display" }) },
+            BottomUp, "left-up", -1, -1, -1, false, true },
+        { "light from raw counts and scale",
+            { light(0, { "in_illuminance_raw=150", "in_illuminance_scale=2" }) }, -1, {}, 300 },
+        { "light from the processed value, which is lux already "
+          "(iio-sensor-proxy 3.0 multiplies it by the scale, against the ABI)",
+            { light(0, { "in_illuminance_input=41.6", "in_illuminance_scale=10" }) }, -1, {}, 42,
+            416 },
+        { "light with an offset, part of the conversion "
+          "(iio-sensor-proxy 3.0 leaves it out, against the ABI)",
+            { light(0,
+                { "in_illuminance_raw=150", "in_illuminance_offset=10", "in_illuminance_scale=2" }) },
+            -1, {}, 320, 300 },
+        { "light from the processed value without a scale",
+            { light(0, { "in_illuminance_input=523" }) }, -1, {}, 523 },
+        { "something near the proximity sensor",
+            { proximity(0, { "in_proximity_raw=200" }, { "PROXIMITY_NEAR_LEVEL=100" }) }, -1, {},
+            -1, -1, 200, true },
+        { "nothing near the proximity sensor",
+            { proximity(0, { "in_proximity_raw=20" }, { "PROXIMITY_NEAR_LEVEL=100" }) }, -1, {}, -1,
+            -1, 20, false },
+        { "a phone with all three: light, proximity and accelerometer",
+            { light(0, { "in_illuminance_raw=75", "in_illuminance_scale=4" }),
+                proximity(1, { "in_proximity_raw=900" }, { "PROXIMITY_NEAR_LEVEL=500" }),
+                accel(2, 0, -256, 0) },
+            BottomDown, "normal", 300, -1, 900, true },
+    };
+}
+
 // The voltage that turns charge into energy: the design maximum, else the
 // design minimum, else the present voltage (the first above 1 V).
 inline double designVoltage(const QStringList &attributes)

@@ -5,6 +5,7 @@
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/motion.h"
 #include "backendtesting.h"
+#include "devicetable.h"
 #include "fakesysfs.h"
 
 #include <QtTest>
@@ -27,6 +28,10 @@ private slots:
     void unreadableOrMalformedFiles();
     void badReadWhileRunningIsSkipped();
     void readingsBeforeStart();
+    // Machines modelled on real ones, as the differential test against
+    // iio-sensor-proxy uses them.
+    void machines_data();
+    void machines();
     void orientations_data();
     void orientations();
     void headings_data();
@@ -324,6 +329,43 @@ void LinuxSensorsTest::readingsBeforeStart()
 
     tree.set("bus/iio/devices/iio:device2", FakeSysfs::absent);
     QVERIFY(!backend.sensor(Sensor::Rotation, samples.sink())->hasZ());
+}
+
+void LinuxSensorsTest::machines_data()
+{
+    QTest::addColumn<int>("row");
+    const QVector<DeviceTable::Sensors> all = DeviceTable::sensorMachines();
+    for (int i = 0; i < all.size(); ++i)
+        QTest::newRow(all[i].name) << i;
+}
+
+void LinuxSensorsTest::machines()
+{
+    QFETCH(int, row);
+    const DeviceTable::Sensors machine = DeviceTable::sensorMachines().at(row);
+    QTemporaryDir tree;
+    QVERIFY(DeviceTable::writeTree(tree.path(), machine.devices));
+    LinuxBackend::Options o;
+    o.sysfsRoot = tree.path() + "/sys";
+    LinuxBackend backend(o);
+    const auto first = [&](Sensor kind) -> qint32 {
+        Samples samples;
+        std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+        sensor->requestSession(Vorna::KvSensor::ControlSession);
+        if (!sensor->start())
+            return -1;
+        QDeadlineTimer deadline(waitMs);
+        while (samples.count() == 0 && !deadline.hasExpired())
+            QTest::qWait(10);
+        sensor->stop();
+        return samples.count() ? samples.last(1).value(0) : -2;
+    };
+    if (machine.orientation >= 0)
+        QCOMPARE(first(Sensor::Orientation), machine.orientation);
+    if (machine.lux >= 0)
+        QCOMPARE(first(Sensor::Als), machine.lux);
+    if (machine.proximity >= 0)
+        QCOMPARE(first(Sensor::Proximity), machine.proximity);
 }
 
 void LinuxSensorsTest::orientations_data()
