@@ -23,6 +23,8 @@ private slots:
     void recorderOnThePhone();
     void recorderWithoutBattery();
     void recorderWhileTheBatteryVanishes();
+    void probe_data();
+    void probe();
     void stateDemosOnThePhone_data();
     void stateDemosOnThePhone();
     void unknownBackend();
@@ -252,6 +254,62 @@ void LinuxDemos::recorderWhileTheBatteryVanishes()
     QCOMPARE(values,
         QStringList({ "76, -254, 1003", "-1, -1, -1", "76, -254, 1003", "76, 0, 1003" }));
     QCOMPARE(recorder.error(), QByteArray());
+}
+
+void LinuxDemos::probe_data()
+{
+    QTest::addColumn<int>("machine");
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("the phone: its battery, charger and every sensor but taps")
+        << int(FakeSysfs::Phone) << QStringList()
+        << QStringList { "=== Power supplies in %1/class/power_supply",
+               "    battery: system battery, counts charge (µAh)",
+               "    usb: charger (USB), offline",
+               "=== Has battery: battery (design voltage 3.912 V)",
+               "    76 %, 1003 mAh, 3912 mV, -254 mA, charger type 0, charging state 0, battery "
+               "state 2, 14215 s left, -60 s to full",
+               "=== Has KvALS: %1/bus/iio/devices/iio:device0 (now 300)",
+               "=== Has KvProximity: %1/bus/iio/devices/iio:device0 (now 0)",
+               "=== No KvTap: no tap sensor: the kernel's IIO devices report no taps to read",
+               "=== Has KvOrientation: %1/bus/iio/devices/iio:device1 (now 6)",
+               "=== Has KvRotation: %1/bus/iio/devices/iio:device1 and "
+               "%1/bus/iio/devices/iio:device2 (now 0 0 0)",
+               "=== Has KvMagnetometer: %1/bus/iio/devices/iio:device2 (now 0 20000 -40000 -1000 "
+               "20000 -40000 3)",
+               "=== Has KvCompass: %1/bus/iio/devices/iio:device1 and "
+               "%1/bus/iio/devices/iio:device2 (now 0 3)",
+               "=== Has KvAccelerometer: %1/bus/iio/devices/iio:device1 (now 0 0 -1000)",
+               "=== Has backlight: %1/class/backlight/panel", "=== KvThermal state 0, KvDeviceMode 0",
+               "" };
+    QTest::newRow("a desktop with a mouse: the mouse's battery is passed over")
+        << int(FakeSysfs::Desktop)
+        << QStringList { "class/power_supply/mouse/type=Battery",
+               "class/power_supply/mouse/scope=Device" }
+        << QStringList { "=== Power supplies in %1/class/power_supply",
+               "    AC: charger (Mains), online",
+               "    mouse: passed over: a device's own battery (scope Device), not the machine's",
+               "=== No battery: every battery value reads -1 (no value)" };
+}
+
+void LinuxDemos::probe()
+{
+    QFETCH(int, machine);
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, expected);
+
+    FakeSysfs tree { FakeSysfs::Machine(machine) };
+    tree.apply(edits);
+    DemoProcess probe("kvsystem2-probe");
+    useLinux(probe, tree);
+    probe.start();
+    QVERIFY(probe.waitForFinished());
+    QCOMPARE(probe.exitCode(), 0);
+    for (QString &line : expected)
+        line = line.arg(tree.root());
+    const QStringList lines = QString::fromUtf8(probe.output()).split('\n');
+    QCOMPARE(lines.mid(0, expected.size()), expected);
 }
 
 void LinuxDemos::stateDemosOnThePhone_data()

@@ -32,6 +32,10 @@ public:
 
     QString missing() const override { return why; }
     bool hasZ() const override { return !magnetDir.isEmpty(); }
+    QString device() const override
+    {
+        return magnetDir.isEmpty() ? accelDir : accelDir + QStringLiteral(" and ") + magnetDir;
+    }
 
     bool prepare(QString *failed) override
     {

@@ -31,6 +31,7 @@ public:
     }
 
     QString missing() const override { return why; }
+    QString device() const override { return dir; }
     bool prepare(QString *failed) override { return light.prepare(dir, channel, failed); }
 
     std::optional<Sample> measure(const std::optional<Sample> &, QString *failed) const override

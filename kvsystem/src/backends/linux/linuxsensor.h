@@ -29,6 +29,8 @@ public:
     QString lastError() const override { return error; }
     Sample current() const override;
     bool hasZ() const override { return reader->hasZ(); }
+    // The IIO device(s) that serve the sensor; empty where it is refused.
+    QString device() const { return reader->device(); }
 
 private:
     void poll();

@@ -26,6 +26,10 @@ public:
     }
 
     QString missing() const override { return why; }
+    QString device() const override
+    {
+        return accelDir.isEmpty() ? magnetDir : accelDir + QStringLiteral(" and ") + magnetDir;
+    }
 
     bool prepare(QString *failed) override
     {

@@ -27,6 +27,7 @@ public:
     }
 
     QString missing() const override { return why; }
+    QString device() const override { return dir; }
     bool prepare(QString *failed) override { return proximity.prepare(dir, channel, failed); }
 
     std::optional<Sample> measure(const std::optional<Sample> &, QString *failed) const override

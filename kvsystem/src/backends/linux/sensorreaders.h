@@ -35,6 +35,8 @@ public:
         const std::optional<Sample> &previous, QString *failed) const = 0;
     // Whether rotation has a z axis: a compass heading to give.
     virtual bool hasZ() const { return false; }
+    // The IIO device(s) read, for the diagnostic program.
+    virtual QString device() const { return QString(); }
 };
 
 std::unique_ptr<SensorReader> lightReader(const Sysfs &sysfs);
