@@ -22,7 +22,7 @@ namespace {
 std::atomic<long> opens { 0 };
 std::atomic<long> probes { 0 };
 
-template<typename F> F next(const char *name)
+template <typename F> F next(const char *name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
@@ -36,11 +36,11 @@ double cpuSeconds()
 
 // A reader with a prepare step reads its conversion once; an older one
 // has none.
-template<typename R> auto prepare(R &r, int) -> decltype(r.prepare(nullptr), void())
+template <typename R> auto prepare(R &r, int) -> decltype(r.prepare(nullptr), void())
 {
     r.prepare(nullptr);
 }
-template<typename R> void prepare(R &, long) { }
+template <typename R> void prepare(R &, long) { }
 
 } // namespace
 

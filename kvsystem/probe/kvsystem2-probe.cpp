@@ -41,7 +41,8 @@ QString supplyRole(const QString &dir)
         if (scope == "Device")
             return "passed over: a device's own charger (scope Device)";
         const bool online = Sysfs::readInt(dir + "/online").value_or(0) != 0;
-        return QString("charger (%1), %2").arg(QString::fromLatin1(type), online ? "online" : "offline");
+        return QString("charger (%1), %2")
+            .arg(QString::fromLatin1(type), online ? "online" : "offline");
     }
     return QString("passed over: type %1").arg(QString::fromLatin1(type));
 }
@@ -52,15 +53,17 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc > 1) {
-        std::fprintf(stderr, "Usage: kvsystem2-probe\n"
-                             "Lists what the Linux backend finds below KVSYSTEM_SYSFS_ROOT (default /sys).\n");
+        std::fprintf(stderr,
+            "Usage: kvsystem2-probe\n"
+            "Lists what the Linux backend finds below KVSYSTEM_SYSFS_ROOT (default /sys).\n");
         return 2;
     }
     QString root = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SYSFS_ROOT"));
     if (root.isEmpty())
         root = "/sys";
     if (!QFileInfo(root).isDir()) {
-        std::fprintf(stderr, "kvsystem2-probe: %s: not a directory\n", root.toLocal8Bit().constData());
+        std::fprintf(
+            stderr, "kvsystem2-probe: %s: not a directory\n", root.toLocal8Bit().constData());
         return 2;
     }
     const Sysfs sysfs(root);
@@ -82,8 +85,9 @@ int main(int argc, char **argv)
             names << QString("%1 (design voltage %2 V)")
                          .arg(QFileInfo(p.dir).fileName())
                          .arg(p.designVoltage);
-        line(QString("=== Has battery: %1%2").arg(names.join(", "),
-            s.packs.size() > 1 ? ", combined as upowerd's display device" : ""));
+        line(QString("=== Has battery: %1%2")
+                 .arg(names.join(", "),
+                     s.packs.size() > 1 ? ", combined as upowerd's display device" : ""));
         const auto v = [&](BatteryValue value) { return battery.read(value, 0); };
         line(QString("    %1 %, %2 mAh, %3 mV, %4 mA, charger type %5, charging state %6, "
                      "battery state %7, %8 s left, %9 s to full")
@@ -100,7 +104,7 @@ int main(int argc, char **argv)
 
     for (int k = 0; k < SensorCount; ++k) {
         const Sensor kind = Sensor(k);
-        LinuxSensor sensor(kind, sysfs, [](const Sample &) { });
+        LinuxSensor sensor(kind, sysfs, [](const Sample &) {});
         static const char *const classes[SensorCount] = { "KvALS", "KvProximity", "KvTap",
             "KvOrientation", "KvRotation", "KvMagnetometer", "KvCompass", "KvAccelerometer" };
         const QString name = QString::fromLatin1(classes[k]);
@@ -116,8 +120,9 @@ int main(int argc, char **argv)
     }
 
     const QStringList backlights = Sysfs::entries(sysfs.path("class/backlight"), QString());
-    line(backlights.isEmpty() ? QString("=== No backlight: the display state reads On, every set is refused")
-                              : "=== Has backlight: " + backlights.first());
+    line(backlights.isEmpty()
+            ? QString("=== No backlight: the display state reads On, every set is refused")
+            : "=== Has backlight: " + backlights.first());
     line(QString("=== KvThermal state %1, KvDeviceMode %2")
              .arg(LinuxBackend::thermalState(sysfs))
              .arg(LinuxBackend::deviceMode(sysfs)));

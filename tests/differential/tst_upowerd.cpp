@@ -112,23 +112,27 @@ void UpowerdTest::agreesWithUpowerd()
     const uint state = display.value("State").toUInt();
     if (state == Discharging)
         rateOverVoltage = -rateOverVoltage;
-    const QString about = QStringLiteral("upowerd: %1").arg(
-        QString::fromUtf8(QJsonDocument::fromVariant(display).toJson(QJsonDocument::Compact)));
+    const QString about = QStringLiteral("upowerd: %1")
+                              .arg(QString::fromUtf8(QJsonDocument::fromVariant(display).toJson(
+                                  QJsonDocument::Compact)));
 
     if (!present) {
-        QVERIFY2(read(BatteryValue::RemainingCapacityPct) == LinuxBackend::noValue, qPrintable(about));
-        QVERIFY2(read(BatteryValue::RemainingCapacitymAh) == LinuxBackend::noValue, qPrintable(about));
+        QVERIFY2(
+            read(BatteryValue::RemainingCapacityPct) == LinuxBackend::noValue, qPrintable(about));
+        QVERIFY2(
+            read(BatteryValue::RemainingCapacitymAh) == LinuxBackend::noValue, qPrintable(about));
     } else {
-        QVERIFY2(near(read(BatteryValue::RemainingCapacityPct), display.value("Percentage").toDouble(),
-                     0, 1),
+        QVERIFY2(near(read(BatteryValue::RemainingCapacityPct),
+                     display.value("Percentage").toDouble(), 0, 1),
             qPrintable(about));
         const int charging = read(BatteryValue::ChargingState);
         QVERIFY2(charging
-                == (state == Charging ? KvBattery::StateCharging
+                == (state == Charging      ? KvBattery::StateCharging
                         : state == Unknown ? KvBattery::StateChargingFailed
                                            : KvBattery::StateNotCharging),
             qPrintable(about));
-        QVERIFY2((read(BatteryValue::BatteryState) == KvBattery::StateFull) == (state == FullyCharged),
+        QVERIFY2(
+            (read(BatteryValue::BatteryState) == KvBattery::StateFull) == (state == FullyCharged),
             qPrintable(about));
         const qint64 toEmpty = display.value("TimeToEmpty").toLongLong();
         const qint64 toFull = display.value("TimeToFull").toLongLong();

@@ -385,8 +385,8 @@ void ChargeRecorderTest::cells_data()
         -3600, false, "-1");
     row("cumulative current of -3599 is 0 mAh", "coulomb-counter", "cumulativeBatteryCurrent",
         -3599, false, "0");
-    row("smallest cumulative current", "coulomb-counter", "cumulativeBatteryCurrent",
-        -2147483647, false, "-596523");
+    row("smallest cumulative current", "coulomb-counter", "cumulativeBatteryCurrent", -2147483647,
+        false, "-596523");
     row("no counter (the library's -2147483648) is no coulomb count", "coulomb-counter",
         "cumulativeBatteryCurrent", -2147483647 - 1, false, "-1");
     row("currents as they come", "talk-current", "averageTalkCurrent", -2147483647 - 1, false,

@@ -217,7 +217,8 @@ void LinuxDemos::recorderWithoutBattery()
     recorder.interrupt();
 
     const QStringList lines = DemoProcess::lines(recorder.output());
-    QCOMPARE(lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE, BATTERY_AVG_CURRENT, COULOMB_COUNTER"));
+    QCOMPARE(
+        lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE, BATTERY_AVG_CURRENT, COULOMB_COUNTER"));
     QVERIFY2(lines.value(1).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(1)));
     QVERIFY2(lines.value(2).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(2)));
     QCOMPARE(recorder.error(),
@@ -235,7 +236,8 @@ void LinuxDemos::recorderWhileTheBatteryVanishes()
     const QStringList battery = FakeSysfs::phone().filter(FakeSysfs::battery);
     DemoProcess recorder("charge-recorder");
     useLinux(recorder, tree);
-    recorder.start({ "--interval=1", "--battery-pct", "--battery-avg-current", "--coulomb-counter" });
+    recorder.start(
+        { "--interval=1", "--battery-pct", "--battery-avg-current", "--coulomb-counter" });
     const auto rows = [&](int n) {
         return recorder.waitUntil(
             [n](const QByteArray &out, const QByteArray &) { return out.count('\n') >= n + 1; });
@@ -251,8 +253,8 @@ void LinuxDemos::recorderWhileTheBatteryVanishes()
     QStringList values;
     for (int i = 1; i <= 4; ++i)
         values << lines.value(i).section(", ", 1);
-    QCOMPARE(values,
-        QStringList({ "76, -254, 1003", "-1, -1, -1", "76, -254, 1003", "76, 0, 1003" }));
+    QCOMPARE(
+        values, QStringList({ "76, -254, 1003", "-1, -1, -1", "76, -254, 1003", "76, 0, 1003" }));
     QCOMPARE(recorder.error(), QByteArray());
 }
 
@@ -281,8 +283,8 @@ void LinuxDemos::probe_data()
                "=== Has KvCompass: %1/bus/iio/devices/iio:device1 and "
                "%1/bus/iio/devices/iio:device2 (now 0 3)",
                "=== Has KvAccelerometer: %1/bus/iio/devices/iio:device1 (now 0 0 -1000)",
-               "=== Has backlight: %1/class/backlight/panel", "=== KvThermal state 0, KvDeviceMode 0",
-               "" };
+               "=== Has backlight: %1/class/backlight/panel",
+               "=== KvThermal state 0, KvDeviceMode 0", "" };
     QTest::newRow("a desktop with a mouse: the mouse's battery is passed over")
         << int(FakeSysfs::Desktop)
         << QStringList { "class/power_supply/mouse/type=Battery",

@@ -62,11 +62,10 @@ inline QStringList acpiEnergy(const QString &status, int energyNow, int energyFu
     const QStringList &more = {})
 {
     return QStringList { "type=Battery", "present=1", "scope=System", "status=" + status,
-               "energy_now=" + QString::number(energyNow),
-               "energy_full=" + QString::number(energyFull), "energy_full_design=80000000",
-               "power_now=" + QString::number(powerNow), "voltage_min_design=11100000",
-               "voltage_now=12300000" }
-        + more;
+        "energy_now=" + QString::number(energyNow), "energy_full=" + QString::number(energyFull),
+        "energy_full_design=80000000", "power_now=" + QString::number(powerNow),
+        "voltage_min_design=11100000", "voltage_now=12300000" }
+    + more;
 }
 
 // A phone's or an ACPI charge battery: counts charge (µAh, µA).
@@ -74,11 +73,10 @@ inline QStringList chargeBattery(const QString &status, int chargeNow, int charg
     int currentNow, const QStringList &more = {})
 {
     return QStringList { "type=Battery", "present=1", "status=" + status,
-               "charge_now=" + QString::number(chargeNow),
-               "charge_full=" + QString::number(chargeFull), "charge_full_design=3000000",
-               "current_now=" + QString::number(currentNow), "voltage_max_design=4400000",
-               "voltage_now=3912000" }
-        + more;
+        "charge_now=" + QString::number(chargeNow), "charge_full=" + QString::number(chargeFull),
+        "charge_full_design=3000000", "current_now=" + QString::number(currentNow),
+        "voltage_max_design=4400000", "voltage_now=3912000" }
+    + more;
 }
 
 inline QStringList mouse()
@@ -101,7 +99,8 @@ inline QVector<Machine> machines()
                 supply("usb", { "type=USB", "online=0" }) },
             { 76, 0, 2, 0, 1003, -254, 14215, noTime } },
         { "laptop: energy battery without capacity reads 80 % from now and full",
-            { mains(false), supply("BAT0", acpiEnergy("Discharging", 48000000, 60000000, 10000000)) },
+            { mains(false),
+                supply("BAT0", acpiEnergy("Discharging", 48000000, 60000000, 10000000)) },
             // 48 Wh at 11.1 V design is 4324 mAh; 10 W is 900 mA.
             { 80, 0, 2, 0, 4324, -900, 17280, noTime } },
         { "laptop: energy battery charging on mains, time to full from energy",
@@ -109,15 +108,18 @@ inline QVector<Machine> machines()
             { 50, 1, 2, 1, 2702, 1351, noTime, 7200 } },
         { "laptop: a zero power draw is no current",
             { mains(true),
-                supply("BAT0", acpiEnergy("Discharging", 48000000, 60000000, 0, { "current_now=0" })) },
+                supply("BAT0",
+                    acpiEnergy("Discharging", 48000000, 60000000, 0, { "current_now=0" })) },
             { 80, 0, 2, 1, 4324, 0, noTime, noTime } },
         { "laptop: voltage below design does not change charge or current",
             { mains(false),
                 supply("BAT0",
-                    acpiEnergy("Discharging", 48000000, 60000000, 7850000, { "voltage_now=11050000" })) },
+                    acpiEnergy(
+                        "Discharging", 48000000, 60000000, 7850000, { "voltage_now=11050000" })) },
             { 80, 0, 2, 0, 4324, -707, 22012, noTime } },
         { "charge battery without capacity reads 75 % from now and full",
-            { mains(false), supply("BAT0", chargeBattery("Discharging", 1500000, 2000000, 500000)) },
+            { mains(false),
+                supply("BAT0", chargeBattery("Discharging", 1500000, 2000000, 500000)) },
             { 75, 0, 2, 0, 1500, -500, 10800, noTime } },
         { "charge battery without capacity at 40 %",
             { supply("BAT0", chargeBattery("Discharging", 800000, 2000000, -400000)) },
@@ -177,8 +179,7 @@ inline QVector<Machine> machines()
                     chargeBattery("Discharging", 1500000, 2000000, -500000,
                         { "voltage_min_design=3600000" })) },
             { 75, 0, 2, 0, 1500, -500, 10800, noTime } },
-        { "a mains-only desktop has no battery, not an empty one",
-            { mains(true) },
+        { "a mains-only desktop has no battery, not an empty one", { mains(true) },
             { noValue, noValue, noValue, 1, noValue, noValue, noTime, noTime } },
     };
 }
@@ -221,8 +222,8 @@ inline SysDevice accel(int index, int x, int y, int z, const QStringList &more =
 
 inline SysDevice light(int index, const QStringList &attributes)
 {
-    return iio(index, QStringList { "name=als" } + attributes,
-        { "IIO_SENSOR_PROXY_TYPE=iio-poll-als" });
+    return iio(
+        index, QStringList { "name=als" } + attributes, { "IIO_SENSOR_PROXY_TYPE=iio-poll-als" });
 }
 
 inline SysDevice proximity(int index, const QStringList &attributes, const QStringList &properties)
@@ -239,9 +240,10 @@ inline QVector<Sensors> sensorMachines()
         { "upside down", { accel(0, 0, 256, 0) }, BottomUp, "bottom-up" },
         { "left edge up", { accel(0, 256, 0, 0) }, LeftUp, "left-up" },
         { "right edge up", { accel(0, -256, 0, 0) }, RightUp, "right-up" },
-        { "tilted back 30 degrees from upright", { accel(0, 0, -222, -128) }, BottomDown, "normal" },
-        { "lying face up: iio-sensor-proxy names no pose, we say face up",
-            { accel(0, 0, 0, -256) }, FaceUp, "undefined" },
+        { "tilted back 30 degrees from upright", { accel(0, 0, -222, -128) }, BottomDown,
+            "normal" },
+        { "lying face up: iio-sensor-proxy names no pose, we say face up", { accel(0, 0, 0, -256) },
+            FaceUp, "undefined" },
         { "lying face down: iio-sensor-proxy names no pose, we say face down",
             { accel(0, 0, 0, 256) }, FaceDown, "undefined" },
         { "a sideways sensor set upright by udev's ACCEL_MOUNT_MATRIX",
@@ -275,7 +277,8 @@ inline QVector<Sensors> sensorMachines()
         { "light with an offset, part of the conversion "
           "(iio-sensor-proxy 3.0 leaves it out, against the ABI)",
             { light(0,
-                { "in_illuminance_raw=150", "in_illuminance_offset=10", "in_illuminance_scale=2" }) },
+                { "in_illuminance_raw=150", "in_illuminance_offset=10",
+                    "in_illuminance_scale=2" }) },
             -1, {}, 320, 300 },
         { "light from the processed value without a scale",
             { light(0, { "in_illuminance_input=523" }) }, -1, {}, 523 },
@@ -297,8 +300,8 @@ inline QVector<Sensors> sensorMachines()
 // design minimum, else the present voltage (the first above 1 V).
 inline double designVoltage(const QStringList &attributes)
 {
-    for (const char *name : { "voltage_max_design", "voltage_min_design", "voltage_present",
-             "voltage_now" })
+    for (const char *name :
+        { "voltage_max_design", "voltage_min_design", "voltage_present", "voltage_now" })
         for (const QString &a : attributes)
             if (a.startsWith(QLatin1String(name) + '=')) {
                 const double v = a.mid(int(strlen(name)) + 1).toDouble() / 1e6;

@@ -47,8 +47,8 @@ inline QString unavailable(const QString &daemon)
     return QStringLiteral("umockdev's preload library cannot run beside a sanitizer's runtime");
 #endif
 #endif
-    for (const QString &need : { daemon, QStringLiteral("/usr/bin/dbus-daemon"),
-             QStringLiteral("/usr/bin/setpriv") })
+    for (const QString &need :
+        { daemon, QStringLiteral("/usr/bin/dbus-daemon"), QStringLiteral("/usr/bin/setpriv") })
         if (!QFile::exists(need))
             return need + QStringLiteral(" is not installed (scripts/bootstrap installs it)");
     for (const char *lib : { "/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0",
@@ -103,8 +103,8 @@ public:
         env.insert("UPOWER_CONF_FILE_NAME", dir.filePath("none.conf"));
         start(peer, daemon, arguments, env);
 
-        connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
-            address, "peer" + QString::number(quintptr(this))));
+        connection = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(address, "peer" + QString::number(quintptr(this))));
     }
 
     ~Peer()
@@ -128,13 +128,11 @@ public:
     {
         if (!connection || !connection->isConnected())
             return false;
-        return waitFor([&] {
-            return connection->interface()->isServiceRegistered(name).value();
-        });
+        return waitFor([&] { return connection->interface()->isServiceRegistered(name).value(); });
     }
 
     // Polls for a condition until it holds or 20 s have passed.
-    template<typename F> static bool waitFor(F condition)
+    template <typename F> static bool waitFor(F condition)
     {
         const QDeadlineTimer deadline(20000);
         while (!condition()) {

@@ -29,7 +29,8 @@ std::optional<double> optionalReal(const QString &file, double fallback, QString
     return v;
 }
 
-void readProperties(const QString &file, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
+void readProperties(
+    const QString &file, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
 {
     const std::optional<QByteArray> text = Sysfs::read(file);
     if (!text)
@@ -189,7 +190,8 @@ bool Scalar::prepare(const QString &dir, const QString &channel, QString *failed
     const QString shared = QStringLiteral("in_%1_").arg(channel);
     const auto conversion = [&](const QString &what, double fallback) {
         const QString own = attribute(dir, stem + what);
-        return optionalReal(Sysfs::exists(own) ? own : attribute(dir, shared + what), fallback, failed);
+        return optionalReal(
+            Sysfs::exists(own) ? own : attribute(dir, shared + what), fallback, failed);
     };
     const std::optional<double> s = conversion(QStringLiteral("scale"), 1.0);
     const std::optional<double> o = conversion(QStringLiteral("offset"), 0.0);
@@ -221,7 +223,8 @@ bool Axes::prepare(const QString &dir, const QString &channel, QString *failed)
         files[i] = attribute(dir, own + QStringLiteral("raw"));
         scale[i] = 1;
         offset[i] = 0;
-        if (!Sysfs::exists(files[i]) && Sysfs::exists(attribute(dir, own + QStringLiteral("input")))) {
+        if (!Sysfs::exists(files[i])
+            && Sysfs::exists(attribute(dir, own + QStringLiteral("input")))) {
             files[i] = attribute(dir, own + QStringLiteral("input"));
             continue; // processed: in the channel's unit already
         }
@@ -272,7 +275,8 @@ std::optional<std::array<Motion::Vector, 2>> Axes::readBoth(QString *failed) con
     if (!r)
         return std::nullopt;
     const auto vec = [&](bool withOffset) {
-        const auto axis = [&](int i) { return ((*r)[i] + (withOffset ? offset[i] : 0)) * scale[i]; };
+        const auto axis
+            = [&](int i) { return ((*r)[i] + (withOffset ? offset[i] : 0)) * scale[i]; };
         return Motion::Vector { axis(0), axis(1), axis(2) };
     };
     return std::array<Motion::Vector, 2> { vec(true), vec(false) };

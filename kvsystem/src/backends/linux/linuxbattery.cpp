@@ -76,7 +76,8 @@ std::optional<QByteArray> LinuxBattery::text(const QString &dir, const char *nam
     std::optional<QByteArray> t = Sysfs::read(file);
     if (!t && errno != 0 && !meansAbsent(errno) && !warnedError) {
         warnedError = true;
-        std::fprintf(stderr, "kvsystem2: cannot read %s: %s: battery values read -1 while it fails\n",
+        std::fprintf(stderr,
+            "kvsystem2: cannot read %s: %s: battery values read -1 while it fails\n",
             QFile::encodeName(file).constData(), std::strerror(errno));
         std::fflush(stderr);
     }
@@ -103,8 +104,8 @@ void LinuxBattery::readPack(Pack &p) const
 
     // The voltage that turns charge into energy, as upowerd chooses it.
     p.designVoltage = 10.0; // upowerd's guess when the battery names none
-    for (const char *name : { "voltage_max_design", "voltage_min_design", "voltage_present",
-             "voltage_now" }) {
+    for (const char *name :
+        { "voltage_max_design", "voltage_min_design", "voltage_present", "voltage_now" }) {
         const std::optional<qint64> uv = num(name);
         if (uv && *uv > 1000000) {
             p.designVoltage = double(*uv) / 1e6;
@@ -197,7 +198,8 @@ LinuxBattery::Snapshot LinuxBattery::snapshot() const
         ::closedir(d);
     else if (!meansAbsent(errno) && !warnedError) {
         warnedError = true;
-        std::fprintf(stderr, "kvsystem2: cannot read %s: %s: battery values read -1 while it fails\n",
+        std::fprintf(stderr,
+            "kvsystem2: cannot read %s: %s: battery values read -1 while it fails\n",
             QFile::encodeName(supplies).constData(), std::strerror(errno));
         std::fflush(stderr);
     }

@@ -49,10 +49,11 @@ void LinuxBatteryTest::batteryValues_data()
         FakeSysfs::battery + "voltage_now=3700000"
     } << V::BatteryCurrent << -2000;
     QTest::newRow("charge in mAh") << none << V::RemainingCapacitymAh << 1003;
-    QTest::newRow("charge from energy over the design voltage, else the present one") << QStringList {
-        FakeSysfs::battery + "charge_now=<absent>", FakeSysfs::battery + "energy_now=14800000",
-        FakeSysfs::battery + "voltage_now=3700000"
-    } << V::RemainingCapacitymAh << 4000;
+    QTest::newRow("charge from energy over the design voltage, else the present one")
+        << QStringList { FakeSysfs::battery + "charge_now=<absent>",
+               FakeSysfs::battery + "energy_now=14800000",
+               FakeSysfs::battery + "voltage_now=3700000" }
+        << V::RemainingCapacitymAh << 4000;
     QTest::newRow("cumulative current from the charge counter in mA·s")
         << QStringList { FakeSysfs::battery + "charge_counter=1000001" }
         << V::CumulativeBatteryCurrent << 3600003;
@@ -77,7 +78,8 @@ void LinuxBatteryTest::batteryValues_data()
         << QStringList { FakeSysfs::battery + "status=Not charging" } << V::ChargingState << 0;
     QTest::newRow("status Full") << QStringList { FakeSysfs::battery + "status=Full" }
                                  << V::ChargingState << 0;
-    QTest::newRow("status Unknown with the charger offline counts as discharging, as upowerd guesses")
+    QTest::newRow(
+        "status Unknown with the charger offline counts as discharging, as upowerd guesses")
         << QStringList { FakeSysfs::battery + "status=Unknown" } << V::ChargingState << 0;
     QTest::newRow("status Unknown of two batteries without chargers stays unknown")
         << QStringList { FakeSysfs::battery + "status=Unknown", "class/power_supply/usb=<absent>",
@@ -123,13 +125,13 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow("remaining time from charge and rate, as upowerd computes it")
         << none << V::RemainingActiveTime << 14215;
     QTest::newRow("remaining time from time_to_empty_now where no rate is given")
-        << QStringList { FakeSysfs::battery + "current_now=<absent>" }
-        << V::RemainingActiveTime << 14217;
+        << QStringList { FakeSysfs::battery + "current_now=<absent>" } << V::RemainingActiveTime
+        << 14217;
     QTest::newRow("average current from current_avg") << none << V::AverageActiveCurrent << 231;
-    QTest::newRow("charging time from time_to_full_now where no rate is given")
-        << QStringList { FakeSysfs::battery + "status=Charging",
-               FakeSysfs::battery + "time_to_full_now=1800", FakeSysfs::battery + "current_now=<absent>" }
-        << V::RemainingChargingTime << 1800;
+    QTest::newRow("charging time from time_to_full_now where no rate is given") << QStringList {
+        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "time_to_full_now=1800",
+        FakeSysfs::battery + "current_now=<absent>"
+    } << V::RemainingChargingTime << 1800;
     QTest::newRow("charging time from charge, full charge and current") << QStringList {
         FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "current_now=500000"
     } << V::RemainingChargingTime << 2282;
@@ -145,9 +147,9 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow("no idle time on Linux") << none << V::RemainingIdleTime << LinuxBackend::noTime;
     QTest::newRow("malformed capacity falls back to now over full")
         << QStringList { FakeSysfs::battery + "capacity=seventy" } << V::RemainingCapacityPct << 76;
-    QTest::newRow("neither capacity nor charge is no percentage")
-        << QStringList { FakeSysfs::battery + "capacity=<absent>", FakeSysfs::battery + "charge_now=<absent>" }
-        << V::RemainingCapacityPct << LinuxBackend::noValue;
+    QTest::newRow("neither capacity nor charge is no percentage") << QStringList {
+        FakeSysfs::battery + "capacity=<absent>", FakeSysfs::battery + "charge_now=<absent>"
+    } << V::RemainingCapacityPct << LinuxBackend::noValue;
     QTest::newRow("a battery taken out reads no percentage, not 0")
         << QStringList { "class/power_supply/battery=<absent>" } << V::RemainingCapacityPct
         << LinuxBackend::noValue;
@@ -204,7 +206,8 @@ void LinuxBatteryTest::noBatteryReadsNoValueAndWarnsOnce()
              BatteryValue::RemainingCapacitymAh, BatteryValue::Voltage,
              BatteryValue::BatteryCurrent, BatteryValue::AverageActiveCurrent })
         QCOMPARE(first->read(v, 0), LinuxBackend::noValue);
-    for (BatteryValue v : { BatteryValue::RemainingChargingTime, BatteryValue::RemainingActiveTime })
+    for (BatteryValue v :
+        { BatteryValue::RemainingChargingTime, BatteryValue::RemainingActiveTime })
         QCOMPARE(first->read(v, 0), LinuxBackend::noTime);
     QCOMPARE(first->read(BatteryValue::CumulativeBatteryCurrent, 0), LinuxBattery::noCounter);
 }

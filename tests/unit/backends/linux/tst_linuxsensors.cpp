@@ -80,10 +80,11 @@ void LinuxSensorsTest::sensorReadings_data()
     QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
-    QTest::newRow("upright, top edge up") << Sensor::Rotation
-                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=-1000",
-                                                 FakeSysfs::accel + "in_accel_z_raw=0" }
-                                          << QVector<qint32> { 90, 0, 0 };
+    QTest::newRow("upright, top edge up")
+        << Sensor::Rotation
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=-1000",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 90, 0, 0 };
     QTest::newRow("the driver's mount matrix turns the sensor's axes into the device's")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_mount_matrix=0, 1, 0; -1, 0, 0; 0, 0, 1",
@@ -110,7 +111,8 @@ void LinuxSensorsTest::sensorReadings_data()
         << QVector<qint32> { 0, -1000, 0 };
     QTest::newRow("upright, the screen turned to the right edge")
         << Sensor::Orientation
-        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-1000", FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-1000",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
         << QVector<qint32> { 4 };
     QTest::newRow("light from an indexed processed channel")
         << Sensor::Als
@@ -118,8 +120,9 @@ void LinuxSensorsTest::sensorReadings_data()
                FakeSysfs::light + "in_illuminance0_input=12.4" }
         << QVector<qint32> { 12 };
     QTest::newRow("a processed light value is not scaled again, as the ABI says")
-        << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
-                                FakeSysfs::light + "in_illuminance_scale=10" }
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
+               FakeSysfs::light + "in_illuminance_scale=10" }
         << QVector<qint32> { 42 };
     QTest::newRow("proximity from an indexed raw channel")
         << Sensor::Proximity
