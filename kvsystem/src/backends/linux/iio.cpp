@@ -215,7 +215,6 @@ std::optional<double> Scalar::read(QString *failed) const
 
 bool Axes::prepare(const QString &dir, const QString &channel, QString *failed)
 {
-    offsets = false;
     const QString prefix = QStringLiteral("in_%1_").arg(channel);
     const char names[3] = { 'x', 'y', 'z' };
     for (int i = 0; i < 3; ++i) {
@@ -237,8 +236,6 @@ bool Axes::prepare(const QString &dir, const QString &channel, QString *failed)
         const std::optional<double> o = conversion(QStringLiteral("offset"), 0.0);
         if (!s || !o)
             return false;
-        offsets = offsets || Sysfs::exists(attribute(dir, own + QStringLiteral("offset")))
-            || Sysfs::exists(attribute(dir, prefix + QStringLiteral("offset")));
         scale[i] = *s;
         offset[i] = *o;
     }
@@ -260,26 +257,13 @@ std::optional<std::array<double, 3>> Axes::raw(QString *failed) const
     return r;
 }
 
-std::optional<Motion::Vector> Axes::read(QString *failed, bool withOffset) const
+std::optional<Motion::Vector> Axes::read(QString *failed) const
 {
     const std::optional<std::array<double, 3>> r = raw(failed);
     if (!r)
         return std::nullopt;
-    const auto axis = [&](int i) { return ((*r)[i] + (withOffset ? offset[i] : 0)) * scale[i]; };
+    const auto axis = [&](int i) { return ((*r)[i] + offset[i]) * scale[i]; };
     return Motion::Vector { axis(0), axis(1), axis(2) };
-}
-
-std::optional<std::array<Motion::Vector, 2>> Axes::readBoth(QString *failed) const
-{
-    const std::optional<std::array<double, 3>> r = raw(failed);
-    if (!r)
-        return std::nullopt;
-    const auto vec = [&](bool withOffset) {
-        const auto axis
-            = [&](int i) { return ((*r)[i] + (withOffset ? offset[i] : 0)) * scale[i]; };
-        return Motion::Vector { axis(0), axis(1), axis(2) };
-    };
-    return std::array<Motion::Vector, 2> { vec(true), vec(false) };
 }
 
 } // namespace Vorna::Backend::Iio

@@ -83,17 +83,14 @@ class Axes
 {
 public:
     bool prepare(const QString &dir, const QString &channel, QString *failed);
-    // (raw + offset) × scale, or raw × scale without the offsets.
-    std::optional<Motion::Vector> read(QString *failed, bool withOffset = true) const;
-    std::optional<std::array<Motion::Vector, 2>> readBoth(QString *failed) const;
-    bool hasOffsets() const { return offsets; }
+    // (raw + offset) × scale.
+    std::optional<Motion::Vector> read(QString *failed) const;
 
 private:
     std::optional<std::array<double, 3>> raw(QString *failed) const;
     std::array<QString, 3> files;
     std::array<double, 3> scale { 1, 1, 1 };
     std::array<double, 3> offset { 0, 0, 0 };
-    bool offsets = false;
 };
 
 } // namespace Vorna::Backend::Iio

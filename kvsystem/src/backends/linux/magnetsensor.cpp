@@ -1,5 +1,5 @@
-// What comes from an IIO magnetometer: the field itself in nT, calibrated
-// and raw, and the compass heading, tilt compensated with the accelerometer.
+// What comes from an IIO magnetometer: the field itself in nT and the
+// compass heading, tilt compensated with the accelerometer.
 
 #include "iio.h"
 #include "sensorreaders.h"
@@ -89,17 +89,16 @@ bool Magnetometer::prepare(const QString &dir, QString *failed)
 
 std::optional<MagneticField> Magnetometer::read(QString *failed) const
 {
-    // The kernel gives Gauss.
-    const auto both = axes.readBoth(failed);
-    if (!both)
+    // The kernel gives Gauss, (raw + offset) × scale: the offset is part
+    // of the unit conversion (HID magnetometers always have one), not a
+    // calibration. The kernel tells nothing of calibration, so the field
+    // is given as measured, both ways, at level 0.
+    const std::optional<Motion::Vector> g = axes.read(failed);
+    if (!g)
         return std::nullopt;
-    const auto nt = [](const Motion::Vector &g) {
-        return Motion::Vector { g.x * nanoteslaPerGauss, g.y * nanoteslaPerGauss,
-            g.z * nanoteslaPerGauss };
-    };
-    // Offsets in the driver mean the sensor is calibrated; without them
-    // nothing has calibrated it.
-    return MagneticField { nt((*both)[0]), nt((*both)[1]), axes.hasOffsets() ? 3 : 0 };
+    const Motion::Vector nt { g->x * nanoteslaPerGauss, g->y * nanoteslaPerGauss,
+        g->z * nanoteslaPerGauss };
+    return MagneticField { nt, nt, 0 };
 }
 
 std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs)

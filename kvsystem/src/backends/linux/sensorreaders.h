@@ -66,9 +66,9 @@ private:
 // The magnetometer's device and the field it measures, in nT.
 struct MagneticField
 {
-    Motion::Vector calibrated; // with the driver's offsets
+    Motion::Vector calibrated; // what the compass takes
     Motion::Vector raw; // as measured, the device's own magnetism included
-    int level = 0; // calibration level, 0 to 3
+    int level = 0; // calibration level, 0 to 3; the kernel gives none
 };
 QString findMagnetometer(const Sysfs &sysfs);
 QString magnetometerMissing(const Sysfs &sysfs);

@@ -68,10 +68,10 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::accel + "in_accel_scale=0.009576806",
                FakeSysfs::accel + "in_accel_x_raw=1024", FakeSysfs::accel + "in_accel_z_raw=0" }
         << QVector<qint32> { 1000, 0, 0 };
-    QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
+    QTest::newRow("field in nT, the offset part of the conversion as the ABI says, no calibration")
         << Sensor::Magnetometer << none
-        << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
-    QTest::newRow("field without offsets is not calibrated")
+        << QVector<qint32> { 0, 20000, -40000, 0, 20000, -40000, 0 };
+    QTest::newRow("field without offsets")
         << Sensor::Magnetometer
         << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
                FakeSysfs::magn + "in_magn_y_offset=<absent>",
@@ -129,12 +129,12 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::light + "in_proximity_raw=<absent>",
                FakeSysfs::light + "in_proximity0_raw=77" }
         << QVector<qint32> { 77 };
-    QTest::newRow("heading north, calibrated")
-        << Sensor::Compass << none << QVector<qint32> { 0, 3 };
+    QTest::newRow("heading north, no calibration level from the kernel")
+        << Sensor::Compass << none << QVector<qint32> { 0, 0 };
     QTest::newRow("heading east") << Sensor::Compass
                                   << QStringList { FakeSysfs::magn + "in_magn_x_raw=-210",
                                          FakeSysfs::magn + "in_magn_y_raw=0" }
-                                  << QVector<qint32> { 90, 3 };
+                                  << QVector<qint32> { 90, 0 };
 }
 
 void LinuxSensorsTest::sensorReadings()
