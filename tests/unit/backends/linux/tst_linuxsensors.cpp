@@ -387,10 +387,16 @@ void LinuxSensorsTest::orientations_data()
     QTest::newRow("left edge up") << -1000.0 << 0.0 << 0.0 << 0 << 3;
     QTest::newRow("tilted 35 degrees from face up is still face up")
         << 0.0 << 574.0 << 819.0 << 2 << 6;
-    QTest::newRow("tilted 45 degrees keeps the last pose") << 0.0 << 707.0 << 707.0 << 6 << 6;
-    QTest::newRow("tilted 45 degrees from the other side keeps it too")
-        << 0.0 << 707.0 << 707.0 << 2 << 2;
-    QTest::newRow("between poses at the start is undefined") << 0.0 << 707.0 << 707.0 << 0 << 0;
+    QTest::newRow("tilted 38 degrees from face up stays face up")
+        << 0.0 << 616.0 << 788.0 << 6 << 6;
+    QTest::newRow("tilted 38 degrees towards face up stays upright, as iio-sensor-proxy")
+        << 0.0 << 616.0 << 788.0 << 2 << 2;
+    QTest::newRow("tilted 45 degrees is upright, as iio-sensor-proxy")
+        << 0.0 << 707.0 << 707.0 << 6 << 2;
+    QTest::newRow("two edges raised at once keeps the last pose")
+        << 600.0 << 600.0 << 529.0 << 4 << 4;
+    QTest::newRow("two edges raised at once at the start is undefined")
+        << 600.0 << 600.0 << 529.0 << 0 << 0;
     QTest::newRow("shaken: too much acceleration keeps the pose") << 0.0 << 1800.0 << 0.0 << 6 << 6;
     QTest::newRow("falling: too little acceleration keeps the pose")
         << 0.0 << 0.0 << 300.0 << 2 << 2;
