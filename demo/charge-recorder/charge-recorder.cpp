@@ -99,6 +99,9 @@ constexpr int secondsPerHour = 3600;
 // Where the previous average current ended: the time of the last row that
 // wrote the column (0 before the first) and the cumulative current it read.
 time_t lastAverageTime = 0;
+// The library's cumulative current when no battery gives a charge (none
+// there, or its files failing): the coulomb counter then shows -1.
+constexpr qint32 noCounter = std::numeric_limits<qint32>::min();
 qint32 lastCumulativeCurrent = 0;
 
 // A line on standard output is passed on by its newline (the stream is
@@ -497,19 +500,21 @@ bool ChargeRecorder::printRow()
             // between them. The difference of two 32-bit readings needs 64
             // bits, and so may the quotient. In the first row, or when the
             // clock has not advanced, the momentary current stands in.
+            // A counter that could not be read, now or at the previous
+            // row, gives no average either: that row counts as the first.
             qint64 average;
-            if (lastAverageTime != 0 && lastAverageTime < t)
+            if (lastAverageTime != 0 && lastAverageTime < t && cumulative != noCounter)
                 average
                     = (qint64(cumulative) - lastCumulativeCurrent) / qint64(t - lastAverageTime);
             else
                 average = battery->getBatteryCurrent();
             printf(", %lld", static_cast<long long>(average));
-            lastAverageTime = t;
+            lastAverageTime = cumulative == noCounter ? 0 : t;
             lastCumulativeCurrent = cumulative;
             break;
         }
         case CoulombCounterColumn:
-            printf(", %d", cumulative / secondsPerHour);
+            printf(", %d", cumulative == noCounter ? -1 : cumulative / secondsPerHour);
             break;
         case TalkCurrentColumn:
             printf(", %d", battery->getAverageTalkCurrent(mode));

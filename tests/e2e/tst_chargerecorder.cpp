@@ -387,8 +387,10 @@ void ChargeRecorderTest::cells_data()
         -3600, false, "-1");
     row("cumulative current of -3599 is 0 mAh", "coulomb-counter", "cumulativeBatteryCurrent",
         -3599, false, "0");
-    row("smallest cumulative current", "coulomb-counter", "cumulativeBatteryCurrent",
-        -2147483647 - 1, false, "-596523");
+    row("smallest cumulative current", "coulomb-counter", "cumulativeBatteryCurrent", -2147483647,
+        false, "-596523");
+    row("no counter (the library's -2147483648) is no coulomb count", "coulomb-counter",
+        "cumulativeBatteryCurrent", -2147483647 - 1, false, "-1");
     row("currents as they come", "talk-current", "averageTalkCurrent", -2147483647 - 1, false,
         "-2147483648");
     row("numerical leaves plain numbers alone", "battery-voltage", "voltage", 3700, true, "3700");
@@ -458,8 +460,14 @@ void ChargeRecorderTest::averageCurrent_data()
         << QByteArray("1") << QByteArray("[-3600, 7199]")
         << QStringList { stamp(0) + ", 11, 22, -1", stamp(1) + ", 33, 10799, 1" };
     QTest::newRow("counter difference beyond 32 bits")
-        << QByteArray("1") << QByteArray("[2147483647, -2147483648]")
-        << QStringList { stamp(0) + ", 11, 22, 596523", stamp(1) + ", 33, -4294967295, -596523" };
+        << QByteArray("1") << QByteArray("[2147483647, -2147483647]")
+        << QStringList { stamp(0) + ", 11, 22, 596523", stamp(1) + ", 33, -4294967294, -596523" };
+    QTest::newRow("no average across a counter missing at the end: the current instead")
+        << QByteArray("1") << QByteArray("[1000, -2147483648]")
+        << QStringList { stamp(0) + ", 11, 22, 0", stamp(1) + ", 33, 44, -1" };
+    QTest::newRow("no average across a counter missing at the start: the current instead")
+        << QByteArray("1") << QByteArray("[-2147483648, 1000]")
+        << QStringList { stamp(0) + ", 11, 22, -1", stamp(1) + ", 33, 44, 0" };
     QTest::newRow("two rows in the same second")
         << QByteArray("0") << QByteArray("[1000, 580]")
         << QStringList { stamp(0) + ", 11, 22, 0", stamp(0) + ", 33, 44, 0" };

@@ -25,6 +25,9 @@ private slots:
     void sensorsTheMachineLacks();
     void recorderOnThePhone();
     void recorderWithoutBattery();
+    void recorderWhileTheBatteryVanishes();
+    void probe_data();
+    void probe();
     void stateDemosOnThePhone_data();
     void stateDemosOnThePhone();
     void screenDemoChangesTheDisplayOnlyWhenAllowed_data();
@@ -122,12 +125,12 @@ void LinuxDemos::everySensorDemoStreamsFromThePhone_data()
                               << R"(Starting sensor \n(\r \[\d+\]: \(0, 0, 0\) +){2})";
     QTest::newRow("magnetometer")
         << "flux-demo"
-        << R"(Starting sensor \n(Timestamp        : \d+\nCalibrationLevel : 3\nCalibrated values: 0 20000 -40000\n)"
-           R"(Raw values       : -1000 20000 -40000\n------\n){2})";
+        << R"(Starting sensor \n(Timestamp        : \d+\nCalibrationLevel : 0\nCalibrated values: 0 20000 -40000\n)"
+           R"(Raw values       : 0 20000 -40000\n------\n){2})";
     QTest::newRow("compass") << "heading-demo"
-                             << R"((Compass changed: \[ \d+ \] 3 --> 0 \n){2})";
+                             << R"((Compass changed: \[ \d+ \] 0 --> 0 \n){2})";
     QTest::newRow("accelerometer") << "motion-demo"
-                                   << R"((Time: \d+ X:  0 Y:  0 Z:  1000 \n){2})";
+                                   << R"((Time: \d+ X:  0 Y:  0 Z:  -1000 \n){2})";
 }
 
 void LinuxDemos::everySensorDemoStreamsFromThePhone()
@@ -212,22 +215,113 @@ void LinuxDemos::recorderOnThePhone()
 void LinuxDemos::recorderWithoutBattery()
 {
     // A desktop: one warning naming the directory, however many rows follow,
-    // and every battery value 0.
+    // and every battery value the no-value marker, never a 0 that reads as
+    // a measurement.
     FakeSysfs tree { FakeSysfs::Desktop };
     DemoProcess recorder("charge-recorder");
     useLinux(recorder, tree);
-    recorder.start({ "--interval=1", "--battery-pct", "--battery-voltage" });
+    recorder.start({ "--interval=1", "--battery-pct", "--battery-voltage", "--battery-avg-current",
+        "--coulomb-counter" });
     QVERIFY(recorder.waitUntil(
         [](const QByteArray &out, const QByteArray &) { return out.count('\n') >= 3; }));
     recorder.interrupt();
 
     const QStringList lines = DemoProcess::lines(recorder.output());
-    QCOMPARE(lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE"));
-    QVERIFY2(lines.value(1).endsWith(", 0, 0"), qPrintable(lines.value(1)));
-    QVERIFY2(lines.value(2).endsWith(", 0, 0"), qPrintable(lines.value(2)));
+    QCOMPARE(
+        lines.value(0), QString("TIME, CAPA_PCT, VOLTAGE, BATTERY_AVG_CURRENT, COULOMB_COUNTER"));
+    QVERIFY2(lines.value(1).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(1)));
+    QVERIFY2(lines.value(2).endsWith(", -1, -1, -1, -1"), qPrintable(lines.value(2)));
     QCOMPARE(recorder.error(),
         "kvsystem2: no battery in " + QFile::encodeName(tree.root())
-            + "/class/power_supply: every battery value reads 0\n");
+            + "/class/power_supply: battery values read -1 (no value)\n");
+}
+
+void LinuxDemos::recorderWhileTheBatteryVanishes()
+{
+    // The pack is out for one row (a driver reload): that row reads no
+    // value, and no average current is computed across the counter that
+    // was missing: the row after it writes the momentary current, as a
+    // first row does, and the next one the average again.
+    FakeSysfs tree { FakeSysfs::Phone };
+    const QStringList battery = FakeSysfs::phone().filter(FakeSysfs::battery);
+    DemoProcess recorder("charge-recorder");
+    useLinux(recorder, tree);
+    recorder.start(
+        { "--interval=1", "--battery-pct", "--battery-avg-current", "--coulomb-counter" });
+    const auto rows = [&](int n) {
+        return recorder.waitUntil(
+            [n](const QByteArray &out, const QByteArray &) { return out.count('\n') >= n + 1; });
+    };
+    QVERIFY(rows(1));
+    tree.set("class/power_supply/battery", FakeSysfs::absent);
+    QVERIFY(rows(2));
+    tree.apply(battery);
+    QVERIFY(rows(4));
+    recorder.interrupt();
+
+    const QStringList lines = DemoProcess::lines(recorder.output());
+    QStringList values;
+    for (int i = 1; i <= 4; ++i)
+        values << lines.value(i).section(", ", 1);
+    QCOMPARE(
+        values, QStringList({ "76, -254, 1003", "-1, -1, -1", "76, -254, 1003", "76, 0, 1003" }));
+    QCOMPARE(recorder.error(), QByteArray());
+}
+
+void LinuxDemos::probe_data()
+{
+    QTest::addColumn<int>("machine");
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("the phone: its battery, charger and every sensor but taps")
+        << int(FakeSysfs::Phone) << QStringList()
+        << QStringList { "=== Power supplies in %1/class/power_supply",
+               "    battery: system battery, counts charge (µAh)",
+               "    usb: charger (USB), offline",
+               "=== Has battery: battery (design voltage 3.912 V)",
+               "    76 %, 1003 mAh, 3912 mV, -254 mA, charger type 0, charging state 0, battery "
+               "state 2, 14215 s left, -60 s to full",
+               "=== Has KvALS: %1/bus/iio/devices/iio:device0 (now 300)",
+               "=== Has KvProximity: %1/bus/iio/devices/iio:device0 (now 0)",
+               "=== No KvTap: no tap sensor: the kernel's IIO devices report no taps to read",
+               "=== Has KvOrientation: %1/bus/iio/devices/iio:device1 (now 6)",
+               "=== Has KvRotation: %1/bus/iio/devices/iio:device1 and "
+               "%1/bus/iio/devices/iio:device2 (now 0 0 0)",
+               "=== Has KvMagnetometer: %1/bus/iio/devices/iio:device2 (now 0 20000 -40000 0 "
+               "20000 -40000 0)",
+               "=== Has KvCompass: %1/bus/iio/devices/iio:device1 and "
+               "%1/bus/iio/devices/iio:device2 (now 0 0)",
+               "=== Has KvAccelerometer: %1/bus/iio/devices/iio:device1 (now 0 0 -1000)",
+               "=== Has backlight: %1/class/backlight/panel",
+               "=== KvThermal state 0, KvDeviceMode 0", "" };
+    QTest::newRow("a desktop with a mouse: the mouse's battery is passed over")
+        << int(FakeSysfs::Desktop)
+        << QStringList { "class/power_supply/mouse/type=Battery",
+               "class/power_supply/mouse/scope=Device" }
+        << QStringList { "=== Power supplies in %1/class/power_supply",
+               "    AC: charger (Mains), online",
+               "    mouse: passed over: a device's own battery (scope Device), not the machine's",
+               "=== No battery: every battery value reads -1 (no value)" };
+}
+
+void LinuxDemos::probe()
+{
+    QFETCH(int, machine);
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, expected);
+
+    FakeSysfs tree { FakeSysfs::Machine(machine) };
+    tree.apply(edits);
+    DemoProcess probe("kvsystem2-probe");
+    useLinux(probe, tree);
+    probe.start();
+    QVERIFY(probe.waitForFinished());
+    QCOMPARE(probe.exitCode(), 0);
+    for (QString &line : expected)
+        line = line.arg(tree.root());
+    const QStringList lines = QString::fromUtf8(probe.output()).split('\n');
+    QCOMPARE(lines.mid(0, expected.size()), expected);
 }
 
 void LinuxDemos::stateDemosOnThePhone_data()

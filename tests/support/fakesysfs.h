@@ -105,11 +105,11 @@ public:
             light + "in_illuminance_scale=2",
             light + "in_illuminance_offset=0",
             light + "in_proximity_raw=0",
-            // 1 mg a count; lying face up.
+            // 1 mg a count; lying face up, so gravity points into the screen.
             accel + "name=accel",
             accel + "in_accel_x_raw=0",
             accel + "in_accel_y_raw=0",
-            accel + "in_accel_z_raw=1000",
+            accel + "in_accel_z_raw=-1000",
             accel + "in_accel_scale=0.00980665",
             // 100 nT a count; the top edge points to magnetic north, the
             // field dips into the ground, and the sensor's x offset is -10 counts.

@@ -11,6 +11,13 @@ namespace {
 
 constexpr double standardGravity = 9.80665; // m/s² in 1 g
 
+// The reaction to gravity that the motion maths take: the reading turned
+// round.
+Motion::Vector reaction(const Motion::Vector &gravity)
+{
+    return { -gravity.x, -gravity.y, -gravity.z };
+}
+
 class AccelReader : public SensorReader
 {
 public:
@@ -25,11 +32,21 @@ public:
 
     QString missing() const override { return why; }
     bool hasZ() const override { return !magnetDir.isEmpty(); }
+    QString device() const override
+    {
+        return magnetDir.isEmpty() ? accelDir : accelDir + QStringLiteral(" and ") + magnetDir;
+    }
+
+    bool prepare(QString *failed) override
+    {
+        return accel.prepare(accelDir, failed)
+            && (magnetDir.isEmpty() || magnet.prepare(magnetDir, failed));
+    }
 
     std::optional<Sample> measure(
         const std::optional<Sample> &previous, QString *failed) const override
     {
-        const std::optional<Motion::Vector> a = acceleration(accelDir, failed);
+        const std::optional<Motion::Vector> a = accel.read(failed);
         if (!a)
             return std::nullopt;
         Sample s;
@@ -37,17 +54,17 @@ public:
         auto &v = s.values;
         switch (kind) {
         case Sensor::Orientation:
-            v[0] = Motion::orientation(*a,
+            v[0] = Motion::orientation(reaction(*a),
                 previous ? KvOrientation::Orientation(previous->values[0])
                          : KvOrientation::Undefined);
             break;
         case Sensor::Rotation: {
             std::optional<MagneticField> f;
-            if (!magnetDir.isEmpty() && !(f = magneticField(magnetDir, failed)))
+            if (!magnetDir.isEmpty() && !(f = magnet.read(failed)))
                 return std::nullopt;
-            v[0] = Motion::pitch(*a);
-            v[1] = Motion::roll(*a);
-            v[2] = f ? Motion::heading(*a, f->calibrated) : 0;
+            v[0] = Motion::pitch(reaction(*a));
+            v[1] = Motion::roll(reaction(*a));
+            v[2] = f ? Motion::heading(reaction(*a), f->calibrated) : 0;
             break;
         }
         default:
@@ -63,14 +80,31 @@ private:
     const Sensor kind;
     const QString accelDir;
     const QString magnetDir; // empty where rotation has no z axis to give
+    Accelerometer accel;
+    Magnetometer magnet;
     QString why;
 };
+
+bool hasAxes(const QString &dir)
+{
+    for (const char a : { 'x', 'y', 'z' })
+        if (!Sysfs::exists(dir + QStringLiteral("/in_accel_%1_raw").arg(QLatin1Char(a)))
+            && !Sysfs::exists(dir + QStringLiteral("/in_accel_%1_input").arg(QLatin1Char(a))))
+            return false;
+    return true;
+}
 
 } // namespace
 
 QString findAccelerometer(const Sysfs &sysfs)
 {
-    return Iio::findDevice(sysfs, Iio::axisFiles(QStringLiteral("accel")));
+    // A convertible has one accelerometer in the lid (the display) and one
+    // in the base; the screen turns with the display's, as iio-sensor-proxy
+    // takes it. The base's alone tells nothing about the screen.
+    for (const QString &dir : Iio::devices(sysfs))
+        if (hasAxes(dir) && Iio::accelLocation(dir) != "base")
+            return dir;
+    return QString();
 }
 
 QString accelerometerMissing(const Sysfs &sysfs)
@@ -79,15 +113,21 @@ QString accelerometerMissing(const Sysfs &sysfs)
         QStringLiteral("in_accel_x_raw, in_accel_y_raw and in_accel_z_raw"));
 }
 
-std::optional<Motion::Vector> acceleration(const QString &dir, QString *failed)
+bool Accelerometer::prepare(const QString &dir, QString *failed)
+{
+    matrix = Iio::accelMountMatrix(dir);
+    return axes.prepare(dir, QStringLiteral("accel"), failed);
+}
+
+std::optional<Motion::Vector> Accelerometer::read(QString *failed) const
 {
     // The kernel gives m/s².
-    std::optional<Motion::Vector> v
-        = Iio::Device(dir, failed).vector(QStringLiteral("accel"), true);
-    if (v)
-        *v = { v->x / standardGravity * 1000, v->y / standardGravity * 1000,
-            v->z / standardGravity * 1000 };
-    return v;
+    const std::optional<Motion::Vector> v = axes.read(failed);
+    if (!v)
+        return std::nullopt;
+    const Motion::Vector d = Iio::apply(matrix, *v);
+    return Motion::Vector { d.x / standardGravity * 1000, d.y / standardGravity * 1000,
+        d.z / standardGravity * 1000 };
 }
 
 std::unique_ptr<SensorReader> accelReader(Sensor kind, const Sysfs &sysfs)

@@ -1,5 +1,8 @@
 #include "iio.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,19 +12,55 @@ namespace {
 
 const QString devicesDir = QStringLiteral("bus/iio/devices");
 
+QString attribute(const QString &dir, const QString &name)
+{
+    return dir + QLatin1Char('/') + name;
+}
+
+// An optional attribute: the fallback when the driver has none, no value
+// when it has one that cannot be read.
+std::optional<double> optionalReal(const QString &file, double fallback, QString *failed)
+{
+    if (!Sysfs::exists(file))
+        return fallback;
+    const std::optional<double> v = Sysfs::readReal(file);
+    if (!v && failed)
+        *failed = file;
+    return v;
+}
+
+void readProperties(
+    const QString &file, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
+{
+    const std::optional<QByteArray> text = Sysfs::read(file);
+    if (!text)
+        return;
+    for (const QByteArray &line : text->split('\n')) {
+        if (!line.startsWith(prefix))
+            continue;
+        const int eq = line.indexOf('=');
+        if (eq > prefix.size())
+            out.insert(line.mid(prefix.size(), eq - prefix.size()), line.mid(eq + 1));
+    }
+}
+
 } // namespace
 
 QString findDevice(const Sysfs &sysfs, const QStringList &files)
 {
-    for (const QString &dir :
-        Sysfs::entries(sysfs.path(devicesDir), QStringLiteral("iio:device"))) {
+    for (const QString &dir : devices(sysfs)) {
         bool all = true;
         for (const QString &file : files)
-            all = all && Sysfs::exists(dir + QLatin1Char('/') + file);
+            all = all && Sysfs::exists(attribute(dir, file));
         if (all)
             return dir;
     }
     return QString();
+}
+
+QStringList devices(const Sysfs &sysfs)
+{
+    return Sysfs::entries(sysfs.path(devicesDir), QStringLiteral("iio:device"));
 }
 
 QStringList axisFiles(const QString &channel)
@@ -41,50 +80,190 @@ qint32 whole(double v)
     return qint32(std::clamp<double>(std::round(v), -2147483648.0, 2147483647.0));
 }
 
-std::optional<double> Device::real(const QString &name) const
+QHash<QByteArray, QByteArray> udevProperties(const QString &dir)
 {
-    const std::optional<double> v = Sysfs::readReal(dir + QLatin1Char('/') + name);
-    if (!v && failed)
-        *failed = dir + QLatin1Char('/') + name;
-    return v;
+    QHash<QByteArray, QByteArray> props;
+    readProperties(attribute(dir, QStringLiteral("uevent")), QByteArray(), props);
+    // udev's database knows the device by its node's numbers, else by name.
+    if (dir.startsWith(QLatin1String("/sys/"))) {
+        const std::optional<QByteArray> dev = Sysfs::read(attribute(dir, QStringLiteral("dev")));
+        const QString name = QFileInfo(dir).fileName();
+        const QString db = dev ? QStringLiteral("/run/udev/data/c") + QString::fromLatin1(*dev)
+                               : QStringLiteral("/run/udev/data/+iio:") + name;
+        readProperties(db, "E:", props);
+    }
+    return props;
 }
 
-std::optional<double> Device::realOr(const QString &name, double fallback) const
+std::optional<Matrix> parseMatrix(const QByteArray &text)
 {
-    return has(name) ? real(name) : fallback;
+    const QList<QByteArray> rows = text.trimmed().split(';');
+    if (rows.size() != 3)
+        return std::nullopt;
+    Matrix m {};
+    for (int r = 0; r < 3; ++r) {
+        const QList<QByteArray> cells = rows[r].split(',');
+        if (cells.size() != 3)
+            return std::nullopt;
+        for (int c = 0; c < 3; ++c) {
+            bool ok = false;
+            m[r][c] = cells[c].trimmed().toDouble(&ok);
+            if (!ok || !std::isfinite(m[r][c]))
+                return std::nullopt;
+        }
+    }
+    // A matrix of zeros turns every reading into nothing: take it as none.
+    bool any = false;
+    for (const auto &row : m)
+        for (double v : row)
+            any = any || v != 0;
+    return any ? std::optional<Matrix>(m) : std::nullopt;
 }
 
-bool Device::has(const QString &name) const
+Motion::Vector apply(const Matrix &m, const Motion::Vector &v)
 {
-    return Sysfs::exists(dir + QLatin1Char('/') + name);
+    return { m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+        m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+        m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z };
 }
 
-std::optional<double> Device::axis(const QString &channel, char a, bool withOffset) const
+Matrix accelMountMatrix(const QString &dir)
+{
+    const QHash<QByteArray, QByteArray> props = udevProperties(dir);
+    if (const auto m = parseMatrix(props.value("ACCEL_MOUNT_MATRIX")))
+        return *m;
+    for (const char *name : { "in_accel_mount_matrix", "mount_matrix", "in_mount_matrix" })
+        if (const std::optional<QByteArray> text = Sysfs::read(attribute(dir, QLatin1String(name))))
+            if (const auto m = parseMatrix(*text))
+                return *m;
+    return identity;
+}
+
+QByteArray accelLocation(const QString &dir)
+{
+    for (const char *name : { "label", "location" }) {
+        QByteArray text = Sysfs::read(attribute(dir, QLatin1String(name))).value_or(QByteArray());
+        if (text.startsWith("accel-"))
+            text = text.mid(6);
+        if (text == "display" || text == "base" || text == "lid")
+            return text == "lid" ? QByteArray("display") : text;
+    }
+    return udevProperties(dir).value("ACCEL_LOCATION");
+}
+
+QString Scalar::find(const QString &dir, const QString &channel)
+{
+    // in_<c>_input, in_<c>0_input, ... before the raw forms: the driver's
+    // own conversion wins.
+    const QRegularExpression pattern(QStringLiteral("^in_%1(\\d*)_(input|raw)$").arg(channel));
+    QString best;
+    std::pair<int, int> bestKey { 2, 0 };
+    for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::System)) {
+        const QRegularExpressionMatch m = pattern.match(name);
+        if (!m.hasMatch())
+            continue;
+        const std::pair<int, int> key { m.captured(2) == QLatin1String("input") ? 0 : 1,
+            m.captured(1).isEmpty() ? -1 : m.captured(1).toInt() };
+        if (best.isEmpty() || key < bestKey) {
+            best = name;
+            bestKey = key;
+        }
+    }
+    return best;
+}
+
+bool Scalar::prepare(const QString &dir, const QString &channel, QString *failed)
+{
+    const QString name = find(dir, channel);
+    if (name.isEmpty()) {
+        if (failed)
+            *failed = attribute(dir, QStringLiteral("in_%1_raw").arg(channel));
+        return false;
+    }
+    path = attribute(dir, name);
+    processed = name.endsWith(QLatin1String("_input"));
+    scale = 1;
+    offset = 0;
+    if (processed)
+        return true; // already in the channel's unit
+    const QString stem = name.chopped(4); // in_<c>[Y]_
+    const QString shared = QStringLiteral("in_%1_").arg(channel);
+    const auto conversion = [&](const QString &what, double fallback) {
+        const QString own = attribute(dir, stem + what);
+        return optionalReal(
+            Sysfs::exists(own) ? own : attribute(dir, shared + what), fallback, failed);
+    };
+    const std::optional<double> s = conversion(QStringLiteral("scale"), 1.0);
+    const std::optional<double> o = conversion(QStringLiteral("offset"), 0.0);
+    if (!s || !o)
+        return false;
+    scale = *s;
+    offset = *o;
+    return true;
+}
+
+std::optional<double> Scalar::read(QString *failed) const
+{
+    const std::optional<double> v = Sysfs::readReal(path);
+    if (!v) {
+        if (failed)
+            *failed = path;
+        return std::nullopt;
+    }
+    return (*v + offset) * scale;
+}
+
+bool Axes::prepare(const QString &dir, const QString &channel, QString *failed)
 {
     const QString prefix = QStringLiteral("in_%1_").arg(channel);
-    const QString own = prefix + QLatin1Char(a) + QLatin1Char('_');
-    const std::optional<double> raw = real(own + QStringLiteral("raw"));
-    const std::optional<double> scale = has(own + QStringLiteral("scale"))
-        ? real(own + QStringLiteral("scale"))
-        : realOr(prefix + QStringLiteral("scale"), 1.0);
-    std::optional<double> offset = 0.0;
-    if (withOffset)
-        offset = has(own + QStringLiteral("offset"))
-            ? real(own + QStringLiteral("offset"))
-            : realOr(prefix + QStringLiteral("offset"), 0.0);
-    if (!raw || !scale || !offset)
-        return std::nullopt;
-    return (*raw + *offset) * *scale;
+    const char names[3] = { 'x', 'y', 'z' };
+    for (int i = 0; i < 3; ++i) {
+        const QString own = prefix + QLatin1Char(names[i]) + QLatin1Char('_');
+        files[i] = attribute(dir, own + QStringLiteral("raw"));
+        scale[i] = 1;
+        offset[i] = 0;
+        if (!Sysfs::exists(files[i])
+            && Sysfs::exists(attribute(dir, own + QStringLiteral("input")))) {
+            files[i] = attribute(dir, own + QStringLiteral("input"));
+            continue; // processed: in the channel's unit already
+        }
+        const auto conversion = [&](const QString &what, double fallback) {
+            const QString axisOwn = attribute(dir, own + what);
+            return optionalReal(
+                Sysfs::exists(axisOwn) ? axisOwn : attribute(dir, prefix + what), fallback, failed);
+        };
+        const std::optional<double> s = conversion(QStringLiteral("scale"), 1.0);
+        const std::optional<double> o = conversion(QStringLiteral("offset"), 0.0);
+        if (!s || !o)
+            return false;
+        scale[i] = *s;
+        offset[i] = *o;
+    }
+    return true;
 }
 
-std::optional<Motion::Vector> Device::vector(const QString &channel, bool withOffset) const
+std::optional<std::array<double, 3>> Axes::raw(QString *failed) const
 {
-    const std::optional<double> x = axis(channel, 'x', withOffset);
-    const std::optional<double> y = x ? axis(channel, 'y', withOffset) : std::nullopt;
-    const std::optional<double> z = y ? axis(channel, 'z', withOffset) : std::nullopt;
-    if (!z)
+    std::array<double, 3> r {};
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<double> v = Sysfs::readReal(files[i]);
+        if (!v) {
+            if (failed)
+                *failed = files[i];
+            return std::nullopt;
+        }
+        r[i] = *v;
+    }
+    return r;
+}
+
+std::optional<Motion::Vector> Axes::read(QString *failed) const
+{
+    const std::optional<std::array<double, 3>> r = raw(failed);
+    if (!r)
         return std::nullopt;
-    return Motion::Vector { *x, *y, *z };
+    const auto axis = [&](int i) { return ((*r)[i] + offset[i]) * scale[i]; };
+    return Motion::Vector { axis(0), axis(1), axis(2) };
 }
 
 } // namespace Vorna::Backend::Iio

@@ -1,6 +1,10 @@
 // Ambient light in lux, from an IIO light sensor: the processed
-// in_illuminance_input where the driver gives it, else the raw value
-// converted with its scale and offset.
+// in_illuminance[Y]_input where the driver gives it, else the raw value
+// converted with its scale and offset, as the IIO ABI defines them.
+//
+// iio-sensor-proxy 3.0 differs on two points, both against the ABI: it
+// multiplies a processed _input by the scale, and it leaves out
+// in_illuminance_offset. The library follows the ABI.
 
 #include "iio.h"
 #include "sensorreaders.h"
@@ -9,24 +13,30 @@ namespace Vorna::Backend {
 
 namespace {
 
+const QString channel = QStringLiteral("illuminance");
+
 class LightReader : public SensorReader
 {
 public:
     explicit LightReader(const Sysfs &sysfs)
-        : dir(Iio::findDevice(sysfs, { QStringLiteral("in_illuminance_input") }))
     {
-        if (dir.isEmpty())
-            dir = Iio::findDevice(sysfs, { QStringLiteral("in_illuminance_raw") });
+        for (const QString &d : Iio::devices(sysfs))
+            if (!Iio::Scalar::find(d, channel).isEmpty()) {
+                dir = d;
+                break;
+            }
         if (dir.isEmpty())
             why = Iio::missingText("ambient light sensor", sysfs,
                 QStringLiteral("in_illuminance_input or in_illuminance_raw"));
     }
 
     QString missing() const override { return why; }
+    QString device() const override { return dir; }
+    bool prepare(QString *failed) override { return light.prepare(dir, channel, failed); }
 
     std::optional<Sample> measure(const std::optional<Sample> &, QString *failed) const override
     {
-        const std::optional<double> lux = this->lux(failed);
+        const std::optional<double> lux = light.read(failed);
         if (!lux)
             return std::nullopt;
         Sample s;
@@ -36,22 +46,8 @@ public:
     }
 
 private:
-    std::optional<double> lux(QString *failed) const
-    {
-        const Iio::Device d(dir, failed);
-        if (d.has(QStringLiteral("in_illuminance_input")))
-            return d.real(QStringLiteral("in_illuminance_input"));
-        const std::optional<double> raw = d.real(QStringLiteral("in_illuminance_raw"));
-        const std::optional<double> scale
-            = raw ? d.realOr(QStringLiteral("in_illuminance_scale"), 1.0) : std::nullopt;
-        const std::optional<double> offset
-            = scale ? d.realOr(QStringLiteral("in_illuminance_offset"), 0.0) : std::nullopt;
-        if (!offset)
-            return std::nullopt;
-        return (*raw + *offset) * *scale;
-    }
-
     QString dir;
+    Iio::Scalar light;
     QString why;
 };
 

@@ -237,9 +237,9 @@ std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> LinuxBackend::deviceMode(
 std::unique_ptr<BatterySource> LinuxBackend::battery()
 {
     auto source = std::make_unique<LinuxBattery>(sysfs);
-    if (source->batteryDir().isEmpty() && !warnedNoBattery) {
+    if (!warnedNoBattery && !source->hasBattery()) {
         warnedNoBattery = true;
-        std::fprintf(stderr, "kvsystem2: no battery in %s: every battery value reads 0\n",
+        std::fprintf(stderr, "kvsystem2: no battery in %s: battery values read -1 (no value)\n",
             source->suppliesDir().toLocal8Bit().constData());
         std::fflush(stderr);
     }

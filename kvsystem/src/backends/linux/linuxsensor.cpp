@@ -12,6 +12,7 @@ public:
     {
         return QStringLiteral("no tap sensor: the kernel's IIO devices report no taps to read");
     }
+    bool prepare(QString *) override { return false; }
     std::optional<Sample> measure(const std::optional<Sample> &, QString *) const override
     {
         return std::nullopt;
@@ -72,7 +73,9 @@ private:
 };
 
 LinuxSensor::LinuxSensor(Sensor kind, const Sysfs &sysfs, SampleSink sink)
-    : reporting(describe(kind).reporting)
+    : kind(kind)
+    , sysfs(sysfs)
+    , reporting(describe(kind).reporting)
     , sink(std::move(sink))
     , reader(readerFor(kind, sysfs))
 { }
@@ -107,12 +110,15 @@ bool LinuxSensor::start()
     }
     if (poller && poller->running())
         return true;
+    stop(); // what is left of an earlier run
+    if (poller)
+        reader = readerFor(kind, sysfs);
+    // Scale, offset and mount matrix are read once a run, not every poll.
     QString failed;
-    if (!reader->measure(std::nullopt, &failed)) {
+    if (!reader->prepare(&failed) || !reader->measure(std::nullopt, &failed)) {
         error = QStringLiteral("cannot read a value from %1").arg(failed);
         return false;
     }
-    stop(); // what is left of an earlier run
     const bool onChange = reporting == Reporting::OnChange;
     mailbox = std::make_shared<Mailbox>(onChange ? 1 : motionBacklog, sink, &receiver);
     const auto run = std::make_shared<Run>(reader, reporting, mailbox);
@@ -138,7 +144,15 @@ void LinuxSensor::closeSession()
 
 Sample LinuxSensor::current() const
 {
-    return reader->measure(std::nullopt, nullptr).value_or(Sample());
+    // While the sensor runs, its reader is prepared and only read from;
+    // otherwise a reader of its own, since a stuck poll may still use the
+    // last run's.
+    if (poller && poller->running())
+        return reader->measure(std::nullopt, nullptr).value_or(Sample());
+    const std::unique_ptr<SensorReader> now = readerFor(kind, sysfs);
+    if (!now->prepare(nullptr))
+        return Sample();
+    return now->measure(std::nullopt, nullptr).value_or(Sample());
 }
 
 } // namespace Vorna::Backend

@@ -35,14 +35,21 @@ public:
     QString lastError() const override { return error; }
     Sample current() const override;
     bool hasZ() const override { return reader->hasZ(); }
+    // The IIO device(s) that serve the sensor; empty where it is refused.
+    QString device() const { return reader->device(); }
 
 private:
     class Run;
 
+    const Sensor kind;
+    const Sysfs sysfs;
     const Reporting reporting;
     const SampleSink sink;
     // Shared with the reader thread: a poll stuck in a read keeps it alive.
-    const std::shared_ptr<const SensorReader> reader;
+    // Each run prepares a reader of its own (scale, offset and matrix read
+    // once), so that a poll of an earlier run that is still stuck never
+    // shares one with a later run.
+    std::shared_ptr<SensorReader> reader;
     KvSensor::SessionType session = KvSensor::NoSession;
     QString error;
     QObject receiver; // lives in the thread that made the sensor

@@ -1,5 +1,5 @@
-// What comes from an IIO magnetometer: the field itself in nT, calibrated
-// and raw, and the compass heading, tilt compensated with the accelerometer.
+// What comes from an IIO magnetometer: the field itself in nT and the
+// compass heading, tilt compensated with the accelerometer.
 
 #include "iio.h"
 #include "sensorreaders.h"
@@ -26,20 +26,31 @@ public:
     }
 
     QString missing() const override { return why; }
+    QString device() const override
+    {
+        return accelDir.isEmpty() ? magnetDir : accelDir + QStringLiteral(" and ") + magnetDir;
+    }
+
+    bool prepare(QString *failed) override
+    {
+        return (accelDir.isEmpty() || accel.prepare(accelDir, failed))
+            && magnet.prepare(magnetDir, failed);
+    }
 
     std::optional<Sample> measure(const std::optional<Sample> &, QString *failed) const override
     {
         std::optional<Motion::Vector> a;
-        if (kind == Sensor::Compass && !(a = acceleration(accelDir, failed)))
+        if (kind == Sensor::Compass && !(a = accel.read(failed)))
             return std::nullopt;
-        const std::optional<MagneticField> f = magneticField(magnetDir, failed);
+        const std::optional<MagneticField> f = magnet.read(failed);
         if (!f)
             return std::nullopt;
         Sample s;
         s.timestamp = monotonicMicroseconds();
         auto &v = s.values;
         if (kind == Sensor::Compass) {
-            v[0] = Motion::heading(*a, f->calibrated);
+            // The heading takes the reaction to gravity: the reading turned round.
+            v[0] = Motion::heading({ -a->x, -a->y, -a->z }, f->calibrated);
             v[1] = f->level;
         } else {
             v = { Iio::whole(f->calibrated.x), Iio::whole(f->calibrated.y),
@@ -53,6 +64,8 @@ private:
     const Sensor kind;
     const QString accelDir; // the compass's only
     const QString magnetDir;
+    Accelerometer accel;
+    Magnetometer magnet;
     QString why;
 };
 
@@ -69,24 +82,23 @@ QString magnetometerMissing(const Sysfs &sysfs)
         "magnetometer", sysfs, QStringLiteral("in_magn_x_raw, in_magn_y_raw and in_magn_z_raw"));
 }
 
-std::optional<MagneticField> magneticField(const QString &dir, QString *failed)
+bool Magnetometer::prepare(const QString &dir, QString *failed)
 {
-    // The kernel gives Gauss.
-    const Iio::Device d(dir, failed);
-    const std::optional<Motion::Vector> calibrated = d.vector(QStringLiteral("magn"), true);
-    const std::optional<Motion::Vector> raw
-        = calibrated ? d.vector(QStringLiteral("magn"), false) : std::nullopt;
-    if (!raw)
+    return axes.prepare(dir, QStringLiteral("magn"), failed);
+}
+
+std::optional<MagneticField> Magnetometer::read(QString *failed) const
+{
+    // The kernel gives Gauss, (raw + offset) × scale: the offset is part
+    // of the unit conversion (HID magnetometers always have one), not a
+    // calibration. The kernel tells nothing of calibration, so the field
+    // is given as measured, both ways, at level 0.
+    const std::optional<Motion::Vector> g = axes.read(failed);
+    if (!g)
         return std::nullopt;
-    const auto nt = [](const Motion::Vector &g) {
-        return Motion::Vector { g.x * nanoteslaPerGauss, g.y * nanoteslaPerGauss,
-            g.z * nanoteslaPerGauss };
-    };
-    // Offsets in the driver mean the sensor is calibrated; without them
-    // nothing has calibrated it.
-    const bool offsets
-        = d.has(QStringLiteral("in_magn_x_offset")) || d.has(QStringLiteral("in_magn_offset"));
-    return MagneticField { nt(*calibrated), nt(*raw), offsets ? 3 : 0 };
+    const Motion::Vector nt { g->x * nanoteslaPerGauss, g->y * nanoteslaPerGauss,
+        g->z * nanoteslaPerGauss };
+    return MagneticField { nt, nt, 0 };
 }
 
 std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs)

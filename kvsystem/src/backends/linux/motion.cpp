@@ -1,6 +1,7 @@
 #include "motion.h"
 
 #include <cmath>
+#include <optional>
 
 namespace Vorna::Backend::Motion {
 
@@ -30,20 +31,33 @@ KvOrientation::Orientation orientation(const Vector &accel, KvOrientation::Orien
     const double g = length(accel);
     if (g < restingMin * 1000 || g > restingMax * 1000)
         return previous;
+    // Within poseAngle of the screen's axis the device lies flat; lying flat
+    // it stays until it leaves that cone, so that it does not flicker
+    // against an edge pose at the border.
     const double within = std::cos(poseAngle / degreesPerRadian) * g;
-    if (accel.z >= within)
-        return KvOrientation::FaceUp;
-    if (accel.z <= -within)
-        return KvOrientation::FaceDown;
-    if (accel.y >= within)
-        return KvOrientation::BottomDown;
-    if (accel.y <= -within)
-        return KvOrientation::BottomUp;
-    if (accel.x >= within)
-        return KvOrientation::RightUp;
-    if (accel.x <= -within)
-        return KvOrientation::LeftUp;
-    return previous;
+    const auto flat = [&]() -> std::optional<KvOrientation::Orientation> {
+        if (accel.z >= within)
+            return KvOrientation::FaceUp;
+        if (accel.z <= -within)
+            return KvOrientation::FaceDown;
+        return std::nullopt;
+    };
+    if ((previous == KvOrientation::FaceUp || previous == KvOrientation::FaceDown) && flat())
+        return *flat();
+    // The edge poses as iio-sensor-proxy takes them: an edge raised more
+    // than edgeAngle out of the level plane, the left or right edge first;
+    // both at once is the border between two poses, where the last stays.
+    const double sideways = std::atan2(accel.x, std::hypot(accel.y, accel.z)) * degreesPerRadian;
+    const double upright = std::atan2(accel.y, std::hypot(accel.x, accel.z)) * degreesPerRadian;
+    const bool side = std::abs(std::round(sideways)) > edgeAngle;
+    const bool end = std::abs(std::round(upright)) > edgeAngle;
+    if (side && end)
+        return previous;
+    if (side)
+        return sideways > 0 ? KvOrientation::RightUp : KvOrientation::LeftUp;
+    if (end)
+        return upright > 0 ? KvOrientation::BottomDown : KvOrientation::BottomUp;
+    return flat().value_or(previous);
 }
 
 int pitch(const Vector &accel)

@@ -21,9 +21,11 @@ struct Vector
     double z = 0;
 };
 
-// A pose is taken when gravity lies within this angle of one of the six
-// axis directions; tilts between two poses keep the last one, so that a
-// device held at 45 degrees does not flicker between them.
+// An edge pose is taken when that edge is raised more than edgeAngle out
+// of the level plane (iio-sensor-proxy's threshold); the device lies flat
+// (face up or down) when the reaction lies within poseAngle of the
+// screen's axis, and stays so until it leaves that cone.
+constexpr double edgeAngle = 35.0; // degrees
 constexpr double poseAngle = 40.0; // degrees
 // Outside this range of total acceleration the device is being shaken or
 // falls, and the reading says nothing about how it lies.

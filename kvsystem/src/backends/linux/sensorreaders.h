@@ -9,6 +9,7 @@
 // polling for all of them.
 
 #include "backend.h"
+#include "iio.h"
 #include "motion.h"
 #include "sysfs.h"
 
@@ -23,6 +24,10 @@ public:
     virtual ~SensorReader() = default;
     // What the machine lacks for this sensor; empty when it has everything.
     virtual QString missing() const = 0;
+    // Reads what stays put while a session runs (scale, offset, mount
+    // matrix), so that a poll reads the values only. False, with failed
+    // (when given) naming the file, when one of them cannot be read.
+    virtual bool prepare(QString *failed) = 0;
     // A reading now, given the one delivered last (orientation keeps its
     // pose between two). Without a value, failed (when given) names the
     // file that could not be read. Called on the reader thread too.
@@ -30,6 +35,8 @@ public:
         const std::optional<Sample> &previous, QString *failed) const = 0;
     // Whether rotation has a z axis: a compass heading to give.
     virtual bool hasZ() const { return false; }
+    // The IIO device(s) read, for the diagnostic program.
+    virtual QString device() const { return QString(); }
 };
 
 std::unique_ptr<SensorReader> lightReader(const Sysfs &sysfs);
@@ -39,21 +46,41 @@ std::unique_ptr<SensorReader> accelReader(Sensor kind, const Sysfs &sysfs);
 // The magnetometer and the compass.
 std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs);
 
-// The accelerometer's device and its acceleration in milli-g.
+// The accelerometer that turns with the screen, and its acceleration in
+// milli-g in the device's axes (mount matrix applied). The vector is
+// gravity as iio-sensor-proxy reads it: a device standing upright reads
+// y = -1000, one lying face up z = -1000.
 QString findAccelerometer(const Sysfs &sysfs);
 QString accelerometerMissing(const Sysfs &sysfs);
-std::optional<Motion::Vector> acceleration(const QString &dir, QString *failed);
+class Accelerometer
+{
+public:
+    bool prepare(const QString &dir, QString *failed);
+    std::optional<Motion::Vector> read(QString *failed) const;
+
+private:
+    Iio::Axes axes;
+    Iio::Matrix matrix = Iio::identity;
+};
 
 // The magnetometer's device and the field it measures, in nT.
 struct MagneticField
 {
-    Motion::Vector calibrated; // with the driver's offsets
+    Motion::Vector calibrated; // what the compass takes
     Motion::Vector raw; // as measured, the device's own magnetism included
-    int level = 0; // calibration level, 0 to 3
+    int level = 0; // calibration level, 0 to 3; the kernel gives none
 };
 QString findMagnetometer(const Sysfs &sysfs);
 QString magnetometerMissing(const Sysfs &sysfs);
-std::optional<MagneticField> magneticField(const QString &dir, QString *failed);
+class Magnetometer
+{
+public:
+    bool prepare(const QString &dir, QString *failed);
+    std::optional<MagneticField> read(QString *failed) const;
+
+private:
+    Iio::Axes axes;
+};
 
 } // namespace Vorna::Backend
 

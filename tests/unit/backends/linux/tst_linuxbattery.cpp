@@ -4,9 +4,12 @@
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/linuxbattery.h"
 #include "backendtesting.h"
+#include "devicetable.h"
 #include "fakesysfs.h"
 
 #include <QtTest>
+
+#include <unistd.h>
 
 using namespace Vorna::Backend;
 
@@ -18,7 +21,11 @@ class LinuxBatteryTest : public QObject
 private slots:
     void batteryValues_data();
     void batteryValues();
-    void noBatteryReadsZeroAndWarnsOnce();
+    void noBatteryReadsNoValueAndWarnsOnce();
+    void runningOutOfDescriptorsIsNoMissingBattery();
+    // Machines modelled on real ones, as the differential test against upowerd uses them.
+    void machines_data();
+    void machines();
 };
 
 void LinuxBatteryTest::batteryValues_data()
@@ -46,10 +53,11 @@ void LinuxBatteryTest::batteryValues_data()
     } << V::BatteryCurrent << -2000;
     QTest::newRow("charge in mAh") << QStringList { FakeSysfs::battery + "charge_now=1003999" }
                                    << V::RemainingCapacitymAh << 1003;
-    QTest::newRow("charge from energy and voltage") << QStringList {
-        FakeSysfs::battery + "charge_now=<absent>", FakeSysfs::battery + "energy_now=14800000",
-        FakeSysfs::battery + "voltage_now=3700000"
-    } << V::RemainingCapacitymAh << 4000;
+    QTest::newRow("charge from energy over the design voltage, else the present one")
+        << QStringList { FakeSysfs::battery + "charge_now=<absent>",
+               FakeSysfs::battery + "energy_now=14800000",
+               FakeSysfs::battery + "voltage_now=3700000" }
+        << V::RemainingCapacitymAh << 4000;
     QTest::newRow("cumulative current from the charge counter in mA·s")
         << QStringList { FakeSysfs::battery + "charge_counter=1000001" }
         << V::CumulativeBatteryCurrent << 3600003;
@@ -74,8 +82,16 @@ void LinuxBatteryTest::batteryValues_data()
         << QStringList { FakeSysfs::battery + "status=Not charging" } << V::ChargingState << 0;
     QTest::newRow("status Full") << QStringList { FakeSysfs::battery + "status=Full" }
                                  << V::ChargingState << 0;
-    QTest::newRow("status Unknown")
-        << QStringList { FakeSysfs::battery + "status=Unknown" } << V::ChargingState << 2;
+    QTest::newRow(
+        "status Unknown with the charger offline counts as discharging, as upowerd guesses")
+        << QStringList { FakeSysfs::battery + "status=Unknown" } << V::ChargingState << 0;
+    QTest::newRow("status Unknown of two batteries without chargers stays unknown")
+        << QStringList { FakeSysfs::battery + "status=Unknown", "class/power_supply/usb=<absent>",
+               "class/power_supply/BAT1/type=Battery", "class/power_supply/BAT1/status=Unknown",
+               "class/power_supply/BAT1/charge_now=500000" }
+        << V::ChargingState << 2;
+    QTest::newRow("status Full is a full battery whatever the level says")
+        << QStringList { FakeSysfs::battery + "status=Full" } << V::BatteryState << 3;
     QTest::newRow("health other than Good")
         << QStringList { FakeSysfs::battery + "health=Overheat" } << V::BatteryState << 4;
     QTest::newRow("health Unknown follows the level") << QStringList {
@@ -110,14 +126,15 @@ void LinuxBatteryTest::batteryValues_data()
         << none << V::RemainingCapacityBars << 6;
     QTest::newRow("no bars at 0 %")
         << QStringList { FakeSysfs::battery + "capacity=0" } << V::RemainingCapacityBars << 0;
-    QTest::newRow("remaining time from time_to_empty_now")
-        << none << V::RemainingActiveTime << 14217;
-    QTest::newRow("remaining time from charge and current")
-        << QStringList { FakeSysfs::battery + "time_to_empty_now=<absent>" }
-        << V::RemainingActiveTime << 14215;
+    QTest::newRow("remaining time from charge and rate, as upowerd computes it")
+        << none << V::RemainingActiveTime << 14215;
+    QTest::newRow("remaining time from time_to_empty_now where no rate is given")
+        << QStringList { FakeSysfs::battery + "current_now=<absent>" } << V::RemainingActiveTime
+        << 14217;
     QTest::newRow("average current from current_avg") << none << V::AverageActiveCurrent << 231;
-    QTest::newRow("charging time from time_to_full_now") << QStringList {
-        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "time_to_full_now=1800"
+    QTest::newRow("charging time from time_to_full_now where no rate is given") << QStringList {
+        FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "time_to_full_now=1800",
+        FakeSysfs::battery + "current_now=<absent>"
     } << V::RemainingChargingTime << 1800;
     QTest::newRow("charging time from charge, full charge and current") << QStringList {
         FakeSysfs::battery + "status=Charging", FakeSysfs::battery + "current_now=500000"
@@ -132,15 +149,31 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow("no idle current on Linux")
         << none << V::AverageIdleCurrent << LinuxBackend::noValue;
     QTest::newRow("no idle time on Linux") << none << V::RemainingIdleTime << LinuxBackend::noTime;
-    QTest::newRow("malformed capacity is no percentage")
-        << QStringList { FakeSysfs::battery + "capacity=seventy" } << V::RemainingCapacityPct
+    QTest::newRow("malformed capacity falls back to now over full")
+        << QStringList { FakeSysfs::battery + "capacity=seventy" } << V::RemainingCapacityPct << 76;
+    QTest::newRow("neither capacity nor charge is no percentage") << QStringList {
+        FakeSysfs::battery + "capacity=<absent>", FakeSysfs::battery + "charge_now=<absent>"
+    } << V::RemainingCapacityPct << LinuxBackend::noValue;
+    QTest::newRow("a battery taken out reads no percentage, not 0")
+        << QStringList { "class/power_supply/battery=<absent>" } << V::RemainingCapacityPct
         << LinuxBackend::noValue;
+    QTest::newRow("a battery taken out reads no counter, not 0")
+        << QStringList { "class/power_supply/battery=<absent>" } << V::CumulativeBatteryCurrent
+        << LinuxBattery::noCounter;
+    QTest::newRow("a battery marked not present is no battery")
+        << QStringList { FakeSysfs::battery + "present=0" } << V::Voltage << LinuxBackend::noValue;
+    QTest::newRow("a battery of scope Device (a mouse) is no battery of the machine")
+        << QStringList { FakeSysfs::battery + "scope=Device" } << V::RemainingCapacitymAh
+        << LinuxBackend::noValue;
+    QTest::newRow("a charger of scope Device does not feed the machine")
+        << QStringList { "class/power_supply/usb/online=1", "class/power_supply/usb/scope=Device" }
+        << V::ChargerType << -1;
     QTest::newRow("unreadable voltage is no voltage")
         << QStringList { FakeSysfs::battery + "voltage_now=<unreadable>" } << V::Voltage
         << LinuxBackend::noValue;
     QTest::newRow("empty current file reads as no current") << QStringList {
         FakeSysfs::battery + "current_now=", FakeSysfs::battery + "power_now=<absent>"
-    } << V::BatteryCurrent << 0;
+    } << V::BatteryCurrent << LinuxBackend::noValue;
     QTest::newRow("unreadable charger type does not count as a charger")
         << QStringList { "class/power_supply/usb/type=<unreadable>" } << V::ChargerType << -1;
     QTest::newRow("malformed online counts as offline")
@@ -159,7 +192,7 @@ void LinuxBatteryTest::batteryValues()
     QCOMPARE(backend.battery()->read(value, 0), expected);
 }
 
-void LinuxBatteryTest::noBatteryReadsZeroAndWarnsOnce()
+void LinuxBatteryTest::noBatteryReadsNoValueAndWarnsOnce()
 {
     FakeSysfs tree(FakeSysfs::Desktop);
     LinuxBackend backend(options(tree));
@@ -170,9 +203,74 @@ void LinuxBatteryTest::noBatteryReadsZeroAndWarnsOnce()
     });
     QCOMPARE(err,
         "kvsystem2: no battery in " + tree.root().toLocal8Bit()
-            + "/class/power_supply: every battery value reads 0\n");
-    for (int v = 0; v < BatteryValueCount; ++v)
-        QCOMPARE(first->read(BatteryValue(v), 0), 0);
+            + "/class/power_supply: battery values read -1 (no value)\n");
+    QCOMPARE(first->read(BatteryValue::ChargerType, 0), int(Vorna::KvBattery::Wall));
+    for (BatteryValue v : { BatteryValue::ChargingState, BatteryValue::BatteryState,
+             BatteryValue::RemainingCapacityBars, BatteryValue::RemainingCapacityPct,
+             BatteryValue::RemainingCapacitymAh, BatteryValue::Voltage,
+             BatteryValue::BatteryCurrent, BatteryValue::AverageActiveCurrent })
+        QCOMPARE(first->read(v, 0), LinuxBackend::noValue);
+    for (BatteryValue v :
+        { BatteryValue::RemainingChargingTime, BatteryValue::RemainingActiveTime })
+        QCOMPARE(first->read(v, 0), LinuxBackend::noTime);
+    QCOMPARE(first->read(BatteryValue::CumulativeBatteryCurrent, 0), LinuxBattery::noCounter);
+}
+
+void LinuxBatteryTest::runningOutOfDescriptorsIsNoMissingBattery()
+{
+    FakeSysfs tree(FakeSysfs::Phone);
+    LinuxBackend backend(options(tree));
+    const std::unique_ptr<BatterySource> battery = backend.battery();
+    QByteArray err;
+    int pct = 0, again = 0;
+    err = standardError([&] {
+        // Every descriptor taken: the files cannot be opened, which is an
+        // error to report, not a machine without a battery.
+        QVector<int> taken;
+        for (int fd; (fd = ::dup(STDIN_FILENO)) >= 0;)
+            taken << fd;
+        pct = battery->read(BatteryValue::RemainingCapacityPct, 0);
+        again = battery->read(BatteryValue::Voltage, 0);
+        for (int fd : taken)
+            ::close(fd);
+    });
+    QCOMPARE(pct, LinuxBackend::noValue);
+    QCOMPARE(again, LinuxBackend::noValue);
+    QVERIFY2(err.startsWith("kvsystem2: cannot read ") && err.contains("Too many open files")
+            && err.count('\n') == 1,
+        err.constData());
+    QCOMPARE(battery->read(BatteryValue::RemainingCapacityPct, 0), 76);
+}
+
+void LinuxBatteryTest::machines_data()
+{
+    QTest::addColumn<int>("row");
+    const QVector<DeviceTable::Machine> all = DeviceTable::machines();
+    for (int i = 0; i < all.size(); ++i)
+        QTest::newRow(all[i].name) << i;
+}
+
+void LinuxBatteryTest::machines()
+{
+    QFETCH(int, row);
+    const DeviceTable::Machine machine = DeviceTable::machines().at(row);
+    QTemporaryDir tree;
+    QVERIFY(DeviceTable::writeTree(tree.path(), machine.devices));
+    LinuxBackend::Options o;
+    o.sysfsRoot = tree.path() + "/sys";
+    LinuxBackend backend(o);
+    std::unique_ptr<BatterySource> battery;
+    standardError([&] { battery = backend.battery(); });
+    const auto read = [&](BatteryValue v) { return battery->read(v, 0); };
+    const DeviceTable::Battery &want = machine.battery;
+    QCOMPARE(read(BatteryValue::RemainingCapacityPct), want.percent);
+    QCOMPARE(read(BatteryValue::ChargingState), want.chargingState);
+    QCOMPARE(read(BatteryValue::BatteryState), want.batteryState);
+    QCOMPARE(read(BatteryValue::ChargerType), want.charger);
+    QCOMPARE(read(BatteryValue::RemainingCapacitymAh), want.mah);
+    QCOMPARE(read(BatteryValue::BatteryCurrent), want.currentMa);
+    QCOMPARE(read(BatteryValue::RemainingActiveTime), want.activeTime);
+    QCOMPARE(read(BatteryValue::RemainingChargingTime), want.chargingTime);
 }
 
 QTEST_GUILESS_MAIN(LinuxBatteryTest)

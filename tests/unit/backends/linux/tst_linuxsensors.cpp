@@ -6,6 +6,7 @@
 #include "backends/linux/linuxsensor.h"
 #include "backends/linux/motion.h"
 #include "backendtesting.h"
+#include "devicetable.h"
 #include "fakesysfs.h"
 
 #include <QtTest>
@@ -28,6 +29,10 @@ private slots:
     void unreadableOrMalformedFiles();
     void badReadWhileRunningIsSkipped();
     void readingsBeforeStart();
+    // Machines modelled on real ones, as the differential test against
+    // iio-sensor-proxy uses them.
+    void machines_data();
+    void machines();
     void orientations_data();
     void orientations();
     void headings_data();
@@ -61,7 +66,7 @@ void LinuxSensorsTest::sensorReadings_data()
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "in_accel_x_raw=-35",
                FakeSysfs::accel + "in_accel_y_raw=640" }
-        << QVector<qint32> { -35, 640, 1000 };
+        << QVector<qint32> { -35, 640, -1000 };
     // 1557 counts of 1/1024 g are 1520.51 mg: g taken as 9.81 or 9.807
     // gives 1520, as 9.8 gives 1522.
     QTest::newRow("acceleration from m/s² rounded")
@@ -70,12 +75,12 @@ void LinuxSensorsTest::sensorReadings_data()
                FakeSysfs::accel + "in_accel_x_raw=1557", FakeSysfs::accel + "in_accel_y_raw=-1557",
                FakeSysfs::accel + "in_accel_z_raw=0" }
         << QVector<qint32> { 1521, -1521, 0 };
-    QTest::newRow("field in nT, calibrated and raw, calibrated by the driver")
+    QTest::newRow("field in nT, the offset part of the conversion as the ABI says, no calibration")
         << Sensor::Magnetometer << none
-        << QVector<qint32> { 0, 20000, -40000, -1000, 20000, -40000, 3 };
+        << QVector<qint32> { 0, 20000, -40000, 0, 20000, -40000, 0 };
     // A fine scale whose values lie near half a nT: a factor off by a
     // hundred-thousandth, or truncating, changes them.
-    QTest::newRow("field without offsets is not calibrated, rounded to whole nT")
+    QTest::newRow("field without offsets, rounded to whole nT")
         << Sensor::Magnetometer
         << QStringList { FakeSysfs::magn + "in_magn_x_offset=<absent>",
                FakeSysfs::magn + "in_magn_y_offset=<absent>",
@@ -86,16 +91,61 @@ void LinuxSensorsTest::sensorReadings_data()
     QTest::newRow("lying face up") << Sensor::Orientation << none << QVector<qint32> { 6 };
     QTest::newRow("flat, top edge to the north")
         << Sensor::Rotation << none << QVector<qint32> { 0, 0, 0 };
-    QTest::newRow("upright, top edge up") << Sensor::Rotation
-                                          << QStringList { FakeSysfs::accel + "in_accel_y_raw=1000",
-                                                 FakeSysfs::accel + "in_accel_z_raw=0" }
-                                          << QVector<qint32> { 90, 0, 0 };
-    QTest::newRow("heading north, calibrated")
-        << Sensor::Compass << none << QVector<qint32> { 0, 3 };
+    QTest::newRow("upright, top edge up")
+        << Sensor::Rotation
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=-1000",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 90, 0, 0 };
+    QTest::newRow("the driver's mount matrix turns the sensor's axes into the device's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_mount_matrix=0, 1, 0; -1, 0, 0; 0, 0, 1",
+               FakeSysfs::accel + "in_accel_x_raw=250", FakeSysfs::accel + "in_accel_y_raw=-500" }
+        << QVector<qint32> { -500, -250, -1000 };
+    QTest::newRow("udev's ACCEL_MOUNT_MATRIX wins over the driver's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_mount_matrix=0, 1, 0; -1, 0, 0; 0, 0, 1",
+               FakeSysfs::accel + "uevent=ACCEL_MOUNT_MATRIX=-1, 0, 0; 0, -1, 0; 0, 0, 1",
+               FakeSysfs::accel + "in_accel_x_raw=250", FakeSysfs::accel + "in_accel_y_raw=-500" }
+        << QVector<qint32> { -250, 500, -1000 };
+    QTest::newRow("a mount matrix of zeros is taken as none")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "mount_matrix=0, 0, 0; 0, 0, 0; 0, 0, 0" }
+        << QVector<qint32> { 0, 0, -1000 };
+    QTest::newRow("a convertible's base accelerometer is passed over for the display's")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "label=accel-base",
+               "bus/iio/devices/iio:device3/in_accel_x_raw=0",
+               "bus/iio/devices/iio:device3/in_accel_y_raw=-1000",
+               "bus/iio/devices/iio:device3/in_accel_z_raw=0",
+               "bus/iio/devices/iio:device3/in_accel_scale=0.00980665",
+               "bus/iio/devices/iio:device3/uevent=ACCEL_LOCATION=display" }
+        << QVector<qint32> { 0, -1000, 0 };
+    QTest::newRow("upright, the screen turned to the right edge")
+        << Sensor::Orientation
+        << QStringList { FakeSysfs::accel + "in_accel_x_raw=-1000",
+               FakeSysfs::accel + "in_accel_z_raw=0" }
+        << QVector<qint32> { 4 };
+    QTest::newRow("light from an indexed processed channel")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_raw=<absent>",
+               FakeSysfs::light + "in_illuminance0_input=12.4" }
+        << QVector<qint32> { 12 };
+    QTest::newRow("a processed light value is not scaled again, as the ABI says")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
+               FakeSysfs::light + "in_illuminance_scale=10" }
+        << QVector<qint32> { 42 };
+    QTest::newRow("proximity from an indexed raw channel")
+        << Sensor::Proximity
+        << QStringList { FakeSysfs::light + "in_proximity_raw=<absent>",
+               FakeSysfs::light + "in_proximity0_raw=77" }
+        << QVector<qint32> { 77 };
+    QTest::newRow("heading north, no calibration level from the kernel")
+        << Sensor::Compass << none << QVector<qint32> { 0, 0 };
     QTest::newRow("heading east") << Sensor::Compass
                                   << QStringList { FakeSysfs::magn + "in_magn_x_raw=-210",
                                          FakeSysfs::magn + "in_magn_y_raw=0" }
-                                  << QVector<qint32> { 90, 3 };
+                                  << QVector<qint32> { 90, 0 };
 }
 
 void LinuxSensorsTest::sensorReadings()
@@ -183,12 +233,12 @@ void LinuxSensorsTest::valueChangingWhileRunning_data()
         << QVector<qint32> { 0 } << QVector<qint32> { 900 };
     QTest::newRow("picked up and held upright")
         << Sensor::Orientation
-        << QStringList { FakeSysfs::accel + "in_accel_y_raw=980",
-               FakeSysfs::accel + "in_accel_z_raw=170" }
+        << QStringList { FakeSysfs::accel + "in_accel_y_raw=-980",
+               FakeSysfs::accel + "in_accel_z_raw=-170" }
         << QVector<qint32> { 6 } << QVector<qint32> { 2 };
     QTest::newRow("accelerometer follows the device")
         << Sensor::Accelerometer << QStringList { FakeSysfs::accel + "in_accel_x_raw=-500" }
-        << QVector<qint32> { 0, 0, 1000 } << QVector<qint32> { -500, 0, 1000 };
+        << QVector<qint32> { 0, 0, -1000 } << QVector<qint32> { -500, 0, -1000 };
 }
 
 void LinuxSensorsTest::valueChangingWhileRunning()
@@ -286,7 +336,7 @@ void LinuxSensorsTest::readingsBeforeStart()
     std::unique_ptr<SensorSource> rotation = backend.sensor(Sensor::Rotation, samples.sink());
     QVERIFY(rotation->hasZ());
     // Right edge raised by 30 degrees, the top edge still to the north.
-    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=500", FakeSysfs::accel + "in_accel_z_raw=866",
+    tree.apply({ FakeSysfs::accel + "in_accel_x_raw=-500", FakeSysfs::accel + "in_accel_z_raw=-866",
         FakeSysfs::magn + "in_magn_x_raw=-210", FakeSysfs::magn + "in_magn_z_raw=-346" });
     const Sample now = rotation->current();
     QCOMPARE(QVector<qint32>(now.values.begin(), now.values.begin() + 3),
@@ -301,6 +351,43 @@ void LinuxSensorsTest::readingsBeforeStart()
 
     tree.set("bus/iio/devices/iio:device2", FakeSysfs::absent);
     QVERIFY(!backend.sensor(Sensor::Rotation, samples.sink())->hasZ());
+}
+
+void LinuxSensorsTest::machines_data()
+{
+    QTest::addColumn<int>("row");
+    const QVector<DeviceTable::Sensors> all = DeviceTable::sensorMachines();
+    for (int i = 0; i < all.size(); ++i)
+        QTest::newRow(all[i].name) << i;
+}
+
+void LinuxSensorsTest::machines()
+{
+    QFETCH(int, row);
+    const DeviceTable::Sensors machine = DeviceTable::sensorMachines().at(row);
+    QTemporaryDir tree;
+    QVERIFY(DeviceTable::writeTree(tree.path(), machine.devices));
+    LinuxBackend::Options o;
+    o.sysfsRoot = tree.path() + "/sys";
+    LinuxBackend backend(o);
+    const auto first = [&](Sensor kind) -> qint32 {
+        Samples samples;
+        std::unique_ptr<SensorSource> sensor = backend.sensor(kind, samples.sink());
+        sensor->requestSession(Vorna::KvSensor::ControlSession);
+        if (!sensor->start())
+            return -1;
+        QDeadlineTimer deadline(waitMs);
+        while (samples.count() == 0 && !deadline.hasExpired())
+            QTest::qWait(10);
+        sensor->stop();
+        return samples.count() ? samples.last(1).value(0) : -2;
+    };
+    if (machine.orientation >= 0)
+        QCOMPARE(first(Sensor::Orientation), machine.orientation);
+    if (machine.lux >= 0)
+        QCOMPARE(first(Sensor::Als), machine.lux);
+    if (machine.proximity >= 0)
+        QCOMPARE(first(Sensor::Proximity), machine.proximity);
 }
 
 void LinuxSensorsTest::orientations_data()
@@ -319,10 +406,16 @@ void LinuxSensorsTest::orientations_data()
     QTest::newRow("left edge up") << -1000.0 << 0.0 << 0.0 << 0 << 3;
     QTest::newRow("tilted 35 degrees from face up is still face up")
         << 0.0 << 574.0 << 819.0 << 2 << 6;
-    QTest::newRow("tilted 45 degrees keeps the last pose") << 0.0 << 707.0 << 707.0 << 6 << 6;
-    QTest::newRow("tilted 45 degrees from the other side keeps it too")
-        << 0.0 << 707.0 << 707.0 << 2 << 2;
-    QTest::newRow("between poses at the start is undefined") << 0.0 << 707.0 << 707.0 << 0 << 0;
+    QTest::newRow("tilted 38 degrees from face up stays face up")
+        << 0.0 << 616.0 << 788.0 << 6 << 6;
+    QTest::newRow("tilted 38 degrees towards face up stays upright, as iio-sensor-proxy")
+        << 0.0 << 616.0 << 788.0 << 2 << 2;
+    QTest::newRow("tilted 45 degrees is upright, as iio-sensor-proxy")
+        << 0.0 << 707.0 << 707.0 << 6 << 2;
+    QTest::newRow("two edges raised at once keeps the last pose")
+        << 600.0 << 600.0 << 529.0 << 4 << 4;
+    QTest::newRow("two edges raised at once at the start is undefined")
+        << 600.0 << 600.0 << 529.0 << 0 << 0;
     QTest::newRow("shaken: too much acceleration keeps the pose") << 0.0 << 1800.0 << 0.0 << 6 << 6;
     QTest::newRow("falling: too little acceleration keeps the pose")
         << 0.0 << 0.0 << 300.0 << 2 << 2;

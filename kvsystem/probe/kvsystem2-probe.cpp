@@ -1,0 +1,130 @@
+// kvsystem2-probe: what the library's Linux backend finds on this machine:
+// the power supplies and which of them make the battery, the device that
+// serves each sensor class or why the class is refused, and the display,
+// thermal and radio state. It reads the tree that KVSYSTEM_SYSFS_ROOT names
+// (default /sys) and changes nothing.
+
+#include "backends/linux/linuxbackend.h"
+#include "backends/linux/linuxbattery.h"
+#include "backends/linux/linuxsensor.h"
+#include "backends/linux/sysfs.h"
+#include "sensors.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+using namespace Vorna;
+using namespace Vorna::Backend;
+
+namespace {
+
+void line(const QString &text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+}
+
+QString supplyRole(const QString &dir)
+{
+    const QByteArray type = Sysfs::read(dir + "/type").value_or("?");
+    const QByteArray scope = Sysfs::read(dir + "/scope").value_or(QByteArray());
+    if (type == "Battery") {
+        if (scope == "Device")
+            return "passed over: a device's own battery (scope Device), not the machine's";
+        if (Sysfs::readInt(dir + "/present").value_or(1) == 0)
+            return "passed over: battery not present";
+        const bool energy = Sysfs::exists(dir + "/energy_now");
+        return QString("system battery, counts %1").arg(energy ? "energy (µWh)" : "charge (µAh)");
+    }
+    if (type == "Mains" || type == "Wireless" || type == "USB" || type.startsWith("USB_")) {
+        if (scope == "Device")
+            return "passed over: a device's own charger (scope Device)";
+        const bool online = Sysfs::readInt(dir + "/online").value_or(0) != 0;
+        return QString("charger (%1), %2")
+            .arg(QString::fromLatin1(type), online ? "online" : "offline");
+    }
+    return QString("passed over: type %1").arg(QString::fromLatin1(type));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc > 1) {
+        std::fprintf(stderr,
+            "Usage: kvsystem2-probe\n"
+            "Lists what the Linux backend finds below KVSYSTEM_SYSFS_ROOT (default /sys).\n");
+        return 2;
+    }
+    QString root = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SYSFS_ROOT"));
+    if (root.isEmpty())
+        root = "/sys";
+    if (!QFileInfo(root).isDir()) {
+        std::fprintf(
+            stderr, "kvsystem2-probe: %s: not a directory\n", root.toLocal8Bit().constData());
+        return 2;
+    }
+    const Sysfs sysfs(root);
+    LinuxBackend::Options options;
+    options.sysfsRoot = root;
+    LinuxBackend backend(options);
+
+    line("=== Power supplies in " + sysfs.path("class/power_supply"));
+    const QStringList supplies = Sysfs::entries(sysfs.path("class/power_supply"), QString());
+    for (const QString &dir : supplies)
+        line("    " + QFileInfo(dir).fileName() + ": " + supplyRole(dir));
+    LinuxBattery battery(sysfs);
+    const LinuxBattery::Snapshot s = battery.snapshot();
+    if (s.packs.isEmpty()) {
+        line("=== No battery: every battery value reads -1 (no value)");
+    } else {
+        QStringList names;
+        for (const LinuxBattery::Pack &p : s.packs)
+            names << QString("%1 (design voltage %2 V)")
+                         .arg(QFileInfo(p.dir).fileName())
+                         .arg(p.designVoltage);
+        line(QString("=== Has battery: %1%2")
+                 .arg(names.join(", "),
+                     s.packs.size() > 1 ? ", combined as upowerd's display device" : ""));
+        const auto v = [&](BatteryValue value) { return battery.read(value, 0); };
+        line(QString("    %1 %, %2 mAh, %3 mV, %4 mA, charger type %5, charging state %6, "
+                     "battery state %7, %8 s left, %9 s to full")
+                 .arg(v(BatteryValue::RemainingCapacityPct))
+                 .arg(v(BatteryValue::RemainingCapacitymAh))
+                 .arg(v(BatteryValue::Voltage))
+                 .arg(v(BatteryValue::BatteryCurrent))
+                 .arg(v(BatteryValue::ChargerType))
+                 .arg(v(BatteryValue::ChargingState))
+                 .arg(v(BatteryValue::BatteryState))
+                 .arg(v(BatteryValue::RemainingActiveTime))
+                 .arg(v(BatteryValue::RemainingChargingTime)));
+    }
+
+    for (int k = 0; k < SensorCount; ++k) {
+        const Sensor kind = Sensor(k);
+        LinuxSensor sensor(kind, sysfs, [](const Sample &) {});
+        static const char *const classes[SensorCount] = { "KvALS", "KvProximity", "KvTap",
+            "KvOrientation", "KvRotation", "KvMagnetometer", "KvCompass", "KvAccelerometer" };
+        const QString name = QString::fromLatin1(classes[k]);
+        if (sensor.requestSession(KvSensor::ControlSession) == KvSensor::NoSession) {
+            line("=== No " + name + ": " + sensor.lastError());
+            continue;
+        }
+        const Sample now = sensor.current();
+        QStringList values;
+        for (int i = 0; i < describe(kind).fieldCount(); ++i)
+            values << QString::number(now.values[i]);
+        line("=== Has " + name + ": " + sensor.device() + " (now " + values.join(' ') + ")");
+    }
+
+    const QStringList backlights = Sysfs::entries(sysfs.path("class/backlight"), QString());
+    line(backlights.isEmpty()
+            ? QString("=== No backlight: the display state reads On, every set is refused")
+            : "=== Has backlight: " + backlights.first());
+    line(QString("=== KvThermal state %1, KvDeviceMode %2")
+             .arg(LinuxBackend::thermalState(sysfs))
+             .arg(LinuxBackend::deviceMode(sysfs)));
+    return 0;
+}
