@@ -6,6 +6,7 @@ set(man_sources
     ${PROJECT_SOURCE_DIR}/docs/man/charge-plot.1
     ${PROJECT_SOURCE_DIR}/docs/man/charge-recorder.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-demos.1
+    ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-probe.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-snapshot.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2.7
 )
