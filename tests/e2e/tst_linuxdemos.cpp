@@ -522,6 +522,8 @@ void LinuxDemos::sysfsRootThatIsNotUtf8()
     QTemporaryDir dir;
     const QByteArray link = QFile::encodeName(dir.path()) + "/tree\xff";
     QCOMPARE(::symlink(QFile::encodeName(tree.root()).constData(), link.constData()), 0);
+    // QTemporaryDir cannot remove a name that is not UTF-8: it goes first.
+    const auto removeLink = qScopeGuard([&link] { ::unlink(link.constData()); });
     QProcess demo;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("KVSYSTEM_BACKEND", "linux");

@@ -197,6 +197,8 @@ void ScenarioFile::pathThatIsNotUtf8()
     const QByteArray name = QFile::encodeName(dir.path()) + "/sc\xffn.json";
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT, 0644);
     QVERIFY(fd >= 0);
+    // QTemporaryDir cannot remove a name that is not UTF-8: it goes first.
+    const auto removeFile = qScopeGuard([&name] { ::unlink(name.constData()); });
     QCOMPARE(::write(fd, "{\"als\": 1}", 10), ssize_t(10));
     ::close(fd);
 
