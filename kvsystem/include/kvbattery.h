@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <climits>
 #include <memory>
 
 namespace Vorna {
@@ -35,6 +36,13 @@ public:
     // Which use of the device a remaining time or average current assumes.
     enum RemainingTimeMode : int { NormalMode = 0, PowersaveMode = 1 };
     Q_ENUM(RemainingTimeMode)
+
+    // What a getter answers where the device has no figure for it: NoTime
+    // for the times, NoCounter for the cumulative current, NoValue for the
+    // rest.
+    static constexpr int NoValue = -1;
+    static constexpr int NoTime = -60;
+    static constexpr int NoCounter = INT_MIN;
 
     explicit KvBattery(QObject *parent = nullptr);
     ~KvBattery() override;
