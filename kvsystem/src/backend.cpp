@@ -6,6 +6,8 @@
 #include "recorder.h"
 #include "trace.h"
 
+#include <QSet>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace Vorna::Backend {
@@ -127,6 +130,18 @@ void usageError(const QByteArray &message)
 void usageError(const QString &message)
 {
     usageError(message.toUtf8());
+}
+
+void warning(const QByteArray &message)
+{
+    static std::mutex mutex;
+    static QSet<QByteArray> said;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (said.contains(message))
+        return;
+    said.insert(message);
+    std::fprintf(stderr, "kvsystem2: %s\n", Trace::escaped(message).constData());
+    std::fflush(stderr);
 }
 
 QByteArray environment(const char *name)

@@ -153,6 +153,12 @@ quint64 monotonicMicroseconds();
 [[noreturn]] void usageError(const QByteArray &message);
 [[noreturn]] void usageError(const QString &message);
 
+// A warning of the library on standard error, escaped as usageError()
+// escapes, and said once: a text that was said already in this process is
+// not said again, so that a fault met on every poll fills no screen. Safe
+// to call from any thread.
+void warning(const QByteArray &message);
+
 // A KVSYSTEM_* variable of the environment, as secure_getenv() reads it:
 // in a process that runs with more privileges than its caller (setuid,
 // setgid, file capabilities) every one is taken as unset, so that the

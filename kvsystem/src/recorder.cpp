@@ -56,8 +56,7 @@ public:
             return;
         if (end + size + 2 + closingSize > mapped && !reserve(end + size + 2 + closingSize)) {
             // A recording that cannot go on must not take the program down.
-            std::fprintf(stderr, "kvsystem2: %s: recording stopped: %s\n", path.constData(),
-                failure.toLocal8Bit().constData());
+            warning(path + ": recording stopped: " + failure.toLocal8Bit());
             ::munmap(map, mapped);
             map = nullptr;
             return;

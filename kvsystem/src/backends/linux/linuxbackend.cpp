@@ -237,12 +237,9 @@ std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> LinuxBackend::deviceMode(
 std::unique_ptr<BatterySource> LinuxBackend::battery()
 {
     auto source = std::make_unique<LinuxBattery>(sysfs);
-    if (!warnedNoBattery && !source->hasBattery()) {
-        warnedNoBattery = true;
-        std::fprintf(stderr, "kvsystem2: no battery in %s: battery values read -1 (no value)\n",
-            source->suppliesDir().toLocal8Bit().constData());
-        std::fflush(stderr);
-    }
+    if (!source->hasBattery())
+        warning("no battery in " + source->suppliesDir().toLocal8Bit()
+            + ": battery values read -1 (no value)");
     return source;
 }
 

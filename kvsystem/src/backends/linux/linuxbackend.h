@@ -81,7 +81,6 @@ private:
     const bool brightnessThroughLogin;
     std::shared_ptr<LoginManager> login;
     std::function<std::shared_ptr<LoginManager>()> makeLogin;
-    bool warnedNoBattery = false;
 };
 
 } // namespace Vorna::Backend
