@@ -30,7 +30,7 @@ QByteArray systemError(int error)
 // The scenario file's text. Only a regular file is read, opened without
 // blocking (a FIFO would wait for a writer forever), and only up to
 // maxScenarioBytes (/dev/zero would never end).
-QByteArray readScenario(const QByteArray &path)
+QByteArray readScenario(const QByteArray &path, FileId *file)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -40,6 +40,7 @@ QByteArray readScenario(const QByteArray &path)
         ::close(fd);
         usageError(path + ": cannot read: not a regular file");
     }
+    *file = FileId { st.st_dev, st.st_ino };
     const auto tooLarge = [&] {
         ::close(fd);
         usageError(path + ": larger than " + QByteArray::number(maxScenarioBytes / 1024 / 1024)
@@ -72,7 +73,7 @@ QByteArray readScenario(const QByteArray &path)
     return text;
 }
 
-std::unique_ptr<Backend> chooseBackend()
+std::unique_ptr<Backend> chooseBackend(FileId *scenarioFile)
 {
     // A scenario decides everything, whatever the backend asked for. Paths
     // are bytes, as the file system has them.
@@ -87,7 +88,7 @@ std::unique_ptr<Backend> chooseBackend()
     }
 
     QString error;
-    std::optional<Scenario> scenario = parseScenario(readScenario(path), &error);
+    std::optional<Scenario> scenario = parseScenario(readScenario(path, scenarioFile), &error);
     if (!scenario)
         usageError(path + ": " + error.toUtf8());
     return std::make_unique<SimulatedBackend>(std::move(scenario));
@@ -96,8 +97,11 @@ std::unique_ptr<Backend> chooseBackend()
 std::unique_ptr<Backend> makeBackend()
 {
     Trace::open();
-    // The recording is opened after the scenario was read: it may be the same file.
-    return recordedIfAsked(chooseBackend());
+    // The recording is opened after the scenario was read, and refused
+    // when it is the same file.
+    FileId scenarioFile;
+    std::unique_ptr<Backend> backend = chooseBackend(&scenarioFile);
+    return recordedIfAsked(std::move(backend), scenarioFile);
 }
 
 } // namespace

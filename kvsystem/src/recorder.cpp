@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include "backends/simulated/scenario.h"
+#include "quietwrite.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,8 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <condition_variable>
 #include <mutex>
-#include <sys/mman.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -21,116 +25,262 @@ namespace Vorna::Backend {
 
 namespace {
 
-// The recording file: parts appended to a shared mapping, each followed by
-// ",\n" and the closing, so that the text is a whole recording after every
-// part (and mended when a kill came in the middle of one).
+// The recording file. After every part that is written the file holds
+// the part, ",\n" and the closing, so that it is a whole recording at every
+// moment; the next part is written over the closing.
+//
+// Parts go into the file with pwritev(), never through a mapping of it: a
+// file cut short from outside or a file-size limit then fails one write
+// instead of raising SIGBUS or SIGXFSZ, and the recording stops with a
+// warning, leaving what it wrote whole. A few parts a burst are written at
+// once by the thread that made them, so that a program killed right after
+// its output leaves every part behind that output; beyond that (a sensor
+// streaming thousands of readings a second) parts gather in memory and a
+// thread of the journal's own writes them in batches, a millisecond or so
+// later, because a system call per reading would cost more than the
+// reading itself.
 class Journal
 {
 public:
-    // Null with *error set when the file cannot be made.
-    static Journal *open(const QByteArray &path, QString *error)
+    // Null with *error set when the file cannot be made. A file that
+    // another program records into is refused (both would write over each
+    // other), and so is the file being played: writing it would destroy
+    // the scenario before it was played.
+    static Journal *open(const QByteArray &path, const FileId &playing, QString *error)
     {
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
             *error = QString::fromLocal8Bit(std::strerror(errno));
             return nullptr;
         }
+        const auto refuse = [fd, error](const QString &reason) {
+            *error = reason;
+            ::close(fd);
+            return nullptr;
+        };
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+        if (!S_ISREG(st.st_mode))
+            return refuse(QStringLiteral("not a regular file"));
+        if (playing.device == st.st_dev && playing.inode == st.st_ino)
+            return refuse(QStringLiteral("the scenario being played cannot be recorded into"));
+        // Held until the process ends; the file is emptied only once it is ours.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return refuse(errno == EWOULDBLOCK
+                    ? QStringLiteral("another program is recording into it")
+                    : QString::fromLocal8Bit(std::strerror(errno)));
         auto *journal = new Journal(fd, path);
-        const size_t header = std::strlen(recordingHeader);
-        if (!journal->reserve(header + closingSize)) {
-            *error = journal->failure;
+        const iovec header[] = { { const_cast<char *>(recordingHeader), std::strlen(recordingHeader) },
+            { const_cast<char *>(recordingClosing), closingSize } };
+        if (::ftruncate(fd, 0) != 0 || !journal->write(header, 2, error)) {
+            if (error->isEmpty())
+                *error = QString::fromLocal8Bit(std::strerror(errno));
             ::close(fd);
             delete journal;
             return nullptr;
         }
-        std::memcpy(journal->map, recordingHeader, header);
-        std::memcpy(journal->map + header, recordingClosing, closingSize);
-        journal->end = header;
         return journal;
     }
 
     void append(const char *part, size_t size)
     {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!map)
+        std::unique_lock<std::mutex> lock(mutex);
+        if (stopped)
             return;
-        if (end + size + 2 + closingSize > mapped && !reserve(end + size + 2 + closingSize)) {
-            // A recording that cannot go on must not take the program down.
-            warning(path + ": recording stopped: " + failure.toLocal8Bit());
-            ::munmap(map, mapped);
-            map = nullptr;
+        if (pending.isEmpty() && !writing && mayWriteNow()) {
+            const iovec parts[] = { { const_cast<char *>(part), size }, separatorAndClosing() };
+            QString failure;
+            if (!write(parts, 2, &failure))
+                stop(failure);
             return;
         }
-        char *p = map + end;
-        std::memcpy(p, part, size);
-        std::memcpy(p + size, ",\n", 2);
-        std::memcpy(p + size + 2, recordingClosing, closingSize);
-        end += size + 2;
+        const bool wasEmpty = pending.isEmpty();
+        pending.append(part, int(size)).append(",\n", 2);
+        if (wasEmpty)
+            wake(lock);
     }
 
-    // At the process's normal end: the reserved blanks go.
+    // At the process's normal end: every part gathered so far is written.
     void finish()
     {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!map)
-            return;
-        ::munmap(map, mapped);
-        map = nullptr;
-        if (::ftruncate(fd, off_t(end + closingSize)) != 0) {
-            // The blanks stay; the recording is whole either way.
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        finishing = true;
+        written.wait(lock, [this] { return !writing; });
+        flushLocked(lock);
     }
 
 private:
-    static constexpr size_t initialSize = 1 << 20;
     static constexpr size_t closingSize = sizeof(recordingClosing) - 1;
+    // Parts written at once in one window; more go to the writing thread.
+    static constexpr int burstParts = 32;
+    static constexpr quint64 burstWindowUs = 10000;
 
     Journal(int fd, const QByteArray &path)
         : fd(fd)
         , path(path)
     { }
 
-    // Grows the file with blanks to hold at least size bytes, and maps it.
-    bool reserve(size_t size)
+    static iovec separatorAndClosing()
     {
-        size_t grown = std::max(mapped * 2, size);
-        grown = (grown + initialSize - 1) / initialSize * initialSize;
-        // Blanks written by write(): a full disk fails here, not as a
-        // SIGBUS on a store into the mapping later.
-        static const QByteArray blanks(1 << 16, ' ');
-        for (size_t at = mapped; at < grown;) {
-            const size_t n = std::min(size_t(blanks.size()), grown - at);
-            const ssize_t written = ::pwrite(fd, blanks.constData(), n, off_t(at));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                failure = QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
-                return false;
-            }
-            at += size_t(written);
+        static const QByteArray text = QByteArray(",\n") + recordingClosing;
+        return { const_cast<char *>(text.constData()), size_t(text.size()) };
+    }
+
+    bool mayWriteNow()
+    {
+        if (finishing || flusherFailed)
+            return true;
+        const quint64 now = monotonicMicroseconds();
+        if (now - windowStartUs >= burstWindowUs) {
+            windowStartUs = now;
+            partsInWindow = 0;
         }
-        void *bigger = ::mmap(nullptr, grown, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (bigger == MAP_FAILED) {
-            failure = QString::fromLocal8Bit(std::strerror(errno));
+        return partsInWindow++ < burstParts;
+    }
+
+    // Writes parts at the end (where the closing starts) and moves the end
+    // past all of them but the closing. A write cut short (a full disk, a
+    // size limit) is taken back: the closing goes where it was.
+    bool write(const iovec *parts, int count, QString *failure)
+    {
+        size_t total = 0;
+        for (int i = 0; i < count; ++i)
+            total += parts[i].iov_len;
+        struct stat st {};
+        if (end > 0 && ::fstat(fd, &st) == 0 && st.st_size < off_t(end + closingSize)) {
+            *failure = QStringLiteral("the file was cut short by another program");
             return false;
         }
-        if (map)
-            ::munmap(map, mapped); // the new mapping shows the same pages
-        map = static_cast<char *>(bigger);
-        mapped = grown;
-        return true;
+        const ssize_t n = writeAll(parts, count, off_t(end));
+        if (n == ssize_t(total)) {
+            end += total - closingSize;
+            return true;
+        }
+        *failure = QString::fromLocal8Bit(std::strerror(errno ? errno : ENOSPC));
+        const iovec closing[] = { { const_cast<char *>(recordingClosing), closingSize } };
+        if (end > 0 && quietWrite(fd, closing, 1, off_t(end)) == ssize_t(closingSize)
+            && ::ftruncate(fd, off_t(end + closingSize)) == 0) {
+            // Whole again, as before the part.
+        }
+        return false;
+    }
+
+    // pwritev() until all is written; the bytes written, or -1 when the
+    // first write failed. errno tells why it stopped short.
+    ssize_t writeAll(const iovec *parts, int count, off_t at)
+    {
+        size_t total = 0;
+        for (int i = 0; i < count; ++i)
+            total += parts[i].iov_len;
+        ssize_t n;
+        do
+            n = quietWrite(fd, parts, count, at);
+        while (n < 0 && errno == EINTR);
+        if (n < 0 || size_t(n) == total)
+            return n;
+        // Cut short (rare on a file): the rest as one piece.
+        QByteArray rest;
+        for (int i = 0; i < count; ++i)
+            rest.append(static_cast<const char *>(parts[i].iov_base), int(parts[i].iov_len));
+        size_t done = size_t(n);
+        errno = ENOSPC;
+        while (done < total) {
+            const iovec one { rest.data() + done, total - done };
+            const ssize_t m = quietWrite(fd, &one, 1, at + off_t(done));
+            if (m < 0 && errno == EINTR)
+                continue;
+            if (m <= 0)
+                break;
+            done += size_t(m);
+        }
+        return ssize_t(done);
+    }
+
+    void stop(const QString &failure)
+    {
+        stopped = true;
+        pending.clear();
+        // A recording that cannot go on must not take the program down.
+        warning(path + ": recording stopped: " + failure.toLocal8Bit());
+    }
+
+    // Writes what has gathered; called with the lock held, which it lets go
+    // for the write itself so that readings go on meanwhile.
+    void flushLocked(std::unique_lock<std::mutex> &lock)
+    {
+        if (writing)
+            return; // the thread that writes takes these parts too
+        while (!pending.isEmpty() && !stopped) {
+            QByteArray batch;
+            batch.swap(pending);
+            writing = true;
+            lock.unlock();
+            const iovec parts[] = { { batch.data(), size_t(batch.size()) },
+                { const_cast<char *>(recordingClosing), closingSize } };
+            QString failure;
+            // Only this thread moves the end while writing is set.
+            const bool ok = write(parts, 2, &failure);
+            lock.lock();
+            writing = false;
+            written.notify_all();
+            if (!ok)
+                stop(failure);
+        }
+    }
+
+    // Makes sure the writing thread is there and looks at the parts.
+    void wake(std::unique_lock<std::mutex> &lock)
+    {
+        if (!flusher && !flusherFailed) {
+            try {
+                std::thread([this] { run(); }).detach();
+                flusher = true;
+            } catch (const std::system_error &) {
+                // No thread to be had (a thread or process limit): the
+                // parts are written at once from now on, slower but whole.
+                flusherFailed = true;
+                flushLocked(lock);
+                return;
+            }
+        }
+        if (flusherIdle)
+            work.notify_one();
+    }
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            flusherIdle = true;
+            work.wait(lock, [this] { return !pending.isEmpty(); });
+            flusherIdle = false;
+            // Let a batch gather: one write for many parts.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            lock.lock();
+            flushLocked(lock);
+        }
     }
 
     const int fd;
     const QByteArray path;
     std::mutex mutex;
-    char *map = nullptr;
-    size_t mapped = 0;
+    std::condition_variable work; // parts for the writing thread
+    std::condition_variable written; // a batch's write has ended
     size_t end = 0; // where the closing starts
-    QString failure;
+    QByteArray pending; // parts not yet written, each followed by ",\n"
+    bool writing = false; // a batch is being written, outside the lock
+    bool stopped = false;
+    bool finishing = false;
+    bool flusher = false;
+    bool flusherFailed = false;
+    bool flusherIdle = false;
+    quint64 windowStartUs = 0;
+    int partsInWindow = 0;
 };
 
-// Cuts the reserved blanks off when the program ends normally.
+// Writes what is still gathered when the program ends normally.
 struct Finisher
 {
     Journal *journal = nullptr;
@@ -155,10 +305,15 @@ public:
     explicit Part(const QByteArray &opening) { add(opening); }
     Part &add(const char *text, size_t n)
     {
-        if (size + n <= sizeof(text_))
-            std::memcpy(text_ + size, text, n), size += n;
-        else
-            overflow = true;
+        if (Q_LIKELY(spill.isNull() && size + n <= sizeof(text_))) {
+            std::memcpy(text_ + size, text, n);
+            size += n;
+            return *this;
+        }
+        // A long text (an error message, say): the rest on the heap.
+        if (spill.isNull())
+            spill = QByteArray(text_, int(size));
+        spill.append(text, int(n));
         return *this;
     }
     Part &add(const char *text) { return add(text, std::strlen(text)); }
@@ -192,14 +347,16 @@ public:
     void to(Journal *journal)
     {
         add("}}");
-        if (!overflow)
+        if (spill.isNull())
             journal->append(text_, size);
+        else
+            journal->append(spill.constData(), size_t(spill.size()));
     }
 
 private:
     char text_[512];
     size_t size = 0;
-    bool overflow = false;
+    QByteArray spill;
 };
 
 QByteArray jsonString(const QString &text)
@@ -530,14 +687,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend)
+std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend, const FileId &playing)
 {
     const QByteArray path = environment("KVSYSTEM_RECORD");
     if (path.isEmpty())
         return backend;
     QString error;
     // Never deleted: a thread of the backend may still deliver while the process exits.
-    Journal *const journal = Journal::open(path, &error);
+    Journal *const journal = Journal::open(path, playing, &error);
     if (!journal)
         usageError(path + ": " + error.toUtf8());
     static Finisher finisher;

@@ -7,22 +7,27 @@
 // that file as a scenario that KVSYSTEM_SCENARIO plays back.
 //
 // The file is a "recording": one scenario object a line, merged in order
-// when it is played back (see scenario.h). Each part goes into a shared
-// memory mapping of the file, so that adding one costs no system call and
-// a process that is killed leaves every part it finished: the kernel keeps
-// the mapping's pages. Space ahead of the parts is reserved as blanks,
-// which JSON ignores; a program that ends normally cuts them off.
+// when it is played back (see scenario.h), whole JSON after every part.
 
 #include "backend.h"
 
 #include <memory>
+#include <sys/types.h>
 
 namespace Vorna::Backend {
 
+// A file as the file system knows it, whatever its name or links.
+struct FileId
+{
+    dev_t device = 0;
+    ino_t inode = 0; // 0: no file
+};
+
 // The backend itself when KVSYSTEM_RECORD is unset or empty; otherwise one
-// that records what backend delivers. A file that cannot be written is a
-// usage error.
-std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend);
+// that records what backend delivers. A file that cannot be written, that
+// another program records into, or that is the scenario being played
+// (playing) is a usage error.
+std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend, const FileId &playing);
 
 } // namespace Vorna::Backend
 

@@ -1,15 +1,15 @@
 #include "trace.h"
 
+#include "quietwrite.h"
+
 #include <QMetaObject>
 #include <QObject>
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,32 +20,9 @@ namespace {
 // Set once by open() on the main thread before any library object exists;
 // only read afterwards.
 int traceFd = -1;
-// Set when the trace's reader has gone: nothing more is written.
+QByteArray tracePath;
+// Set when the trace cannot be written any more: nothing more is written.
 std::atomic<bool> broken { false };
-
-// One write() with SIGPIPE held back on this thread: a pipe whose reader
-// left gives EPIPE instead of ending the process. A SIGPIPE that this
-// write raised is taken back; one that was pending before stays.
-ssize_t writeWithoutSigpipe(const char *p, size_t n)
-{
-    sigset_t pipeOnly;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &before);
-    sigset_t pending;
-    sigpending(&pending);
-    const bool wasPending = sigismember(&pending, SIGPIPE);
-    const ssize_t written = ::write(traceFd, p, n);
-    const int error = errno;
-    if (written < 0 && error == EPIPE && !wasPending) {
-        const timespec now {};
-        while (sigtimedwait(&pipeOnly, nullptr, &now) < 0 && errno == EINTR) { }
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    errno = error;
-    return written;
-}
 
 QByteArray className(const QMetaObject *mo)
 {
@@ -60,20 +37,28 @@ void writeLine(QByteArray line)
         return;
     line += '\n';
     // O_APPEND makes each write land whole at the end, from any thread.
-    const char *p = line.constData();
-    qsizetype left = line.size();
-    while (left > 0) {
-        const ssize_t n = writeWithoutSigpipe(p, size_t(left));
+    size_t done = 0;
+    while (done < size_t(line.size())) {
+        const iovec rest { line.data() + done, size_t(line.size()) - done };
+        const ssize_t n = Backend::quietWrite(traceFd, &rest, 1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            // A trace that cannot be written must not take the program down.
-            if (n < 0 && errno == EPIPE)
-                broken = true;
+            // A trace that cannot be written must not take the program
+            // down. A reader that left ends it without a word; anything
+            // else (a full disk, a size limit) is said once.
+            const int error = n < 0 ? errno : ENOSPC;
+            if (broken.exchange(true))
+                return;
+            // A line cut short would be a line the program never made.
+            struct stat st {};
+            if (done > 0 && ::fstat(traceFd, &st) == 0 && S_ISREG(st.st_mode))
+                (void)::ftruncate(traceFd, st.st_size - off_t(done));
+            if (error != EPIPE)
+                Backend::warning(tracePath + ": trace stopped: " + std::strerror(error));
             return;
         }
-        p += n;
-        left -= n;
+        done += size_t(n);
     }
 }
 
@@ -107,6 +92,7 @@ void open()
     // Lines are written whole, waiting for a slow reader as any output does.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     traceFd = fd;
+    tracePath = path;
 }
 
 Call::Call(const QObject *self, const char *operation)

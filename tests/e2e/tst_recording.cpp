@@ -11,13 +11,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 class Recording : public QObject
 {
     Q_OBJECT
 private slots:
     void replayWritesWhatTheRunWrote_data();
     void replayWritesWhatTheRunWrote();
-    void unwritableRecording();
+    void refusedRecording_data();
+    void refusedRecording();
+    void outlivesItsFiles_data();
+    void outlivesItsFiles();
 };
 
 namespace {
@@ -56,31 +62,32 @@ void Recording::replayWritesWhatTheRunWrote_data()
     QTest::addColumn<int>("lines"); // how much output the recorded run waits for
     // What the program writes on standard error as it ends after Enter.
     QTest::addColumn<QByteArray>("farewell");
+    QTest::addColumn<QByteArray>("scenario"); // what the recorded run plays, if anything
 
     QTest::newRow("lux-demo on the virtual handset, ended by Enter")
-        << "lux-demo" << QStringList() << false << int(Enter) << 3 << QByteArray();
+        << "lux-demo" << QStringList() << false << int(Enter) << 3 << QByteArray() << QByteArray();
     QTest::newRow("lux-demo killed in the middle of its readings")
-        << "lux-demo" << QStringList() << false << int(Interrupt) << 3 << QByteArray();
+        << "lux-demo" << QStringList() << false << int(Interrupt) << 3 << QByteArray() << QByteArray();
     QTest::newRow("tilt-demo asks for the rotation and the Z axis before it starts")
-        << "tilt-demo" << QStringList() << false << int(Enter) << 8 << QByteArray();
+        << "tilt-demo" << QStringList() << false << int(Enter) << 8 << QByteArray() << QByteArray();
     QTest::newRow("heading-demo reports session and start as debug messages")
         << "heading-demo" << QStringList() << false << int(Enter) << 5
-        << QByteArray("Application shutdown. \nCompass Stopped. \n");
+        << QByteArray("Application shutdown. \nCompass Stopped. \n") << QByteArray();
     QTest::newRow("flux-demo reads the field before it starts")
-        << "flux-demo" << QStringList() << false << int(Enter) << 12 << QByteArray();
+        << "flux-demo" << QStringList() << false << int(Enter) << 12 << QByteArray() << QByteArray();
     QTest::newRow("screen-demo killed after its numbered sequence")
-        << "screen-demo" << QStringList() << false << int(Interrupt) << 11 << QByteArray();
+        << "screen-demo" << QStringList() << false << int(Interrupt) << 11 << QByteArray() << QByteArray();
     QTest::newRow("powerstate-demo killed after its requests")
-        << "powerstate-demo" << QStringList() << false << int(Interrupt) << 4 << QByteArray();
+        << "powerstate-demo" << QStringList() << false << int(Interrupt) << 4 << QByteArray() << QByteArray();
     QTest::newRow("charge-recorder killed after two rows")
-        << "charge-recorder" << QStringList { "--interval=1" } << false << int(Interrupt) << 3 << QByteArray();
+        << "charge-recorder" << QStringList { "--interval=1" } << false << int(Interrupt) << 3 << QByteArray() << QByteArray();
     QTest::newRow("motion-demo on a fake phone, readings from the library's worker thread")
-        << "motion-demo" << QStringList() << true << int(Enter) << 3 << QByteArray();
+        << "motion-demo" << QStringList() << true << int(Enter) << 3 << QByteArray() << QByteArray();
     QTest::newRow("charge-recorder on a fake phone")
         << "charge-recorder" << QStringList { "--interval=1", "--numerical" } << true
-        << int(Interrupt) << 3 << QByteArray();
+        << int(Interrupt) << 3 << QByteArray() << QByteArray();
     QTest::newRow("idle-demo on a fake phone, killed")
-        << "idle-demo" << QStringList() << true << int(Interrupt) << 2 << QByteArray();
+        << "idle-demo" << QStringList() << true << int(Interrupt) << 2 << QByteArray() << QByteArray();
 }
 
 void Recording::replayWritesWhatTheRunWrote()
@@ -91,6 +98,7 @@ void Recording::replayWritesWhatTheRunWrote()
     QFETCH(int, ending);
     QFETCH(int, lines);
     QFETCH(QByteArray, farewell);
+    QFETCH(QByteArray, scenario);
 
     QTemporaryDir dir;
     const QString recording = dir.filePath("recording.json");
@@ -98,6 +106,8 @@ void Recording::replayWritesWhatTheRunWrote()
 
     DemoProcess recorded(program);
     recorded.setEnvironment("KVSYSTEM_RECORD", recording);
+    if (!scenario.isEmpty())
+        recorded.setScenario(scenario);
     if (linux) {
         recorded.setEnvironment("KVSYSTEM_BACKEND", "linux");
         recorded.setEnvironment("KVSYSTEM_SYSFS_ROOT", tree.root());
@@ -151,17 +161,145 @@ void Recording::replayWritesWhatTheRunWrote()
     QCOMPARE(replayed.trace(), recorded.trace());
 }
 
-void Recording::unwritableRecording()
+void Recording::refusedRecording_data()
 {
+    QTest::addColumn<QString>("file"); // in the test's directory, unless absolute
+    QTest::addColumn<QString>("scenarioLink"); // the scenario played, linked to as file
+    QTest::addColumn<bool>("busy"); // another program records into file
+    QTest::addColumn<QByteArray>("reason");
+
+    QTest::newRow("a directory that is not there")
+        << "/nonexistent/recording.json" << QString() << false
+        << QByteArray("No such file or directory");
+    QTest::newRow("the scenario being played, under another name")
+        << "run.json" << "hard" << false
+        << QByteArray("the scenario being played cannot be recorded into");
+    QTest::newRow("the scenario being played, through a symbolic link")
+        << "run.json" << "symbolic" << false
+        << QByteArray("the scenario being played cannot be recorded into");
+    QTest::newRow("a file another program records into")
+        << "run.json" << QString() << true << QByteArray("another program is recording into it");
+}
+
+void Recording::refusedRecording()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, scenarioLink);
+    QFETCH(bool, busy);
+    QFETCH(QByteArray, reason);
+
+    QTemporaryDir dir;
+    const QString path = file.startsWith('/') ? file : dir.filePath(file);
+    DemoProcess first("lux-demo");
+    if (busy) {
+        first.setEnvironment("KVSYSTEM_RECORD", path);
+        first.start();
+        QVERIFY(first.waitForOutput("\r"));
+    }
     DemoProcess demo("lux-demo");
-    demo.setEnvironment("KVSYSTEM_RECORD", "/nonexistent/recording.json");
+    demo.setEnvironment("KVSYSTEM_RECORD", path);
+    const QByteArray scenario
+        = R"({"als": {"readings": [{"value": 1}, {"value": 2}, {"value": 3}]}})";
+    if (!scenarioLink.isEmpty()) {
+        demo.setScenario(scenario);
+        QVERIFY(scenarioLink == "hard" ? ::link(QFile::encodeName(demo.scenarioPath()),
+                                             QFile::encodeName(path))
+                    == 0
+                                       : QFile::link(demo.scenarioPath(), path));
+    }
     demo.inputFromNullDevice();
     demo.start();
     QVERIFY(demo.waitForFinished());
-    QCOMPARE(demo.error(), QByteArray("kvsystem2: /nonexistent/recording.json: No such file or directory\n"));
+    QCOMPARE(demo.error(), "kvsystem2: " + path.toUtf8() + ": " + reason + "\n");
     QCOMPARE(demo.output(), QByteArray());
     QCOMPARE(demo.exitCode(), 2);
     QCOMPARE(demo.trace(), QStringList());
+    if (!scenarioLink.isEmpty())
+        QCOMPARE(readFile(demo.scenarioPath()), scenario);
+    if (busy) {
+        // The first recording is untouched, and goes on.
+        first.write("\n");
+        QVERIFY(first.waitForFinished());
+        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
+        QVERIFY(readFile(path).contains("\"readings\""));
+    }
+}
+
+// A recording or a trace that cannot go on (a file-size limit, the file cut
+// short by another program) stops with one line on standard error; the
+// program goes on to its normal end, and what was written is whole.
+void Recording::outlivesItsFiles_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<int>("limit"); // RLIMIT_FSIZE in bytes; 0: the file is emptied instead
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<QByteArray>("left"); // what a trace holds at the end
+
+    QTest::newRow("a recording under a file-size limit") << "KVSYSTEM_RECORD" << 64 * 1024
+        << QByteArray(": recording stopped: File too large") << QByteArray();
+    QTest::newRow("a trace under a file-size limit, its third line cut")
+        << "KVSYSTEM_TRACE" << 60 << QByteArray(": trace stopped: File too large")
+        << QByteArray("KvALS::KvALS(client)\nKvALS::requestSession(2) = 2\n");
+    QTest::newRow("a recording emptied from outside, as copytruncate does")
+        << "KVSYSTEM_RECORD" << 0
+        << QByteArray(": recording stopped: the file was cut short by another program")
+        << QByteArray();
+}
+
+void Recording::outlivesItsFiles()
+{
+    QFETCH(QString, variable);
+    QFETCH(int, limit);
+    QFETCH(QByteArray, reason);
+    QFETCH(QByteArray, left);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("out");
+    // Many readings at once, then one every 100 ms.
+    const int burst = 3000;
+    QByteArray readings;
+    for (int i = 0; i < burst + 600; ++i)
+        readings += QByteArray(i ? "," : "") + "{\"at\": " + QByteArray::number(i < burst ? 0 : (i - burst) * 100)
+            + ", \"value\": " + QByteArray::number(i) + "}";
+    DemoProcess demo("lux-demo");
+    demo.setScenario("{\"als\": {\"readings\": [" + readings + "]}}");
+    demo.setEnvironment(variable, file);
+    rlimit before {};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    if (limit) {
+        rlimit small = before;
+        small.rlim_cur = rlim_t(limit);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    demo.start();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    const auto shown = [&](int lines) {
+        return demo.waitUntil([lines](const QByteArray &out, const QByteArray &) {
+            return out.count('\r') >= lines; // a reading a line
+        });
+    };
+    QVERIFY2(shown(burst + 1), demo.error().constData());
+    if (!limit)
+        QVERIFY(QFile::resize(file, 0));
+    QVERIFY2(shown(burst + 3), demo.error().constData());
+    demo.write("\n");
+    QVERIFY(demo.waitForFinished());
+    QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(demo.exitCode(), 0);
+    QCOMPARE(DemoProcess::lines(demo.error()),
+        DemoProcess::lines("kvsystem2: " + file.toUtf8() + reason + "\n"));
+    const QByteArray text = readFile(file);
+    if (variable == "KVSYSTEM_TRACE") {
+        QCOMPARE(text, left);
+    } else if (limit) {
+        QVERIFY(text.size() <= limit);
+        QJsonParseError parse;
+        QJsonDocument::fromJson(text, &parse);
+        QCOMPARE(parse.errorString(), QJsonParseError().errorString());
+    } else {
+        QCOMPARE(text, QByteArray());
+    }
 }
 
 QTEST_GUILESS_MAIN(Recording)
