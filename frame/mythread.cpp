@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <iostream>
 
 myThread::myThread(client *owner)
@@ -23,4 +24,14 @@ void myThread::run()
     // the main thread as soon as its event loop runs.
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+bool startConsole(myThread &console)
+{
+    console.start(QThread::InheritPriority);
+    // A thread that ran already to its end (input at its end) started well.
+    if (console.isRunning() || console.isFinished())
+        return true;
+    std::fprintf(stderr, "Cannot start the console thread: no thread can be created\n");
+    return false;
 }

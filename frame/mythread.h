@@ -23,4 +23,10 @@ private:
     [[maybe_unused]] client *owner = nullptr;
 };
 
+// Starts the console quit thread. When no thread can be had (a thread or
+// process limit) nothing would ever end the program on Enter: that is said
+// on standard error and the answer is false, for main to end the program
+// with an error status.
+bool startConsole(myThread &console);
+
 #endif

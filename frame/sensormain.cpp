@@ -11,7 +11,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     client program(nullptr);
     myThread console(&program);
-    console.start(QThread::InheritPriority);
+    if (!startConsole(console))
+        return 1;
     const int status = app.exec();
     // exec() returns once the console thread has made its last call; let it
     // leave run() before its object goes.

@@ -14,7 +14,10 @@ int main(int argc, char **argv)
     auto *widget = new AccelerometerWidget;
     QObject::connect(&app, SIGNAL(aboutToQuit()), widget, SLOT(cleanUp()));
     myThread console;
-    console.start(QThread::InheritPriority);
+    if (!startConsole(console)) {
+        widget->cleanUp();
+        return 1;
+    }
     app.exec();
     // exec() returns once the console thread has made its last call; let it
     // leave run() before its object goes.

@@ -12,7 +12,8 @@ int main(int argc, char **argv)
     AppWidget widget;
     QObject::connect(&app, SIGNAL(aboutToQuit()), &widget, SLOT(stop()));
     myThread console;
-    console.start(QThread::InheritPriority);
+    if (!startConsole(console))
+        return 1;
     app.exec();
     // exec() returns once the console thread has made its last call; let it
     // leave run() before its object goes.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace Vorna::Backend {
@@ -33,7 +34,6 @@ public:
     // Set and read on any thread: a receiver may stop the pump from its own.
     std::atomic<bool> running { false };
 
-protected:
     Timeline *const timeline;
     const std::shared_ptr<void> keepAlive;
 };
@@ -256,8 +256,20 @@ Pump::~Pump() = default;
 
 void Pump::start()
 {
-    if (!engine->running)
+    if (engine->running)
+        return;
+    try {
         engine->start();
+    } catch (const std::system_error &e) {
+        // No thread to be had (a thread or process limit): the events go
+        // out through this thread's event loop instead, as a scenario's
+        // main-thread events do. Late or on another thread, they still
+        // come, which a program needs more than the thread they come on.
+        warning(QByteArray("cannot start a thread (") + e.code().message().c_str()
+            + "): events are delivered on the main thread");
+        engine.reset(new MainThreadEngine(engine->timeline, engine->keepAlive));
+        engine->start();
+    }
 }
 
 void Pump::stop()

@@ -17,6 +17,8 @@ private slots:
     void messagesInQtsDefaultCategory_data();
     void messagesInQtsDefaultCategory();
     void loggingRulesSilenceMessagesLikeQDebug();
+    void withoutThreads_data();
+    void withoutThreads();
 };
 
 namespace {
@@ -143,6 +145,58 @@ void ConsoleFrame::loggingRulesSilenceMessagesLikeQDebug()
     QCOMPARE(demo.error(), QByteArray());
     QCOMPARE(demo.output(), QByteArray("exiting.."));
     QCOMPARE(demo.exitCode(), 0);
+}
+
+// No thread can be created: a demo whose console thread cannot start says
+// so and ends with status 1 rather than never ending on Enter; events a
+// scenario sends from a worker thread come on the main thread instead.
+void ConsoleFrame::withoutThreads_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QByteArray>("message"); // waited for; the program is then ended from outside
+    QTest::addColumn<QByteArray>("error"); // lines that standard error holds
+    QTest::addColumn<int>("exitCode");
+
+    const QByteArray noConsole = "QThread::start: Thread creation error (Resource temporarily "
+                                 "unavailable)\nCannot start the console thread: no thread can "
+                                 "be created\n";
+    QTest::newRow("lux-demo without its console thread")
+        << "lux-demo" << oneReading << QByteArray() << noConsole << 1;
+    QTest::newRow("motion-demo without its console thread")
+        << "motion-demo" << QByteArray("{}") << QByteArray() << "Got session: 2 \n" + noConsole << 1;
+    QTest::newRow("idle-demo whose changes come from a worker thread")
+        << "idle-demo"
+        << QByteArray(R"({"activity": {"thread": "worker", "changes": [{"at": 50, "value": 0}]}})")
+        << QByteArray("Activity changed to: 0 \n")
+        << QByteArray("kvsystem2: cannot start a thread (Resource temporarily unavailable): events "
+                      "are delivered on the main thread\n")
+        << -1;
+}
+
+void ConsoleFrame::withoutThreads()
+{
+    QFETCH(QString, program);
+    QFETCH(QByteArray, scenario);
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, error);
+    QFETCH(int, exitCode);
+
+    DemoProcess demo(program);
+    demo.setScenario(scenario);
+    demo.setEnvironment("LD_PRELOAD", NOTHREADS_PATH);
+    demo.start();
+    if (message.isEmpty()) {
+        QVERIFY(demo.waitForFinished());
+        QCOMPARE(demo.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(demo.exitCode(), exitCode);
+        QCOMPARE(DemoProcess::lines(demo.error()), DemoProcess::lines(error));
+        QVERIFY(demo.trace().last().contains("::~"));
+    } else {
+        QVERIFY2(demo.waitForError(message), demo.error().constData());
+        demo.interrupt();
+        QVERIFY(demo.error().startsWith(error));
+    }
 }
 
 QTEST_GUILESS_MAIN(ConsoleFrame)
