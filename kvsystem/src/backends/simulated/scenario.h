@@ -78,6 +78,15 @@ struct BoolAnswer
             return calls[std::min(call, int(calls.size()) - 1)];
         return byArgument.value(argument, all.value_or(fallback));
     }
+    // The answer of the next call, counting calls in *counter, which stops
+    // at the last answer so that no number of calls can overflow it.
+    bool next(int *counter, int argument, bool fallback) const
+    {
+        const bool value = answer(*counter, argument, fallback);
+        if (*counter < calls.size() - 1)
+            ++*counter;
+        return value;
+    }
 };
 
 struct ChangeList

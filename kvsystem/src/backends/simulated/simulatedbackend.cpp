@@ -190,7 +190,7 @@ public:
     }
     bool set(KvDisplayState::DisplayState state) override
     {
-        return scenario ? scenario->set.answer(calls.set++, state, true) : true;
+        return scenario ? scenario->set.next(&calls.set, state, true) : true;
     }
     void setBrightness(int value) override { brightnessSet = value; }
     int brightness() const override
@@ -239,7 +239,7 @@ public:
             return true;
         for (int indication : scenario->onSet.value(nextState))
             sink(KvSystemState::StateIndication(indication));
-        return scenario->set.answer(setCalls++, nextState, true);
+        return scenario->set.next(&setCalls, nextState, true);
     }
 
 private:

@@ -209,8 +209,14 @@ void ScenarioParser::batteryStepsRepeatTheLast()
     QFETCH(int, value);
     QFETCH(int, callsAfter);
     const QVector<BatteryStep> steps { { 10, 0 }, { 20, 0 }, { 30, 0 } };
+    int setCalls = calls;
     QCOMPARE(nextStep(steps, calls).value, value);
     QCOMPARE(calls, callsAfter);
+    // A scripted set() counts its calls the same way.
+    BoolAnswer set;
+    set.calls = { false, false, true };
+    QCOMPARE(set.next(&setCalls, 0, false), value == 30);
+    QCOMPARE(setCalls, callsAfter);
 }
 
 void ScenarioParser::battery()
