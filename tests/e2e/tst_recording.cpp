@@ -88,6 +88,9 @@ void Recording::replayWritesWhatTheRunWrote_data()
         << int(Interrupt) << 3 << QByteArray() << QByteArray();
     QTest::newRow("idle-demo on a fake phone, killed")
         << "idle-demo" << QStringList() << true << int(Interrupt) << 2 << QByteArray() << QByteArray();
+    QTest::newRow("motion-demo told why its sensor failed, in a text longer than a line")
+        << "motion-demo" << QStringList() << false << int(Enter) << 1 << QByteArray()
+        << R"({"accelerometer": {"session": 0, "lastError": ")" + QByteArray(2000, 'e') + R"("}})";
 }
 
 void Recording::replayWritesWhatTheRunWrote()
