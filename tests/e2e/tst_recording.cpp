@@ -20,6 +20,8 @@ class Recording : public QObject
 private slots:
     void replayWritesWhatTheRunWrote_data();
     void replayWritesWhatTheRunWrote();
+    void recordingHoldsWhatCame_data();
+    void recordingHoldsWhatCame();
     void refusedRecording_data();
     void refusedRecording();
     void outlivesItsFiles_data();
@@ -162,6 +164,67 @@ void Recording::replayWritesWhatTheRunWrote()
     }
     QCOMPARE(DemoProcess::lines(replayed.error()), DemoProcess::lines(err));
     QCOMPARE(replayed.trace(), recorded.trace());
+}
+
+// What the file says, beyond what a replay shows: the times of readings,
+// slow calls and the thread that changes came on.
+void Recording::recordingHoldsWhatCame_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QString>("part"); // a pattern; its first group a time in ms
+    QTest::addColumn<QVector<qint64>>("least"); // the least time of each match, in order
+
+    QTest::newRow("readings at their times after start")
+        << "lux-demo" << QStringList()
+        << QByteArray(R"({"als": {"readings": [{"at": 0, "value": 1}, {"at": 300, "value": 2},
+                                                {"at": 600, "value": 3}]}})")
+        << R"(\{"als": \{"readings": \[\{"at": (\d+), "timestamp": 0, "value": \d\}\]\}\})"
+        << QVector<qint64> { 0, 300, 600 };
+    QTest::newRow("a slow battery call with its delay")
+        << "charge-recorder" << QStringList { "--interval=1" }
+        << QByteArray(R"({"battery": {"voltage": [{"value": 3900, "delayMs": 40}]}})")
+        << R"(\{"battery": \{"voltage": \[\{"value": 3900, "delayMs": (\d+)\}\]\}\})"
+        << QVector<qint64> { 40 };
+    QTest::newRow("changes from a worker thread, at their times after construction")
+        << "idle-demo" << QStringList()
+        << QByteArray(R"({"activity": {"thread": "worker", "changes": [{"at": 200, "value": 0}]}})")
+        << R"(\{"activity": \{"thread": "worker", "changes": \[\{"at": (\d+), "value": 0\}\]\}\})"
+        << QVector<qint64> { 200 };
+}
+
+void Recording::recordingHoldsWhatCame()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, scenario);
+    QFETCH(QString, part);
+    QFETCH(QVector<qint64>, least);
+
+    QTemporaryDir dir;
+    const QString recording = dir.filePath("recording.json");
+    DemoProcess demo(program);
+    demo.setScenario(scenario);
+    demo.setEnvironment("KVSYSTEM_RECORD", recording);
+    demo.start(arguments);
+    const QRegularExpression pattern(part);
+    QVector<qint64> times;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            times.clear();
+            auto it = pattern.globalMatch(QString::fromUtf8(readFile(recording)));
+            while (it.hasNext())
+                times << it.next().captured(1).toLongLong();
+            return times.size() >= least.size();
+        }(),
+        DemoProcess::deadlineMs);
+    demo.interrupt();
+    QCOMPARE(times.size(), least.size());
+    // Late on a busy machine, never early, and not counted from elsewhere.
+    for (int i = 0; i < times.size(); ++i)
+        QVERIFY2(times[i] >= least[i] && times[i] < least[i] + 10000,
+            qPrintable(QString::number(times[i])));
 }
 
 void Recording::refusedRecording_data()

@@ -230,15 +230,21 @@ void PumpTest::receiverCallsBackFromInside_data()
     QTest::addColumn<Delivery>("where");
     QTest::addColumn<QString>("call");
     QTest::addColumn<QVector<int>>("fired");
+    QTest::addColumn<QVector<qint64>>("due");
+    QTest::addColumn<int>("lateMs"); // how long the first delivery takes before its call
+    QTest::addColumn<int>("nextAfterMs"); // the least time from the call to the next delivery
 
+    const QVector<qint64> atOnce { 0, 0, 0 };
     for (const Delivery where : { Delivery::MainThread, Delivery::WorkerThread }) {
         const char *thread = where == Delivery::MainThread ? "main thread" : "library's thread";
         QTest::addRow("stop from inside a delivery on the %s", thread)
-            << where << "stop" << range(1);
+            << where << "stop" << range(1) << atOnce << 0 << 0;
         QTest::addRow("destroy from inside a delivery on the %s", thread)
-            << where << "destroy" << range(1);
+            << where << "destroy" << range(1) << atOnce << 0 << 0;
         QTest::addRow("stop and start again from inside on the %s", thread)
-            << where << "restart" << range(3);
+            << where << "restart" << range(3) << atOnce << 0 << 0;
+        QTest::addRow("a restart from inside on the %s counts from a new time zero", thread)
+            << where << "restart" << range(2) << QVector<qint64> { 0, 100 } << 200 << 95;
     }
 }
 
@@ -247,14 +253,27 @@ void PumpTest::receiverCallsBackFromInside()
     QFETCH(Delivery, where);
     QFETCH(QString, call);
     QFETCH(QVector<int>, fired);
+    QFETCH(QVector<qint64>, due);
+    QFETCH(int, lateMs);
+    QFETCH(int, nextAfterMs);
 
     std::unique_ptr<Pump> pump;
     std::atomic<bool> done { false };
     bool once = false;
-    Calling timeline({ 0, 0, 0 }, [&] {
-        if (once)
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> callMs { -1 };
+    std::atomic<qint64> callEnded { -1 };
+    std::atomic<qint64> nextFired { -1 };
+    Calling timeline(due, [&] {
+        if (once) {
+            if (nextFired < 0)
+                nextFired = clock.elapsed();
             return;
+        }
         once = true;
+        QThread::msleep(ulong(lateMs));
+        const qint64 before = clock.elapsed();
         if (call == "stop") {
             pump->stop();
         } else if (call == "destroy") {
@@ -263,12 +282,19 @@ void PumpTest::receiverCallsBackFromInside()
             pump->stop();
             pump->start();
         }
+        callEnded = clock.elapsed();
+        callMs = callEnded - before;
         done = true;
     });
     pump = std::make_unique<Pump>(where, &timeline);
     pump->start();
     QTRY_VERIFY(done);
     QTRY_COMPARE(timeline.firedSoFar(), fired);
+    // From inside a delivery nothing is waited for: not the delivery itself.
+    QVERIFY2(callMs < Pump::stopWaitMs, qPrintable(QString::number(callMs)));
+    if (nextAfterMs)
+        QVERIFY2(nextFired - callEnded >= nextAfterMs,
+            qPrintable(QString::number(nextFired - callEnded)));
     if (pump) {
         pump->stop();
         QCOMPARE(timeline.firedSoFar(), fired);
