@@ -27,10 +27,12 @@ QByteArray systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error)).toUtf8();
 }
 
-// The scenario file's text. Only a regular file is read, opened without
-// blocking (a FIFO would wait for a writer forever), and only up to
-// maxScenarioBytes (/dev/zero would never end).
-QByteArray readScenario(const QByteArray &path, FileId *file)
+// The scenario file, parsed. Only a regular file is read, opened without
+// blocking (a FIFO would wait for a writer forever). A recording is parsed
+// part by part as it is read, whatever its size (a week of charge-recorder
+// rows is hundreds of MB); any other file is read whole, up to
+// maxScenarioBytes.
+Scenario loadScenario(const QByteArray &path, FileId *file)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -41,36 +43,63 @@ QByteArray readScenario(const QByteArray &path, FileId *file)
         usageError(path + ": cannot read: not a regular file");
     }
     *file = FileId { st.st_dev, st.st_ino };
-    const auto tooLarge = [&] {
+    const auto fail = [&](const QByteArray &message) {
         ::close(fd);
-        usageError(path + ": larger than " + QByteArray::number(maxScenarioBytes / 1024 / 1024)
-            + " MiB");
+        usageError(path + ": " + message);
     };
-    if (st.st_size > maxScenarioBytes)
-        tooLarge();
-    QByteArray text(int(st.st_size) + 1, Qt::Uninitialized);
-    qint64 length = 0;
-    for (;;) {
-        if (length == text.size()) {
-            if (length > maxScenarioBytes) // grew while it was read
-                tooLarge();
-            text.resize(int(std::min<qint64>(length * 2 + 4096, maxScenarioBytes + 1)));
-        }
-        const ssize_t n = ::read(fd, text.data() + length, size_t(text.size() - length));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            usageError(path + ": cannot read: " + systemError(error));
-        }
+    // Reads up to size bytes at the file's position; 0 at its end.
+    const auto readSome = [fd](char *into, qint64 size) -> qint64 {
+        ssize_t n;
+        do
+            n = ::read(fd, into, size_t(size));
+        while (n < 0 && errno == EINTR);
+        return n;
+    };
+    QString error;
+    std::optional<Scenario> scenario;
+    const qint64 headerSize = qint64(std::strlen(recordingHeader));
+    QByteArray head(int(headerSize), '\0');
+    qint64 got = 0;
+    while (got < headerSize) {
+        const qint64 n = readSome(head.data() + got, headerSize - got);
+        if (n < 0)
+            fail("cannot read: " + systemError(errno));
         if (n == 0)
             break;
-        length += n;
+        got += n;
+    }
+    head.truncate(int(got));
+    if (head == recordingHeader) {
+        scenario = parseRecording(readSome, &error);
+    } else {
+        const auto tooLarge = [&] {
+            fail("larger than " + QByteArray::number(maxScenarioBytes / 1024 / 1024) + " MiB");
+        };
+        if (st.st_size > maxScenarioBytes)
+            tooLarge();
+        QByteArray text = head;
+        text.resize(int(std::max<qint64>(st.st_size, got)) + 1);
+        qint64 length = got;
+        for (;;) {
+            if (length == text.size()) {
+                if (length > maxScenarioBytes) // grew while it was read
+                    tooLarge();
+                text.resize(int(std::min<qint64>(length * 2 + 4096, maxScenarioBytes + 1)));
+            }
+            const qint64 n = readSome(text.data() + length, text.size() - length);
+            if (n < 0)
+                fail("cannot read: " + systemError(errno));
+            if (n == 0)
+                break;
+            length += n;
+        }
+        text.truncate(int(length));
+        scenario = parseScenario(text, &error);
     }
     ::close(fd);
-    text.truncate(int(length));
-    return text;
+    if (!scenario)
+        usageError(path + ": " + error.toUtf8());
+    return std::move(*scenario);
 }
 
 std::unique_ptr<Backend> chooseBackend(FileId *scenarioFile)
@@ -87,11 +116,7 @@ std::unique_ptr<Backend> chooseBackend(FileId *scenarioFile)
         usageError("unknown backend '" + name + "'");
     }
 
-    QString error;
-    std::optional<Scenario> scenario = parseScenario(readScenario(path, scenarioFile), &error);
-    if (!scenario)
-        usageError(path + ": " + error.toUtf8());
-    return std::make_unique<SimulatedBackend>(std::move(scenario));
+    return std::make_unique<SimulatedBackend>(loadScenario(path, scenarioFile));
 }
 
 std::unique_ptr<Backend> makeBackend()

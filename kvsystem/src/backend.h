@@ -166,8 +166,8 @@ void warning(const QByteArray &message);
 // privileged user.
 QByteArray environment(const char *name);
 
-// The largest scenario file that is read (32 MiB), and the deepest nesting
-// of JSON arrays and objects in it (Qt's own limit).
+// The largest scenario file that is read whole (32 MiB); a recording is
+// parsed as it is read, and may be larger.
 constexpr qint64 maxScenarioBytes = 32 * 1024 * 1024;
 
 } // namespace Vorna::Backend

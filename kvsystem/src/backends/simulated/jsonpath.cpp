@@ -23,19 +23,33 @@ QString pathKey(const QString &key)
 
 std::optional<int> invalidUtf8(const QByteArray &json)
 {
-    // Qt's decoder replaces what is not UTF-8 (overlong forms and
-    // surrogates too), so the first byte that differs after a round trip is
-    // the first bad one.
-    const QByteArray back = QString::fromUtf8(json).toUtf8();
-    if (back == json)
-        return {};
-    int i = 0;
-    while (i < json.size() && i < back.size() && json[i] == back[i])
-        ++i;
-    // Back to the start of the sequence that failed.
-    while (i > 0 && (uchar(json[i]) & 0xc0) == 0x80)
-        --i;
-    return i;
+    // What Qt's decoder would replace: bytes outside a sequence, overlong
+    // forms, surrogates and values beyond U+10FFFF. The offset is where the
+    // sequence that fails starts.
+    const auto *bytes = reinterpret_cast<const uchar *>(json.constData());
+    const int n = json.size();
+    for (int i = 0; i < n;) {
+        const uchar c = bytes[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const int length = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3
+            : c >= 0xf0 && c <= 0xf4                                       ? 4
+                                                                           : 0;
+        bool valid = length > 0 && i + length <= n;
+        for (int k = 1; valid && k < length; ++k)
+            valid = (bytes[i + k] & 0xc0) == 0x80;
+        if (valid && length > 2) {
+            const uchar second = bytes[i + 1];
+            valid = !(c == 0xe0 && second < 0xa0) && !(c == 0xed && second >= 0xa0)
+                && !(c == 0xf0 && second < 0x90) && !(c == 0xf4 && second >= 0x90);
+        }
+        if (!valid)
+            return i;
+        i += length;
+    }
+    return {};
 }
 
 std::optional<int> tooDeep(const QByteArray &json, int maxDepth)
@@ -70,27 +84,37 @@ std::optional<int> tooDeep(const QByteArray &json, int maxDepth)
 // scenario are nearly always a mistake worth pointing at.
 std::optional<QString> duplicateKey(const QByteArray &json)
 {
+    // Keys as they stand in the text; one with an escape is decoded, so
+    // that "a" and "\u0061" are one key. Objects are small: a linear look
+    // among the keys so far costs less than hashing them.
     struct Frame
     {
         bool object = false;
-        QSet<QString> keys;
-        QString key; // the object's current key
+        std::vector<QByteArray> keys;
+        QSet<QByteArray> many; // the keys of a large object, hashed
         int index = 0; // the array's current element
     };
     std::vector<Frame> stack;
+    const auto decoded = [](const QByteArray &token) {
+        return token.contains('\\')
+            ? QJsonDocument::fromJson('[' + token + ']').array().at(0).toString().toUtf8()
+            : token.mid(1, token.size() - 2);
+    };
     const auto path = [&stack] {
         QString p;
         for (const Frame &f : stack) {
             if (f.object)
-                p += (p.isEmpty() ? QString() : QStringLiteral(".")) + pathKey(f.key);
+                p += (p.isEmpty() ? QString() : QStringLiteral("."))
+                    + pathKey(QString::fromUtf8(f.keys.back()));
             else
                 p += QStringLiteral("[%1]").arg(f.index);
         }
         return p;
     };
     bool expectKey = false;
+    const char *const text = json.constData();
     for (int i = 0; i < json.size(); ++i) {
-        switch (json[i]) {
+        switch (text[i]) {
         case '{':
             stack.push_back({ true, {}, {}, 0 });
             expectKey = true;
@@ -115,25 +139,31 @@ std::optional<QString> duplicateKey(const QByteArray &json)
             break;
         case '"': {
             const int start = i;
-            for (++i; i < json.size() && json[i] != '"'; ++i) {
-                if (json[i] == '\\')
+            bool escaped = false;
+            for (++i; i < json.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\') {
+                    escaped = true;
                     ++i;
+                }
             }
             if (i >= json.size())
                 return {};
             if (!expectKey || stack.empty() || !stack.back().object)
                 break;
             expectKey = false;
-            const QByteArray token = json.mid(start, i - start + 1);
-            // Compare keys as Qt will see them, escapes decoded.
-            const QString key = token.contains('\\')
-                ? QJsonDocument::fromJson('[' + token + ']').array().at(0).toString()
-                : QString::fromUtf8(token.mid(1, token.size() - 2));
+            const QByteArray token = QByteArray::fromRawData(text + start, i - start + 1);
+            QByteArray key = escaped ? decoded(token) : QByteArray::fromRawData(text + start + 1, i - start - 1);
             Frame &f = stack.back();
-            f.key = key;
-            if (f.keys.contains(key))
+            if (f.keys.size() == 32)
+                f.many = QSet<QByteArray>(f.keys.begin(), f.keys.end());
+            const bool seen = f.keys.size() >= 32
+                ? f.many.contains(key)
+                : std::find(f.keys.begin(), f.keys.end(), key) != f.keys.end();
+            if (f.keys.size() >= 32)
+                f.many.insert(key);
+            f.keys.push_back(std::move(key));
+            if (seen)
                 return path();
-            f.keys.insert(key);
             break;
         }
         default:

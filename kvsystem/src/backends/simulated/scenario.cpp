@@ -1,14 +1,18 @@
 #include "scenario.h"
 
 #include "jsonpath.h"
+#include "jsonreader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -33,163 +37,205 @@ class Parser;
 template <typename Section> struct Key
 {
     const char *name;
-    void (*read)(Parser &, Section &, const QJsonValue &);
+    void (*read)(Parser &, Section &); // reads the value at the cursor
 };
 
 class Parser
 {
 public:
-    Scenario parse(const QJsonValue &v);
+    Parser(const char *begin, const char *end, const QString &path = QString())
+        : in(begin, end)
+        , path(path)
+    { }
+    Scenario parse();
+    // One part of a recording, merged into sc, with its index for paths.
+    void recordingPart(Scenario &sc, int index);
 
 private:
-    // Path handling: every check reports the JSON path of the value it looks at.
+    using Type = JsonReader::Type;
+    using Members = std::vector<JsonReader::Member>;
+
+    // Path handling: every check reports the JSON path of the value it
+    // looks at. The path is kept as its parts and spelled only for a
+    // failure: a reading's checks then cost no text.
+    struct PathPart
+    {
+        QByteArray key; // UTF-8
+        int index = -1; // an array element when not negative
+    };
     class Step
     {
     public:
-        Step(Parser &p, const QString &part)
+        Step(Parser &p, PathPart part)
             : p(p)
-            , size(p.path.size())
         {
-            p.path += part;
+            p.parts.push_back(std::move(part));
         }
-        ~Step() { p.path.truncate(size); }
+        ~Step() { p.parts.pop_back(); }
 
     private:
         Parser &p;
-        int size;
     };
-    Step key(const QString &name)
-    {
-        return Step(*this, path.isEmpty() ? pathKey(name) : QLatin1Char('.') + pathKey(name));
-    }
-    Step index(int i) { return Step(*this, QStringLiteral("[%1]").arg(i)); }
+    Step key(const QByteArray &name) { return Step(*this, { name, -1 }); }
+    Step key(const char *name) { return Step(*this, { QByteArray::fromRawData(name, int(qstrlen(name))), -1 }); }
+    Step index(int i) { return Step(*this, { QByteArray(), i }); }
 
     [[noreturn]] void fail(const QString &what) const
     {
-        throw Failure { path.isEmpty() ? what : path + QStringLiteral(": ") + what };
+        QString spelled = path;
+        for (const PathPart &part : parts) {
+            if (part.index >= 0)
+                spelled += QStringLiteral("[%1]").arg(part.index);
+            else
+                spelled += (spelled.isEmpty() ? QString() : QStringLiteral("."))
+                    + pathKey(QString::fromUtf8(part.key));
+        }
+        throw Failure { spelled.isEmpty() ? what : spelled + QStringLiteral(": ") + what };
     }
-    [[noreturn]] void wrongType(const QString &expected, const QJsonValue &v) const;
+    [[noreturn]] void wrongType(const QString &expected);
 
-    QJsonObject object(const QJsonValue &v, std::initializer_list<const char *> allowed);
-    QJsonObject object(const QJsonValue &v, const QVector<const char *> &allowed);
-    QJsonArray array(const QJsonValue &v);
-    bool boolean(const QJsonValue &v);
-    QString string(const QJsonValue &v);
-    qint64 integer(const QJsonValue &v, qint64 min, qint64 max);
-    int int32(const QJsonValue &v)
+    // The members of the object at the cursor, all among allowed, sorted by
+    // key as Qt's objects are (so that of two faults the same one is named);
+    // the cursor moves past the object.
+    Members object(std::initializer_list<const char *> allowed);
+    Members object(const QVector<const char *> &allowed);
+    Members object(const char *const *allowed, const char *const *allowedEnd);
+    // The member named, or null; the cursor goes to its value.
+    const JsonReader::Member *find(const Members &members, const char *name);
+    void array();
+    bool boolean();
+    QString string();
+    qint64 integer(qint64 min, qint64 max);
+    int int32()
     {
-        return int(
-            integer(v, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+        return int(integer(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
     }
-    quint64 timestamp(const QJsonValue &v);
+    quint64 timestamp();
     // A time in ms after a start or a construction.
-    qint64 at(const QJsonValue &v) { return integer(v, 0, qint64(exactLimit) - 1); }
-    Delivery thread(const QJsonValue &v);
+    qint64 at() { return integer(0, qint64(exactLimit) - 1); }
+    Delivery thread();
 
     // One value, or a non-empty array of them, each read by one().
-    template <typename T>
-    Answers<T> answers(const QJsonValue &v, T (*one)(Parser &, const QJsonValue &));
-    static int readInt(Parser &p, const QJsonValue &v) { return p.int32(v); }
-    static bool readBool(Parser &p, const QJsonValue &v) { return p.boolean(v); }
-    static QString readString(Parser &p, const QJsonValue &v) { return p.string(v); }
-    static Sample readCurrent(Parser &p, const QJsonValue &v) { return p.current(v); }
+    template <typename T> Answers<T> answers(T (*one)(Parser &));
+    static int readInt(Parser &p) { return p.int32(); }
+    static bool readBool(Parser &p) { return p.boolean(); }
+    static QString readString(Parser &p) { return p.string(); }
+    static Sample readCurrent(Parser &p) { return p.current(); }
 
     // An object whose keys are all among keys, read key by key.
-    template <typename Section>
-    Section section(const QJsonValue &v, const QVector<Key<Section>> &keys);
+    template <typename Section> Section section(const QVector<Key<Section>> &keys);
+    template <typename Section> void readMembers(Section &into, const QVector<Key<Section>> &keys);
 
-    SensorScenario sensor(Sensor kind, const QJsonValue &v);
-    Sample current(const QJsonValue &v);
-    void readings(SensorScenario &sc, const QJsonValue &v);
-    Sample sample(Sensor kind, const QJsonObject &o);
-    BoolAnswer boolAnswer(const QJsonValue &v, std::initializer_list<int> arguments);
-    void recording(Scenario &sc, const QJsonValue &v);
-    QVector<TimedChange> changes(const QJsonValue &v);
-    QHash<int, QVector<int>> onSet(const QJsonValue &v);
-    DisplayScenario display(const QJsonValue &v);
-    SystemStateScenario systemState(const QJsonValue &v);
-    ValueScenario value(const QJsonValue &v);
+    SensorScenario sensor(Sensor kind);
+    Sample current();
+    void readings(SensorScenario &sc);
+    Sample sample(Sensor kind, const Members &members);
+    BoolAnswer boolAnswer(std::initializer_list<int> arguments);
+    void recording(Scenario &sc);
+    QVector<TimedChange> changes();
+    QHash<int, QVector<int>> onSet();
+    DisplayScenario display();
+    SystemStateScenario systemState();
+    ValueScenario value();
     // One battery getter's answers, call by call.
-    QVector<BatteryStep> steps(const QJsonValue &v);
-    std::array<QVector<BatteryStep>, BatteryValueCount> battery(const QJsonValue &v);
+    QVector<BatteryStep> steps();
+    std::array<QVector<BatteryStep>, BatteryValueCount> battery();
 
-    QString path;
+    JsonReader in;
+    QString path; // where the text read stands in the file
+    std::vector<PathPart> parts;
     Sensor sectionSensor = Sensor::Als; // the sensor whose section is being read
 };
 
-QString typeName(const QJsonValue &v)
+QString typeName(JsonReader::Type type)
 {
-    switch (v.type()) {
-    case QJsonValue::Null:
+    switch (type) {
+    case JsonReader::Null:
         return QStringLiteral("null");
-    case QJsonValue::Bool:
+    case JsonReader::Bool:
         return QStringLiteral("a bool");
-    case QJsonValue::Double:
+    case JsonReader::Number:
         return QStringLiteral("a number");
-    case QJsonValue::String:
+    case JsonReader::String:
         return QStringLiteral("a string");
-    case QJsonValue::Array:
+    case JsonReader::Array:
         return QStringLiteral("an array");
-    case QJsonValue::Object:
+    case JsonReader::Object:
         return QStringLiteral("an object");
-    case QJsonValue::Undefined:
-        break;
     }
     return QStringLiteral("nothing");
 }
 
-void Parser::wrongType(const QString &expected, const QJsonValue &v) const
+void Parser::wrongType(const QString &expected)
 {
-    fail(QStringLiteral("expected %1, not %2").arg(expected, typeName(v)));
+    fail(QStringLiteral("expected %1, not %2").arg(expected, typeName(in.type())));
 }
 
-QJsonObject Parser::object(const QJsonValue &v, const QVector<const char *> &allowed)
+Parser::Members Parser::object(const QVector<const char *> &allowed)
 {
-    if (!v.isObject())
-        wrongType(QStringLiteral("an object"), v);
-    const QJsonObject o = v.toObject();
-    for (auto it = o.begin(); it != o.end(); ++it) {
-        const bool known = std::any_of(allowed.begin(), allowed.end(),
-            [&](const char *name) { return it.key() == QLatin1String(name); });
+    return object(allowed.constData(), allowed.constData() + allowed.size());
+}
+
+Parser::Members Parser::object(const char *const *allowed, const char *const *allowedEnd)
+{
+    if (in.type() != Type::Object)
+        wrongType(QStringLiteral("an object"));
+    Members members;
+    in.members(&members);
+    std::sort(members.begin(), members.end(),
+        [](const JsonReader::Member &a, const JsonReader::Member &b) { return a.key < b.key; });
+    for (const JsonReader::Member &m : members) {
+        const bool known = std::any_of(
+            allowed, allowedEnd, [&](const char *name) { return m.key == name; });
         if (!known) {
-            const Step s = key(it.key());
+            const Step s = key(m.key);
             fail(QStringLiteral("unknown key"));
         }
     }
-    return o;
+    return members;
 }
 
-QJsonObject Parser::object(const QJsonValue &v, std::initializer_list<const char *> allowed)
+Parser::Members Parser::object(std::initializer_list<const char *> allowed)
 {
-    return object(v, QVector<const char *>(allowed));
+    return object(QVector<const char *>(allowed));
 }
 
-QJsonArray Parser::array(const QJsonValue &v)
+const JsonReader::Member *Parser::find(const Members &members, const char *name)
 {
-    if (!v.isArray())
-        wrongType(QStringLiteral("an array"), v);
-    return v.toArray();
+    for (const JsonReader::Member &m : members) {
+        if (m.key == name) {
+            in.seek(m.value);
+            return &m;
+        }
+    }
+    return nullptr;
 }
 
-bool Parser::boolean(const QJsonValue &v)
+void Parser::array()
 {
-    if (!v.isBool())
-        wrongType(QStringLiteral("true or false"), v);
-    return v.toBool();
+    if (in.type() != Type::Array)
+        wrongType(QStringLiteral("an array"));
 }
 
-QString Parser::string(const QJsonValue &v)
+bool Parser::boolean()
 {
-    if (!v.isString())
-        wrongType(QStringLiteral("a string"), v);
-    return v.toString();
+    if (in.type() != Type::Bool)
+        wrongType(QStringLiteral("true or false"));
+    return in.boolean();
 }
 
-qint64 Parser::integer(const QJsonValue &v, qint64 min, qint64 max)
+QString Parser::string()
 {
-    if (!v.isDouble())
-        wrongType(QStringLiteral("an integer"), v);
-    const double d = v.toDouble();
+    if (in.type() != Type::String)
+        wrongType(QStringLiteral("a string"));
+    return in.string();
+}
+
+qint64 Parser::integer(qint64 min, qint64 max)
+{
+    if (in.type() != Type::Number)
+        wrongType(QStringLiteral("an integer"));
+    const double d = in.number();
     if (d != std::floor(d))
         fail(QStringLiteral("expected an integer, not %1").arg(d, 0, 'g', 17));
     if (std::fabs(d) >= exactLimit || d < double(min) || d > double(max))
@@ -197,19 +243,23 @@ qint64 Parser::integer(const QJsonValue &v, qint64 min, qint64 max)
     return qint64(d);
 }
 
-quint64 Parser::timestamp(const QJsonValue &v)
+quint64 Parser::timestamp()
 {
-    if (v.isDouble()) {
-        if (std::fabs(v.toDouble()) >= exactLimit)
+    const Type type = in.type();
+    if (type == Type::Number) {
+        const qsizetype start = in.position();
+        const double d = in.number();
+        if (std::fabs(d) >= exactLimit)
             fail(QStringLiteral(
                 "%1 cannot be exact as a JSON number; write it as a string of digits")
-                     .arg(v.toDouble(), 0, 'f', 0));
-        return quint64(integer(v, -qint64(exactLimit) + 1, qint64(exactLimit) - 1));
+                     .arg(d, 0, 'f', 0));
+        in.seek(start);
+        return quint64(integer(-qint64(exactLimit) + 1, qint64(exactLimit) - 1));
     }
-    if (!v.isString())
-        wrongType(QStringLiteral("an integer or a string of decimal digits"), v);
+    if (type != Type::String)
+        wrongType(QStringLiteral("an integer or a string of decimal digits"));
     // Up to 2^64 - 1, or down to -2^63 (kept in two's complement).
-    const QString text = v.toString();
+    const QString text = in.string();
     const bool negative = text.startsWith(QLatin1Char('-'));
     const QStringView digits = QStringView(text).mid(negative ? 1 : 0);
     const bool allDigits = !digits.isEmpty()
@@ -230,9 +280,9 @@ quint64 Parser::timestamp(const QJsonValue &v)
     return value;
 }
 
-Delivery Parser::thread(const QJsonValue &v)
+Delivery Parser::thread()
 {
-    const QString name = string(v);
+    const QString name = string();
     if (name == QLatin1String("main"))
         return Delivery::MainThread;
     if (name == QLatin1String("worker"))
@@ -240,84 +290,83 @@ Delivery Parser::thread(const QJsonValue &v)
     fail(QStringLiteral("expected \"main\" or \"worker\", not \"%1\"").arg(name));
 }
 
-template <typename T>
-Answers<T> Parser::answers(const QJsonValue &v, T (*one)(Parser &, const QJsonValue &))
+template <typename T> Answers<T> Parser::answers(T (*one)(Parser &))
 {
     Answers<T> a;
-    if (!v.isArray()) {
-        a.calls.append(one(*this, v));
+    if (in.type() != Type::Array) {
+        a.calls.append(one(*this));
         return a;
     }
-    const QJsonArray list = v.toArray();
-    if (list.isEmpty())
-        fail(QStringLiteral("expected at least one value"));
-    for (int i = 0; i < list.size(); ++i) {
+    in.enter();
+    for (int i = 0; in.next(); ++i) {
         const Step s = index(i);
-        a.calls.append(one(*this, list.at(i)));
+        a.calls.append(one(*this));
     }
+    if (a.calls.isEmpty())
+        fail(QStringLiteral("expected at least one value"));
     return a;
 }
 
 template <typename Section>
-Section Parser::section(const QJsonValue &v, const QVector<Key<Section>> &keys)
+void Parser::readMembers(Section &into, const QVector<Key<Section>> &keys)
 {
-    QVector<const char *> allowed;
+    QVarLengthArray<const char *, 16> allowed;
     for (const Key<Section> &k : keys)
-        allowed << k.name;
-    const QJsonObject o = object(v, allowed);
-    Section result {};
-    for (auto it = o.begin(); it != o.end(); ++it) {
-        const Step s = key(it.key());
+        allowed.append(k.name);
+    const Members members = object(allowed.begin(), allowed.end());
+    const qsizetype after = in.position();
+    for (const JsonReader::Member &m : members) {
+        const Step s = key(m.key);
         const auto k = std::find_if(keys.begin(), keys.end(),
-            [&](const Key<Section> &k) { return it.key() == QLatin1String(k.name); });
-        k->read(*this, result, *it);
+            [&](const Key<Section> &k) { return m.key == k.name; });
+        in.seek(m.value);
+        k->read(*this, into);
     }
+    in.seek(after);
+}
+
+template <typename Section> Section Parser::section(const QVector<Key<Section>> &keys)
+{
+    Section result {};
+    readMembers(result, keys);
     return result;
 }
 
-Sample Parser::sample(Sensor kind, const QJsonObject &o)
+Sample Parser::sample(Sensor kind, const Members &members)
 {
     Sample s;
-    if (o.contains(QLatin1String("timestamp"))) {
-        const Step st = key(QStringLiteral("timestamp"));
-        s.timestamp = timestamp(o.value(QLatin1String("timestamp")));
+    if (find(members, "timestamp")) {
+        const Step st = key("timestamp");
+        s.timestamp = timestamp();
     }
     const SensorDescription &d = describe(kind);
     for (int i = 0; i < d.fieldCount(); ++i) {
-        const QString name = QLatin1String(d.fields[size_t(i)]);
-        if (o.contains(name)) {
-            const Step st = key(name);
-            s.values[size_t(i)] = int32(o.value(name));
+        if (find(members, d.fields[size_t(i)])) {
+            const Step st = key(d.fields[size_t(i)]);
+            s.values[size_t(i)] = int32();
         }
     }
     return s;
 }
 
-SensorScenario Parser::sensor(Sensor kind, const QJsonValue &v)
+SensorScenario Parser::sensor(Sensor kind)
 {
     using S = SensorScenario;
     QVector<Key<S>> keys = {
-        { "session",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.session = p.answers(x, readInt); } },
-        { "sessionType",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.sessionType = p.answers(x, readInt); } },
-        { "start",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.start = p.answers(x, readBool); } },
-        { "lastError",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.lastError = p.answers(x, readString); } },
-        { "thread", [](Parser &p, S &sc, const QJsonValue &x) { sc.thread = p.thread(x); } },
-        { "readings", [](Parser &p, S &sc, const QJsonValue &x) { p.readings(sc, x); } },
+        { "session", [](Parser &p, S &sc) { sc.session = p.answers(readInt); } },
+        { "sessionType", [](Parser &p, S &sc) { sc.sessionType = p.answers(readInt); } },
+        { "start", [](Parser &p, S &sc) { sc.start = p.answers(readBool); } },
+        { "lastError", [](Parser &p, S &sc) { sc.lastError = p.answers(readString); } },
+        { "thread", [](Parser &p, S &sc) { sc.thread = p.thread(); } },
+        { "readings", [](Parser &p, S &sc) { p.readings(sc); } },
     };
     if (describe(kind).readsCurrent)
-        keys.append({ "current",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.current = p.answers(x, readCurrent); } });
+        keys.append({ "current", [](Parser &p, S &sc) { sc.current = p.answers(readCurrent); } });
     if (kind == Sensor::Rotation)
-        keys.append({ "hasZ",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.hasZ = p.answers(x, readBool); } });
+        keys.append({ "hasZ", [](Parser &p, S &sc) { sc.hasZ = p.answers(readBool); } });
     sectionSensor = kind;
-    SensorScenario sc = section(v, keys);
-    std::stable_sort(sc.readings.begin(), sc.readings.end(),
-        [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
+    SensorScenario sc = section(keys);
+    sc.readings.sortByTime();
     return sc;
 }
 
@@ -331,243 +380,241 @@ QVector<const char *> fieldNames(Sensor kind, std::initializer_list<const char *
     return names;
 }
 
-Sample Parser::current(const QJsonValue &v)
+Sample Parser::current()
 {
-    return sample(sectionSensor, object(v, fieldNames(sectionSensor, { "timestamp" })));
+    const Members members = object(fieldNames(sectionSensor, { "timestamp" }));
+    const qsizetype after = in.position();
+    const Sample s = sample(sectionSensor, members);
+    in.seek(after);
+    return s;
 }
 
-void Parser::readings(SensorScenario &sc, const QJsonValue &v)
+void Parser::readings(SensorScenario &sc)
 {
-    const QJsonArray list = array(v);
+    array();
     const QVector<const char *> allowed = fieldNames(sectionSensor, { "at", "timestamp" });
-    for (int i = 0; i < list.size(); ++i) {
+    sc.readings.setKind(sectionSensor);
+    in.enter();
+    for (int i = 0; in.next(); ++i) {
         const Step is = index(i);
-        const QJsonObject r = object(list.at(i), allowed);
+        const Members r = object(allowed);
+        const qsizetype after = in.position();
         TimedSample t;
-        if (r.contains(QLatin1String("at"))) {
-            const Step as = key(QStringLiteral("at"));
-            t.at = at(r.value(QLatin1String("at")));
+        if (find(r, "at")) {
+            const Step as = key("at");
+            t.at = at();
         }
         t.sample = sample(sectionSensor, r);
         sc.readings.append(t);
+        in.seek(after);
     }
 }
 
-BoolAnswer Parser::boolAnswer(const QJsonValue &v, std::initializer_list<int> arguments)
+BoolAnswer Parser::boolAnswer(std::initializer_list<int> arguments)
 {
     BoolAnswer answer;
-    if (v.isBool()) {
-        answer.all = v.toBool();
+    const Type type = in.type();
+    if (type == Type::Bool) {
+        answer.all = in.boolean();
         return answer;
     }
-    if (v.isArray()) {
-        answer.calls = answers(v, readBool).calls;
+    if (type == Type::Array) {
+        answer.calls = answers(readBool).calls;
         return answer;
     }
-    if (!v.isObject())
-        wrongType(QStringLiteral("true, false, an object or an array"), v);
+    if (type != Type::Object)
+        wrongType(QStringLiteral("true, false, an object or an array"));
     QVector<QByteArray> names;
     for (int a : arguments)
         names << QByteArray::number(a);
     QVector<const char *> allowed;
     for (const QByteArray &n : qAsConst(names))
         allowed << n.constData();
-    const QJsonObject o = object(v, allowed);
-    for (auto it = o.begin(); it != o.end(); ++it) {
-        const Step s = key(it.key());
-        answer.byArgument.insert(it.key().toInt(), boolean(*it));
+    const Members members = object(allowed);
+    const qsizetype after = in.position();
+    for (const JsonReader::Member &m : members) {
+        const Step s = key(m.key);
+        in.seek(m.value);
+        answer.byArgument.insert(m.key.toInt(), boolean());
     }
+    in.seek(after);
     return answer;
 }
 
-QVector<TimedChange> Parser::changes(const QJsonValue &v)
+QVector<TimedChange> Parser::changes()
 {
     using C = TimedChange;
-    const QJsonArray entries = array(v);
+    array();
+    static const QVector<Key<C>> keys = {
+        { "at", [](Parser &p, C &c) { c.at = p.at(); } },
+        { "value", [](Parser &p, C &c) { c.value = p.int32(); } },
+    };
     QVector<TimedChange> list;
-    for (int i = 0; i < entries.size(); ++i) {
+    in.enter();
+    for (int i = 0; in.next(); ++i) {
         const Step s = index(i);
-        list.append(section<C>(entries.at(i),
-            {
-                { "at", [](Parser &p, C &c, const QJsonValue &x) { c.at = p.at(x); } },
-                { "value", [](Parser &p, C &c, const QJsonValue &x) { c.value = p.int32(x); } },
-            }));
+        list.append(section<C>(keys));
     }
     std::stable_sort(list.begin(), list.end(),
         [](const TimedChange &a, const TimedChange &b) { return a.at < b.at; });
     return list;
 }
 
-DisplayScenario Parser::display(const QJsonValue &v)
+DisplayScenario Parser::display()
 {
     using D = DisplayScenario;
-    return section<D>(v,
-        {
-            { "get", [](Parser &p, D &d, const QJsonValue &x) { d.get = p.answers(x, readInt); } },
-            { "set",
-                [](Parser &p, D &d, const QJsonValue &x) {
-                    d.set = p.boolAnswer(x, { -1, 0, 1 });
-                } },
-            { "brightness",
-                [](Parser &p, D &d, const QJsonValue &x) { d.brightness = p.answers(x, readInt); } },
-            { "dimTimeout",
-                [](Parser &p, D &d, const QJsonValue &x) { d.dimTimeout = p.answers(x, readInt); } },
-            { "blankingPause",
-                [](Parser &p, D &d, const QJsonValue &x) {
-                    d.blankingPause = p.answers(x, readBool);
-                } },
-            { "changes",
-                [](Parser &p, D &d, const QJsonValue &x) { d.changes.changes = p.changes(x); } },
-            { "thread",
-                [](Parser &p, D &d, const QJsonValue &x) { d.changes.thread = p.thread(x); } },
-        });
+    return section<D>({
+        { "get", [](Parser &p, D &d) { d.get = p.answers(readInt); } },
+        { "set", [](Parser &p, D &d) { d.set = p.boolAnswer({ -1, 0, 1 }); } },
+        { "brightness", [](Parser &p, D &d) { d.brightness = p.answers(readInt); } },
+        { "dimTimeout", [](Parser &p, D &d) { d.dimTimeout = p.answers(readInt); } },
+        { "blankingPause", [](Parser &p, D &d) { d.blankingPause = p.answers(readBool); } },
+        { "changes", [](Parser &p, D &d) { d.changes.changes = p.changes(); } },
+        { "thread", [](Parser &p, D &d) { d.changes.thread = p.thread(); } },
+    });
 }
 
-SystemStateScenario Parser::systemState(const QJsonValue &v)
+SystemStateScenario Parser::systemState()
 {
     using S = SystemStateScenario;
-    return section<S>(v,
-        {
-            { "set",
-                [](Parser &p, S &s, const QJsonValue &x) {
-                    s.set = p.boolAnswer(x, { 0, 1, 2 });
-                } },
-            { "onSet", [](Parser &p, S &s, const QJsonValue &x) { s.onSet = p.onSet(x); } },
-            { "indications",
-                [](Parser &p, S &s, const QJsonValue &x) {
-                    s.indications.changes = p.changes(x);
-                } },
-            { "thread",
-                [](Parser &p, S &s, const QJsonValue &x) { s.indications.thread = p.thread(x); } },
-        });
+    return section<S>({
+        { "set", [](Parser &p, S &s) { s.set = p.boolAnswer({ 0, 1, 2 }); } },
+        { "onSet", [](Parser &p, S &s) { s.onSet = p.onSet(); } },
+        { "indications", [](Parser &p, S &s) { s.indications.changes = p.changes(); } },
+        { "thread", [](Parser &p, S &s) { s.indications.thread = p.thread(); } },
+    });
 }
 
-QHash<int, QVector<int>> Parser::onSet(const QJsonValue &v)
+QHash<int, QVector<int>> Parser::onSet()
 {
     QHash<int, QVector<int>> onSet;
-    const QJsonObject requests = object(v, { "0", "1", "2" });
-    for (auto r = requests.begin(); r != requests.end(); ++r) {
-        const Step rs = key(r.key());
-        const QJsonArray values = array(*r);
+    const Members requests = object({ "0", "1", "2" });
+    const qsizetype after = in.position();
+    for (const JsonReader::Member &r : requests) {
+        const Step rs = key(r.key);
+        in.seek(r.value);
+        array();
         QVector<int> emitted;
-        for (int i = 0; i < values.size(); ++i) {
+        in.enter();
+        for (int i = 0; in.next(); ++i) {
             const Step is = index(i);
-            emitted << int32(values.at(i));
+            emitted << int32();
         }
-        onSet.insert(r.key().toInt(), emitted);
+        onSet.insert(r.key.toInt(), emitted);
     }
+    in.seek(after);
     return onSet;
 }
 
-ValueScenario Parser::value(const QJsonValue &v)
+ValueScenario Parser::value()
 {
     using V = ValueScenario;
-    return section<V>(v,
-        {
-            { "get", [](Parser &p, V &s, const QJsonValue &x) { s.get = p.answers(x, readInt); } },
-            { "changes",
-                [](Parser &p, V &s, const QJsonValue &x) { s.changes.changes = p.changes(x); } },
-            { "thread",
-                [](Parser &p, V &s, const QJsonValue &x) { s.changes.thread = p.thread(x); } },
-        });
+    return section<V>({
+        { "get", [](Parser &p, V &s) { s.get = p.answers(readInt); } },
+        { "changes", [](Parser &p, V &s) { s.changes.changes = p.changes(); } },
+        { "thread", [](Parser &p, V &s) { s.changes.thread = p.thread(); } },
+    });
 }
 
-QVector<BatteryStep> Parser::steps(const QJsonValue &v)
+QVector<BatteryStep> Parser::steps()
 {
-    if (v.isDouble())
-        return { BatteryStep { int32(v), 0 } };
-    if (!v.isArray())
-        wrongType(QStringLiteral("an integer or an array"), v);
-    const QJsonArray list = v.toArray();
-    if (list.isEmpty())
-        fail(QStringLiteral("expected at least one value"));
+    const Type type = in.type();
+    if (type == Type::Number)
+        return { BatteryStep { int32(), 0 } };
+    if (type != Type::Array)
+        wrongType(QStringLiteral("an integer or an array"));
     QVector<BatteryStep> steps;
-    for (int i = 0; i < list.size(); ++i) {
+    in.enter();
+    for (int i = 0; in.next(); ++i) {
         const Step s = index(i);
-        const QJsonValue e = list.at(i);
-        if (e.isDouble()) {
-            steps.append({ int32(e), 0 });
+        const Type element = in.type();
+        if (element == Type::Number) {
+            steps.append({ int32(), 0 });
             continue;
         }
-        if (!e.isObject())
-            wrongType(QStringLiteral("an integer or an object"), e);
+        if (element != Type::Object)
+            wrongType(QStringLiteral("an integer or an object"));
         using B = BatteryStep;
-        const BatteryStep step = section<B>(e,
-            {
-                { "value", [](Parser &p, B &b, const QJsonValue &x) { b.value = p.int32(x); } },
-                { "delayMs",
-                    [](Parser &p, B &b, const QJsonValue &x) {
-                        b.delayMs = int(p.integer(x, 0, std::numeric_limits<qint32>::max()));
-                    } },
-            });
-        steps.append(step);
+        static const QVector<Key<B>> keys = {
+            { "value", [](Parser &p, B &b) { b.value = p.int32(); } },
+            { "delayMs",
+                [](Parser &p, B &b) {
+                    b.delayMs = int(p.integer(0, std::numeric_limits<qint32>::max()));
+                } },
+        };
+        steps.append(section<B>(keys));
     }
+    if (steps.isEmpty())
+        fail(QStringLiteral("expected at least one value"));
     return steps;
 }
 
-std::array<QVector<BatteryStep>, BatteryValueCount> Parser::battery(const QJsonValue &v)
+std::array<QVector<BatteryStep>, BatteryValueCount> Parser::battery()
 {
-    const QJsonObject o
-        = object(v, QVector<const char *>(std::begin(batteryKeys), std::end(batteryKeys)));
+    const Members members
+        = object(QVector<const char *>(std::begin(batteryKeys), std::end(batteryKeys)));
+    const qsizetype after = in.position();
     std::array<QVector<BatteryStep>, BatteryValueCount> getters;
     for (int i = 0; i < BatteryValueCount; ++i) {
-        const QString name = QLatin1String(batteryKeys[i]);
-        if (o.contains(name)) {
-            const Step s = key(name);
-            getters[size_t(i)] = steps(o.value(name));
+        if (find(members, batteryKeys[i])) {
+            const Step s = key(batteryKeys[i]);
+            getters[size_t(i)] = steps();
         }
     }
+    in.seek(after);
     return getters;
 }
 
-Scenario Parser::parse(const QJsonValue &v)
+Scenario Parser::parse()
 {
     using S = Scenario;
-    const QVector<Key<S>> classes = {
-        { "displayState",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.displayState = p.display(x); } },
-        { "systemState",
-            [](Parser &p, S &sc, const QJsonValue &x) { sc.systemState = p.systemState(x); } },
-        { "activity", [](Parser &p, S &sc, const QJsonValue &x) { sc.activity = p.value(x); } },
-        { "thermal", [](Parser &p, S &sc, const QJsonValue &x) { sc.thermal = p.value(x); } },
+    static const QVector<Key<S>> classes = {
+        { "displayState", [](Parser &p, S &sc) { sc.displayState = p.display(); } },
+        { "systemState", [](Parser &p, S &sc) { sc.systemState = p.systemState(); } },
+        { "activity", [](Parser &p, S &sc) { sc.activity = p.value(); } },
+        { "thermal", [](Parser &p, S &sc) { sc.thermal = p.value(); } },
         // The device mode cannot be scripted: the object stays empty.
         { "deviceMode",
-            [](Parser &p, S &sc, const QJsonValue &x) {
-                p.object(x, QVector<const char *>());
+            [](Parser &p, S &sc) {
+                p.object(QVector<const char *>());
                 sc.deviceMode = true;
             } },
-        { "battery", [](Parser &p, S &sc, const QJsonValue &x) { sc.battery = p.battery(x); } },
+        { "battery", [](Parser &p, S &sc) { sc.battery = p.battery(); } },
     };
-    QVector<const char *> allowed;
-    for (const SensorDescription &d : sensorTable)
-        allowed << d.key;
-    for (const Key<S> &k : classes)
-        allowed << k.name;
-    allowed << "recording";
-    const QJsonObject top = object(v, allowed);
+    static const QVector<const char *> allowed = [] {
+        QVector<const char *> names;
+        for (const SensorDescription &d : sensorTable)
+            names << d.key;
+        for (const Key<S> &k : classes)
+            names << k.name;
+        return names << "recording";
+    }();
+    const Members top = object(allowed);
+    const qsizetype after = in.position();
 
     Scenario sc;
     // The sensors first, in the order of their table.
     for (const SensorDescription &d : sensorTable) {
-        const QString name = QLatin1String(d.key);
-        if (top.contains(name)) {
-            const Step s = key(name);
-            sc.sensors[size_t(d.kind)] = sensor(d.kind, top.value(name));
+        if (find(top, d.key)) {
+            const Step s = key(d.key);
+            sc.sensors[size_t(d.kind)] = sensor(d.kind);
         }
     }
-    for (auto it = top.begin(); it != top.end(); ++it) {
+    for (const JsonReader::Member &m : top) {
         const auto k = std::find_if(classes.begin(), classes.end(),
-            [&](const Key<S> &k) { return it.key() == QLatin1String(k.name); });
+            [&](const Key<S> &k) { return m.key == k.name; });
         if (k != classes.end()) {
-            const Step s = key(it.key());
-            k->read(*this, sc, *it);
+            const Step s = key(m.key);
+            in.seek(m.value);
+            k->read(*this, sc);
         }
     }
     // A recording adds to what the file's own keys say.
-    if (top.contains(QLatin1String("recording"))) {
-        const Step s = key(QStringLiteral("recording"));
-        recording(sc, top.value(QLatin1String("recording")));
+    if (find(top, "recording")) {
+        const Step s = key("recording");
+        recording(sc);
     }
+    in.seek(after);
     return sc;
 }
 
@@ -658,13 +705,18 @@ void merge(Scenario &into, const Scenario &more)
         into.battery[i] += more.battery[i];
 }
 
-void Parser::recording(Scenario &sc, const QJsonValue &v)
+void Parser::recording(Scenario &sc)
 {
-    const QJsonArray parts = array(v);
-    for (int i = 0; i < parts.size(); ++i) {
-        const Step s = index(i);
-        merge(sc, parse(parts.at(i)));
-    }
+    array();
+    in.enter();
+    for (int i = 0; in.next(); ++i)
+        recordingPart(sc, i);
+}
+
+void Parser::recordingPart(Scenario &sc, int i)
+{
+    const Step s = index(i);
+    merge(sc, parse());
 }
 
 // A recording whose program was killed in the middle of adding a part ends
@@ -706,24 +758,132 @@ std::optional<Scenario> parseScenario(const QByteArray &file, QString *error)
         *error = *duplicate + QStringLiteral(": duplicate key");
         return std::nullopt;
     }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("invalid JSON at offset %1: %2")
-                     .arg(parseError.offset)
-                     .arg(parseError.errorString());
+    const char *const begin = json.constData();
+    const char *const end = begin + json.size();
+    if (const std::optional<qsizetype> bad = jsonSyntaxError(begin, end)) {
+        // Qt's words for what is wrong, as every version of this check gave.
+        QJsonParseError parseError;
+        QJsonDocument::fromJson(json, &parseError);
+        *error = parseError.error != QJsonParseError::NoError
+            ? QStringLiteral("invalid JSON at offset %1: %2")
+                  .arg(parseError.offset)
+                  .arg(parseError.errorString())
+            : QStringLiteral("invalid JSON at offset %1").arg(*bad);
         return std::nullopt;
     }
-    if (!doc.isObject()) {
+    JsonReader top(begin, end);
+    if (top.type() != JsonReader::Object) {
         *error = QStringLiteral("expected a JSON object at the top level");
         return std::nullopt;
     }
     try {
-        return Parser().parse(doc.object());
+        return Parser(begin, end).parse();
     } catch (const Failure &f) {
         *error = f.message;
         return std::nullopt;
     }
+}
+
+namespace {
+
+// The checks that come before anything is built, in the order that names
+// the same fault as a whole file's parse would; offsets from base.
+std::optional<QString> checked(const char *begin, const char *end, qint64 base, int depth,
+    const QString &path)
+{
+    const QByteArray text = QByteArray::fromRawData(begin, int(end - begin));
+    if (const std::optional<int> bad = invalidUtf8(text))
+        return QStringLiteral("invalid UTF-8 at offset %1").arg(base + *bad);
+    if (const std::optional<int> deep = tooDeep(text, maxScenarioDepth - depth))
+        return QStringLiteral("nested deeper than %1 levels at offset %2")
+            .arg(maxScenarioDepth)
+            .arg(base + *deep);
+    if (const std::optional<QString> duplicate = duplicateKey(text))
+        return path + QLatin1Char('.') + *duplicate + QStringLiteral(": duplicate key");
+    if (jsonSyntaxError(begin, end)) {
+        QJsonParseError parseError;
+        QJsonDocument::fromJson(QByteArray(begin, int(end - begin)), &parseError);
+        return QStringLiteral("invalid JSON at offset %1: %2")
+            .arg(base + parseError.offset)
+            .arg(parseError.errorString());
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<Scenario> parseRecording(
+    const std::function<qint64(char *, qint64)> &read, QString *error)
+{
+    static const QByteArray closing = QByteArray(recordingClosing).trimmed();
+    const qint64 headerSize = qint64(qstrlen(recordingHeader));
+    Scenario sc;
+    QByteArray buffer;
+    qint64 bufferStart = headerSize; // the file offset of buffer[0]
+    int part = 0;
+    bool closed = false;
+    bool atEnd = false;
+    try {
+        while (!atEnd) {
+            const int kept = buffer.size();
+            buffer.resize(kept + (1 << 20));
+            qint64 n;
+            do
+                n = read(buffer.data() + kept, 1 << 20);
+            while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                *error = QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno));
+                return std::nullopt;
+            }
+            buffer.resize(kept + int(n));
+            atEnd = n == 0;
+            int lineStart = 0;
+            for (;;) {
+                const int lineEnd = buffer.indexOf('\n', lineStart);
+                if (lineEnd < 0)
+                    break; // the rest waits for more, or was cut off at the end
+                const char *b = buffer.constData() + lineStart;
+                const char *e = buffer.constData() + lineEnd;
+                const qint64 offset = bufferStart + lineStart;
+                lineStart = lineEnd + 1;
+                const QByteArray line = QByteArray::fromRawData(b, int(e - b)).trimmed();
+                if (closed) {
+                    if (!line.isEmpty()) {
+                        *error = QStringLiteral("invalid JSON at offset %1: garbage at the end of the document")
+                                     .arg(offset);
+                        return std::nullopt;
+                    }
+                    continue;
+                }
+                if (line == closing) {
+                    closed = true;
+                    continue;
+                }
+                if (!line.endsWith(',')) {
+                    *error = QStringLiteral("invalid JSON at offset %1: missing value separator")
+                                 .arg(offset + (e - b));
+                    return std::nullopt;
+                }
+                const QString path = QStringLiteral("recording[%1]").arg(part);
+                const char *partEnd = line.constData() + line.size() - 1;
+                if (const std::optional<QString> fault = checked(line.constData(), partEnd,
+                        offset + (line.constData() - b), 2, path)) {
+                    *error = *fault;
+                    return std::nullopt;
+                }
+                Parser parser(line.constData(), partEnd, QStringLiteral("recording"));
+                parser.recordingPart(sc, part++);
+            }
+            bufferStart += lineStart;
+            buffer.remove(0, lineStart);
+        }
+    } catch (const Failure &f) {
+        *error = f.message;
+        return std::nullopt;
+    }
+    // A program killed in the middle of a part leaves its first bytes
+    // without a line end: the recording up to the part before stands.
+    return sc;
 }
 
 } // namespace Vorna::Backend

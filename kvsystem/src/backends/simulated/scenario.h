@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <vector>
 #include <optional>
 
 namespace Vorna::Backend {
@@ -23,6 +25,88 @@ struct TimedSample
 {
     qint64 at = 0; // ms after a successful start()
     Sample sample;
+};
+
+// A sensor's readings, packed: the time, the time stamp and only the fields
+// that the sensor's record has, in chunks that never move once filled, so
+// that half a million readings cost about as much as their text and
+// loading them never holds two copies.
+class ReadingList
+{
+public:
+    // Before the first reading: which fields are kept.
+    void setKind(Sensor kind)
+    {
+        if (count == 0)
+            width = 4 + describe(kind).fieldCount();
+    }
+    int size() const { return count; }
+    bool isEmpty() const { return count == 0; }
+    TimedSample operator[](int i) const
+    {
+        const qint32 *r = chunks[i / perChunk()].constData() + (i % perChunk()) * width;
+        TimedSample t;
+        t.at = qint64(quint64(quint32(r[0])) | quint64(quint32(r[1])) << 32);
+        t.sample.timestamp = quint64(quint32(r[2])) | quint64(quint32(r[3])) << 32;
+        std::copy(r + 4, r + width, t.sample.values.begin());
+        return t;
+    }
+    TimedSample at(int i) const { return (*this)[i]; }
+    QVector<TimedSample> all() const
+    {
+        QVector<TimedSample> out;
+        for (int i = 0; i < count; ++i)
+            out << (*this)[i];
+        return out;
+    }
+    void append(const TimedSample &t)
+    {
+        if (chunks.isEmpty() || chunks.last().size() + width > perChunk() * width)
+            chunks.append(QVector<qint32>());
+        QVector<qint32> &c = chunks.last();
+        const int at = c.size();
+        c.resize(at + width);
+        qint32 *r = c.data() + at;
+        r[0] = qint32(quint64(t.at));
+        r[1] = qint32(quint64(t.at) >> 32);
+        r[2] = qint32(t.sample.timestamp);
+        r[3] = qint32(t.sample.timestamp >> 32);
+        std::copy(t.sample.values.begin(), t.sample.values.begin() + (width - 4), r + 4);
+        ++count;
+    }
+    ReadingList &operator+=(const ReadingList &more)
+    {
+        if (count == 0)
+            width = more.width;
+        for (int i = 0; i < more.size(); ++i)
+            append(more[i]);
+        return *this;
+    }
+    // In order of time, readings due together in their order.
+    void sortByTime()
+    {
+        bool sorted = true;
+        for (int i = 1; i < count && sorted; ++i)
+            sorted = (*this)[i - 1].at <= (*this)[i].at;
+        if (sorted)
+            return;
+        std::vector<TimedSample> all;
+        all.reserve(size_t(count));
+        for (int i = 0; i < count; ++i)
+            all.push_back((*this)[i]);
+        std::stable_sort(all.begin(), all.end(),
+            [](const TimedSample &a, const TimedSample &b) { return a.at < b.at; });
+        chunks.clear();
+        count = 0;
+        for (const TimedSample &t : all)
+            append(t);
+    }
+
+private:
+    int perChunk() const { return 16384 / width; } // 64 KiB a chunk
+    int width = 4 + MaxSampleFields; // numbers a reading: at and timestamp (two each), fields
+    int count = 0;
+    QVector<QVector<qint32>> chunks;
 };
 
 struct TimedChange
@@ -60,7 +144,7 @@ struct SensorScenario
     Answers<int> sessionType;
     Answers<bool> start;
     Answers<QString> lastError;
-    QVector<TimedSample> readings; // in delivery order
+    ReadingList readings; // in delivery order
     Delivery thread = Delivery::MainThread;
     Answers<Sample> current; // rotation() and magneticField()
     Answers<bool> hasZ;
@@ -170,6 +254,13 @@ inline constexpr char recordingClosing[] = "{}]}\n";
 // returns nothing and sets error to "<json path>: <what is wrong>", or to
 // the problem alone where no key is to blame (invalid JSON).
 std::optional<Scenario> parseScenario(const QByteArray &json, QString *error);
+
+// Parses a recording as it is read, part by part, so that its size is not
+// held in memory twice: read(buffer, size) gives the next bytes of the file
+// after its header (0 at its end, -1 with errno set on failure). Errors as
+// parseScenario() gives them, offsets counted from the file's start.
+std::optional<Scenario> parseRecording(
+    const std::function<qint64(char *, qint64)> &read, QString *error);
 
 } // namespace Vorna::Backend
 

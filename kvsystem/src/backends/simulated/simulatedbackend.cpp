@@ -11,11 +11,11 @@ namespace Vorna::Backend {
 namespace {
 
 // A scenario's list of readings or changes, in order.
-template <typename Entry> class ListTimeline : public Timeline
+template <typename Entries, typename Entry> class ListTimeline : public Timeline
 {
 public:
     using Fire = std::function<void(const Entry &)>;
-    ListTimeline(QVector<Entry> entries, Fire fire)
+    ListTimeline(Entries entries, Fire fire)
         : entries(std::move(entries))
         , fire(std::move(fire))
     { }
@@ -23,7 +23,7 @@ public:
     void fireNext() override { fire(entries[next++]); }
 
 private:
-    const QVector<Entry> entries;
+    const Entries entries;
     const Fire fire;
     int next = 0;
 };
@@ -60,7 +60,7 @@ public:
         // Scenarios and the model script plain numbers, in or out of the enum.
         const ChangeSink<int> sink = [typed](int value) { typed(Value(value)); };
         if (list) {
-            timeline.reset(new ListTimeline<TimedChange>(
+            timeline.reset(new ListTimeline<QVector<TimedChange>, TimedChange>(
                 list->changes, [sink](const TimedChange &c) { sink(c.value); }));
             pump.reset(new Pump(list->thread, timeline.get()));
         } else {
@@ -89,7 +89,7 @@ public:
         , clock(clock)
     {
         if (scenario) {
-            timeline.reset(new ListTimeline<TimedSample>(
+            timeline.reset(new ListTimeline<ReadingList, TimedSample>(
                 scenario->readings, [sink](const TimedSample &r) { sink(r.sample); }));
             pump.reset(new Pump(scenario->thread, timeline.get()));
         } else {
