@@ -821,6 +821,7 @@ std::optional<Scenario> parseRecording(
     QByteArray buffer;
     qint64 bufferStart = headerSize; // the file offset of buffer[0]
     int part = 0;
+    QString torn; // the fault of a part cut off, unless it was the last
     bool closed = false;
     bool atEnd = false;
     try {
@@ -847,6 +848,10 @@ std::optional<Scenario> parseRecording(
                 const qint64 offset = bufferStart + lineStart;
                 lineStart = lineEnd + 1;
                 const QByteArray line = QByteArray::fromRawData(b, int(e - b)).trimmed();
+                if (!torn.isEmpty() && !line.isEmpty()) {
+                    *error = torn; // not the last part after all
+                    return std::nullopt;
+                }
                 if (closed) {
                     if (!line.isEmpty()) {
                         *error = QStringLiteral("invalid JSON at offset %1: garbage at the end of the document")
@@ -859,10 +864,13 @@ std::optional<Scenario> parseRecording(
                     closed = true;
                     continue;
                 }
+                if (line.isEmpty())
+                    continue;
                 if (!line.endsWith(',')) {
-                    *error = QStringLiteral("invalid JSON at offset %1: missing value separator")
-                                 .arg(offset + (e - b));
-                    return std::nullopt;
+                    // The first bytes of a part, if nothing but blanks follows.
+                    torn = QStringLiteral("invalid JSON at offset %1: missing value separator")
+                               .arg(offset + (e - b));
+                    continue;
                 }
                 const QString path = QStringLiteral("recording[%1]").arg(part);
                 const char *partEnd = line.constData() + line.size() - 1;

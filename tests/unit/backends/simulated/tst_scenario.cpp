@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <cstring>
+
 #include <limits>
 
 using namespace Vorna::Backend;
@@ -50,6 +52,21 @@ Scenario parse(const QByteArray &json)
     if (!sc)
         qFatal("unexpected parse error: %s", qPrintable(error));
     return *sc;
+}
+
+// A recording as the library loads a file: read part by part, a few bytes
+// at a time, so that parts cross the reads.
+std::optional<Scenario> parseStreamed(const QByteArray &json, QString *error)
+{
+    qsizetype at = qstrlen(recordingHeader);
+    return parseRecording(
+        [&](char *into, qint64 size) {
+            const qint64 n = std::min<qint64>({ size, 5, json.size() - at });
+            std::memcpy(into, json.constData() + at, size_t(n));
+            at += n;
+            return n;
+        },
+        error);
 }
 
 } // namespace
@@ -125,7 +142,7 @@ void ScenarioParser::readingsSortedByTimeKeepingFileOrder()
                                                        {"at": 30, "value": 3}, {"value": 4}]}})");
     QVector<qint64> at;
     QVector<int> values;
-    for (const TimedSample &r : sc.sensors[size_t(Sensor::Als)]->readings) {
+    for (const TimedSample &r : sc.sensors[size_t(Sensor::Als)]->readings.all()) {
         at << r.at;
         values << r.sample.values[0];
     }
@@ -302,11 +319,15 @@ void ScenarioParser::recordingMergesItsParts()
     QFETCH(QVector<int>, values);
     QFETCH(QVector<qint64>, at);
     QFETCH(QVector<bool>, sets);
-    const Scenario sc = parse(json);
+    QString error;
+    const std::optional<Scenario> streamed = parseStreamed(json, &error);
+    QCOMPARE(error, QString());
+    // Read whole or part by part, the same scenario.
+    for (const Scenario &sc : { parse(json), *streamed }) {
     QVector<int> gotValues;
     QVector<qint64> gotAt;
     if (sc.sensors[size_t(Sensor::Als)]) {
-        for (const TimedSample &r : sc.sensors[size_t(Sensor::Als)]->readings) {
+        for (const TimedSample &r : sc.sensors[size_t(Sensor::Als)]->readings.all()) {
             gotValues << r.sample.values[0];
             gotAt << r.at;
         }
@@ -314,6 +335,7 @@ void ScenarioParser::recordingMergesItsParts()
     QCOMPARE(gotValues, values);
     QCOMPARE(gotAt, at);
     QCOMPARE(sc.displayState ? sc.displayState->set.calls : QVector<bool>(), sets);
+    }
 }
 
 void ScenarioParser::rejected_data()
@@ -321,6 +343,12 @@ void ScenarioParser::rejected_data()
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QString>("error");
 
+    QTest::newRow("a recording's part with a key misspelt")
+        << QByteArray(recordingHeader) + "{\"als\": {}},\n{\"als\": {\"sesion\": 2}},\n{}]}\n"
+        << "recording[1].als.sesion: unknown key";
+    QTest::newRow("a recording's part with a key twice")
+        << QByteArray(recordingHeader) + "{\"als\": {}, \"als\": {}},\n{}]}\n"
+        << "recording[0].als: duplicate key";
     QTest::newRow("trailing garbage")
         << QByteArray("{} x") << "invalid JSON at offset 3: garbage at the end of the document";
     QTest::newRow("a class given twice")
@@ -399,6 +427,12 @@ void ScenarioParser::rejected()
     QString message;
     QVERIFY(!parseScenario(json, &message));
     QCOMPARE(message, error);
+    // A recording read part by part names the same fault.
+    if (json.startsWith(recordingHeader)) {
+        message.clear();
+        QVERIFY(!parseStreamed(json, &message));
+        QCOMPARE(message, error);
+    }
 }
 
 namespace {
