@@ -216,7 +216,10 @@ double JsonReader::number()
 {
     blanks();
     const char *start = p;
-    while (p < end && (std::strchr("+-.eE", *p) || (*p >= '0' && *p <= '9')) && *p != '\0')
+    const auto inNumber = [](char c) {
+        return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+    };
+    while (p < end && inNumber(*p))
         ++p;
     // Small integers, the usual case, without strtod.
     const qsizetype n = p - start;
@@ -340,6 +343,7 @@ void JsonReader::skip()
 void JsonReader::members(std::vector<Member> *out)
 {
     out->clear();
+    out->reserve(8);
     blanks();
     ++p; // {
     blanks();
