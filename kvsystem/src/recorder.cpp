@@ -335,10 +335,12 @@ public:
         return exact ? add(digits) : add("\"").add(digits).add("\"");
     }
     Part &boolean(bool value) { return add(value ? "true" : "false"); }
+    // A member's key: "name": 
+    Part &key(const char *name) { return add("\"").add(name).add("\": "); }
     // The fields of a reading record after its opening brace.
     Part &sample(Sensor kind, const Sample &s)
     {
-        add("\"timestamp\": ").timestamp(s.timestamp);
+        key(ScenarioKey::timestamp).timestamp(s.timestamp);
         const SensorDescription &d = describe(kind);
         for (int i = 0; i < d.fieldCount(); ++i)
             add(", \"").add(d.fields[size_t(i)]).add("\": ").number(s.values[size_t(i)]);
@@ -359,6 +361,18 @@ private:
     QByteArray spill;
 };
 
+// "name": 
+QByteArray quotedKey(const char *name)
+{
+    return '"' + QByteArray(name) + "\": ";
+}
+
+// A section's mark of changes or readings that came on a thread of the backend's own.
+QByteArray workerThread()
+{
+    return quotedKey(ScenarioKey::thread) + '"' + ScenarioKey::workerThread + "\", ";
+}
+
 QByteArray jsonString(const QString &text)
 {
     const QByteArray array = QJsonDocument(QJsonArray { text }).toJson(QJsonDocument::Compact);
@@ -378,12 +392,13 @@ public:
         , kind(kind)
         , key(describe(kind).key)
         , owner(std::this_thread::get_id())
-        , onMain(Part::opening(key) + "\"readings\": [{\"at\": ")
-        , onWorker(Part::opening(key) + "\"thread\": \"worker\", \"readings\": [{\"at\": ")
+        , onMain(Part::opening(key) + quotedKey(ScenarioKey::readings) + "[{" + quotedKey(ScenarioKey::at))
+        , onWorker(Part::opening(key) + workerThread() + quotedKey(ScenarioKey::readings) + "[{"
+              + quotedKey(ScenarioKey::at))
     {
         const SensorDescription &d = describe(kind);
         for (int i = 0; i < d.fieldCount(); ++i)
-            fieldKeys[size_t(i)] = ", \"" + QByteArray(d.fields[size_t(i)]) + "\": ";
+            fieldKeys[size_t(i)] = ", " + quotedKey(d.fields[size_t(i)]);
         Part(key).to(journal);
         inner = backend.sensor(kind, [this, sink = std::move(sink)](const Sample &s) {
             record(s);
@@ -394,13 +409,13 @@ public:
     KvSensor::SessionType requestSession(KvSensor::SessionType type) override
     {
         const KvSensor::SessionType granted = inner->requestSession(type);
-        Part(key).add("\"session\": ").number(granted).to(journal);
+        Part(key).key(ScenarioKey::session).number(granted).to(journal);
         return granted;
     }
     KvSensor::SessionType sessionType() const override
     {
         const KvSensor::SessionType held = inner->sessionType();
-        Part(key).add("\"sessionType\": ").number(held).to(journal);
+        Part(key).key(ScenarioKey::sessionType).number(held).to(journal);
         return held;
     }
     bool start() override
@@ -410,7 +425,7 @@ public:
         const bool started = inner->start();
         if (!started)
             startUs.store(before);
-        Part(key).add("\"start\": ").boolean(started).to(journal);
+        Part(key).key(ScenarioKey::start).boolean(started).to(journal);
         return started;
     }
     void stop() override { inner->stop(); }
@@ -418,19 +433,19 @@ public:
     QString lastError() const override
     {
         const QString error = inner->lastError();
-        Part(key).add("\"lastError\": ").add(jsonString(error)).to(journal);
+        Part(key).key(ScenarioKey::lastError).add(jsonString(error)).to(journal);
         return error;
     }
     Sample current() const override
     {
         const Sample now = inner->current();
-        Part(key).add("\"current\": {").sample(kind, now).add("}").to(journal);
+        Part(key).key(ScenarioKey::current).add("{").sample(kind, now).add("}").to(journal);
         return now;
     }
     bool hasZ() const override
     {
         const bool z = inner->hasZ();
-        Part(key).add("\"hasZ\": ").boolean(z).to(journal);
+        Part(key).key(ScenarioKey::hasZ).boolean(z).to(journal);
         return z;
     }
 
@@ -439,7 +454,7 @@ private:
     void record(const Sample &s)
     {
         Part part(std::this_thread::get_id() == owner ? onMain : onWorker);
-        part.number(msSince(startUs.load())).add(", \"timestamp\": ").timestamp(s.timestamp);
+        part.number(msSince(startUs.load())).add(timestampKey).timestamp(s.timestamp);
         for (const QByteArray &field : fieldKeys) {
             if (field.isEmpty())
                 break;
@@ -455,6 +470,7 @@ private:
     const QByteArray onMain; // the opening of a reading's part on the owner's thread
     const QByteArray onWorker;
     std::array<QByteArray, MaxSampleFields> fieldKeys; // ", \"x\": "
+    const QByteArray timestampKey = ", " + quotedKey(ScenarioKey::timestamp);
     std::atomic<quint64> startUs { 0 };
     std::unique_ptr<SensorSource> inner; // last: gone, and its sink silent, before the rest
 };
@@ -478,9 +494,9 @@ public:
             if (!emittedInside(int(value))) {
                 Part part(key);
                 if (std::this_thread::get_id() != owner)
-                    part.add("\"thread\": \"worker\", ");
-                part.add("\"").add(list).add("\": [{\"at\": ").number(msSince(constructedUs));
-                part.add(", \"value\": ").number(int(value)).add("}]").to(journal);
+                    part.add(workerThread());
+                part.key(list).add("[{").key(ScenarioKey::at).number(msSince(constructedUs));
+                part.add(", ").key(ScenarioKey::value).number(int(value)).add("}]").to(journal);
             }
             sink(value);
         };
@@ -497,7 +513,7 @@ private:
             return false;
         char name[16];
         std::snprintf(name, sizeof name, "%d", request);
-        Part(key).add("\"onSet\": {\"").add(name).add("\": [").number(value).add("]}").to(journal);
+        Part(key).key(ScenarioKey::onSet).add("{").key(name).add("[").number(value).add("]}").to(journal);
         return true;
     }
 
@@ -513,36 +529,36 @@ class RecordedDisplay : public DisplaySource
 public:
     RecordedDisplay(Journal *journal, Backend &backend, ChangeSink<KvDisplayState::DisplayState> sink)
         : journal(journal)
-        , changes(journal, key, "changes")
+        , changes(journal, key, ScenarioKey::changes)
         , inner(backend.display(changes.wrap(std::move(sink))))
     { }
 
     KvDisplayState::DisplayState get() const override
     {
-        return KvDisplayState::DisplayState(answer("get", inner->get()));
+        return KvDisplayState::DisplayState(answer(ScenarioKey::get, inner->get()));
     }
     bool set(KvDisplayState::DisplayState state) override
     {
         const bool ok = inner->set(state);
-        Part(key).add("\"set\": [").boolean(ok).add("]").to(journal);
+        Part(key).key(ScenarioKey::set).add("[").boolean(ok).add("]").to(journal);
         return ok;
     }
     void setBrightness(int value) override { inner->setBrightness(value); }
-    int brightness() const override { return answer("brightness", inner->brightness()); }
+    int brightness() const override { return answer(ScenarioKey::brightness, inner->brightness()); }
     void setDimTimeout(int seconds) override { inner->setDimTimeout(seconds); }
-    int dimTimeout() const override { return answer("dimTimeout", inner->dimTimeout()); }
+    int dimTimeout() const override { return answer(ScenarioKey::dimTimeout, inner->dimTimeout()); }
     bool setBlankingPause() override
     {
         const bool ok = inner->setBlankingPause();
-        Part(key).add("\"blankingPause\": ").boolean(ok).to(journal);
+        Part(key).key(ScenarioKey::blankingPause).boolean(ok).to(journal);
         return ok;
     }
 
 private:
-    static constexpr const char *key = "displayState";
+    static constexpr const char *key = ScenarioKey::displayState;
     int answer(const char *getter, int value) const
     {
-        Part(key).add("\"").add(getter).add("\": ").number(value).to(journal);
+        Part(key).key(getter).number(value).to(journal);
         return value;
     }
 
@@ -557,7 +573,7 @@ public:
     RecordedSystemState(
         Journal *journal, Backend &backend, ChangeSink<KvSystemState::StateIndication> sink)
         : journal(journal)
-        , changes(journal, "systemState", "indications")
+        , changes(journal, ScenarioKey::systemState, ScenarioKey::indications)
         , inner(backend.systemState(changes.wrap(std::move(sink))))
     { }
 
@@ -566,7 +582,7 @@ public:
         changes.setting.store(int(nextState));
         const bool ok = inner->set(nextState);
         changes.setting.store(-1);
-        Part("systemState").add("\"set\": [").boolean(ok).add("]").to(journal);
+        Part(ScenarioKey::systemState).key(ScenarioKey::set).add("[").boolean(ok).add("]").to(journal);
         return ok;
     }
 
@@ -584,14 +600,14 @@ public:
     RecordedState(Journal *journal, const char *key, ChangeSink<State> sink, Make make)
         : journal(journal)
         , key(key)
-        , changes(journal, key, "changes")
+        , changes(journal, key, ScenarioKey::changes)
         , inner(make(changes.wrap(std::move(sink))))
     { }
 
     State get() const override
     {
         const State value = inner->get();
-        Part(key).add("\"get\": ").number(int(value)).to(journal);
+        Part(key).key(ScenarioKey::get).number(int(value)).to(journal);
         return value;
     }
 
@@ -609,7 +625,7 @@ public:
         : journal(journal)
         , inner(backend.battery())
     {
-        Part("battery").to(journal);
+        Part(ScenarioKey::battery).to(journal);
     }
 
     int read(BatteryValue value, int mode) override
@@ -617,11 +633,12 @@ public:
         const quint64 before = monotonicMicroseconds();
         const int result = inner->read(value, mode);
         const qint64 tookMs = msSince(before);
-        Part part("battery");
-        part.add("\"").add(batteryKeys[int(value)]).add("\": ");
+        Part part(ScenarioKey::battery);
+        part.key(batteryKeys[int(value)]);
         // A slow call, or a system suspended in it, is played back as slow.
         if (tookMs >= slowCallMs)
-            part.add("[{\"value\": ").number(result).add(", \"delayMs\": ").number(tookMs).add("}]");
+            part.add("[{").key(ScenarioKey::value).number(result).add(", ").key(ScenarioKey::delayMs)
+                .number(tookMs).add("}]");
         else
             part.number(result);
         part.to(journal);
@@ -659,20 +676,20 @@ public:
     std::unique_ptr<StateSource<KvActivity::Activity>> activity(
         ChangeSink<KvActivity::Activity> sink) override
     {
-        return std::make_unique<RecordedState<KvActivity::Activity>>(journal, "activity",
+        return std::make_unique<RecordedState<KvActivity::Activity>>(journal, ScenarioKey::activity,
             std::move(sink), [this](auto wrapped) { return inner->activity(std::move(wrapped)); });
     }
     std::unique_ptr<StateSource<KvThermal::ThermalState>> thermal(
         ChangeSink<KvThermal::ThermalState> sink) override
     {
-        return std::make_unique<RecordedState<KvThermal::ThermalState>>(journal, "thermal",
+        return std::make_unique<RecordedState<KvThermal::ThermalState>>(journal, ScenarioKey::thermal,
             std::move(sink), [this](auto wrapped) { return inner->thermal(std::move(wrapped)); });
     }
     std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
         ChangeSink<KvDeviceMode::DeviceMode> sink) override
     {
         // A scenario cannot script the device mode: only that the class was there.
-        Part("deviceMode").to(journal);
+        Part(ScenarioKey::deviceMode).to(journal);
         return inner->deviceMode(std::move(sink));
     }
     std::unique_ptr<BatterySource> battery() override

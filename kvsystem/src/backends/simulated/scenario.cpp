@@ -283,9 +283,9 @@ quint64 Parser::timestamp()
 Delivery Parser::thread()
 {
     const QString name = string();
-    if (name == QLatin1String("main"))
+    if (name == QLatin1String(ScenarioKey::mainThread))
         return Delivery::MainThread;
-    if (name == QLatin1String("worker"))
+    if (name == QLatin1String(ScenarioKey::workerThread))
         return Delivery::WorkerThread;
     fail(QStringLiteral("expected \"main\" or \"worker\", not \"%1\"").arg(name));
 }
@@ -335,8 +335,8 @@ template <typename Section> Section Parser::section(const QVector<Key<Section>> 
 Sample Parser::sample(Sensor kind, const Members &members)
 {
     Sample s;
-    if (find(members, "timestamp")) {
-        const Step st = key("timestamp");
+    if (find(members, ScenarioKey::timestamp)) {
+        const Step st = key(ScenarioKey::timestamp);
         s.timestamp = timestamp();
     }
     const SensorDescription &d = describe(kind);
@@ -353,17 +353,17 @@ SensorScenario Parser::sensor(Sensor kind)
 {
     using S = SensorScenario;
     QVector<Key<S>> keys = {
-        { "session", [](Parser &p, S &sc) { sc.session = p.answers(readInt); } },
-        { "sessionType", [](Parser &p, S &sc) { sc.sessionType = p.answers(readInt); } },
-        { "start", [](Parser &p, S &sc) { sc.start = p.answers(readBool); } },
-        { "lastError", [](Parser &p, S &sc) { sc.lastError = p.answers(readString); } },
-        { "thread", [](Parser &p, S &sc) { sc.thread = p.thread(); } },
-        { "readings", [](Parser &p, S &sc) { p.readings(sc); } },
+        { ScenarioKey::session, [](Parser &p, S &sc) { sc.session = p.answers(readInt); } },
+        { ScenarioKey::sessionType, [](Parser &p, S &sc) { sc.sessionType = p.answers(readInt); } },
+        { ScenarioKey::start, [](Parser &p, S &sc) { sc.start = p.answers(readBool); } },
+        { ScenarioKey::lastError, [](Parser &p, S &sc) { sc.lastError = p.answers(readString); } },
+        { ScenarioKey::thread, [](Parser &p, S &sc) { sc.thread = p.thread(); } },
+        { ScenarioKey::readings, [](Parser &p, S &sc) { p.readings(sc); } },
     };
     if (describe(kind).readsCurrent)
-        keys.append({ "current", [](Parser &p, S &sc) { sc.current = p.answers(readCurrent); } });
+        keys.append({ ScenarioKey::current, [](Parser &p, S &sc) { sc.current = p.answers(readCurrent); } });
     if (kind == Sensor::Rotation)
-        keys.append({ "hasZ", [](Parser &p, S &sc) { sc.hasZ = p.answers(readBool); } });
+        keys.append({ ScenarioKey::hasZ, [](Parser &p, S &sc) { sc.hasZ = p.answers(readBool); } });
     sectionSensor = kind;
     SensorScenario sc = section(keys);
     sc.readings.sortByTime();
@@ -382,7 +382,7 @@ QVector<const char *> fieldNames(Sensor kind, std::initializer_list<const char *
 
 Sample Parser::current()
 {
-    const Members members = object(fieldNames(sectionSensor, { "timestamp" }));
+    const Members members = object(fieldNames(sectionSensor, { ScenarioKey::timestamp }));
     const qsizetype after = in.position();
     const Sample s = sample(sectionSensor, members);
     in.seek(after);
@@ -392,7 +392,7 @@ Sample Parser::current()
 void Parser::readings(SensorScenario &sc)
 {
     array();
-    const QVector<const char *> allowed = fieldNames(sectionSensor, { "at", "timestamp" });
+    const QVector<const char *> allowed = fieldNames(sectionSensor, { ScenarioKey::at, ScenarioKey::timestamp });
     sc.readings.setKind(sectionSensor);
     in.enter();
     for (int i = 0; in.next(); ++i) {
@@ -400,8 +400,8 @@ void Parser::readings(SensorScenario &sc)
         const Members r = object(allowed);
         const qsizetype after = in.position();
         TimedSample t;
-        if (find(r, "at")) {
-            const Step as = key("at");
+        if (find(r, ScenarioKey::at)) {
+            const Step as = key(ScenarioKey::at);
             t.at = at();
         }
         t.sample = sample(sectionSensor, r);
@@ -446,8 +446,8 @@ QVector<TimedChange> Parser::changes()
     using C = TimedChange;
     array();
     static const QVector<Key<C>> keys = {
-        { "at", [](Parser &p, C &c) { c.at = p.at(); } },
-        { "value", [](Parser &p, C &c) { c.value = p.int32(); } },
+        { ScenarioKey::at, [](Parser &p, C &c) { c.at = p.at(); } },
+        { ScenarioKey::value, [](Parser &p, C &c) { c.value = p.int32(); } },
     };
     QVector<TimedChange> list;
     in.enter();
@@ -464,13 +464,13 @@ DisplayScenario Parser::display()
 {
     using D = DisplayScenario;
     return section<D>({
-        { "get", [](Parser &p, D &d) { d.get = p.answers(readInt); } },
-        { "set", [](Parser &p, D &d) { d.set = p.boolAnswer({ -1, 0, 1 }); } },
-        { "brightness", [](Parser &p, D &d) { d.brightness = p.answers(readInt); } },
-        { "dimTimeout", [](Parser &p, D &d) { d.dimTimeout = p.answers(readInt); } },
-        { "blankingPause", [](Parser &p, D &d) { d.blankingPause = p.answers(readBool); } },
-        { "changes", [](Parser &p, D &d) { d.changes.changes = p.changes(); } },
-        { "thread", [](Parser &p, D &d) { d.changes.thread = p.thread(); } },
+        { ScenarioKey::get, [](Parser &p, D &d) { d.get = p.answers(readInt); } },
+        { ScenarioKey::set, [](Parser &p, D &d) { d.set = p.boolAnswer({ -1, 0, 1 }); } },
+        { ScenarioKey::brightness, [](Parser &p, D &d) { d.brightness = p.answers(readInt); } },
+        { ScenarioKey::dimTimeout, [](Parser &p, D &d) { d.dimTimeout = p.answers(readInt); } },
+        { ScenarioKey::blankingPause, [](Parser &p, D &d) { d.blankingPause = p.answers(readBool); } },
+        { ScenarioKey::changes, [](Parser &p, D &d) { d.changes.changes = p.changes(); } },
+        { ScenarioKey::thread, [](Parser &p, D &d) { d.changes.thread = p.thread(); } },
     });
 }
 
@@ -478,10 +478,10 @@ SystemStateScenario Parser::systemState()
 {
     using S = SystemStateScenario;
     return section<S>({
-        { "set", [](Parser &p, S &s) { s.set = p.boolAnswer({ 0, 1, 2 }); } },
-        { "onSet", [](Parser &p, S &s) { s.onSet = p.onSet(); } },
-        { "indications", [](Parser &p, S &s) { s.indications.changes = p.changes(); } },
-        { "thread", [](Parser &p, S &s) { s.indications.thread = p.thread(); } },
+        { ScenarioKey::set, [](Parser &p, S &s) { s.set = p.boolAnswer({ 0, 1, 2 }); } },
+        { ScenarioKey::onSet, [](Parser &p, S &s) { s.onSet = p.onSet(); } },
+        { ScenarioKey::indications, [](Parser &p, S &s) { s.indications.changes = p.changes(); } },
+        { ScenarioKey::thread, [](Parser &p, S &s) { s.indications.thread = p.thread(); } },
     });
 }
 
@@ -510,9 +510,9 @@ ValueScenario Parser::value()
 {
     using V = ValueScenario;
     return section<V>({
-        { "get", [](Parser &p, V &s) { s.get = p.answers(readInt); } },
-        { "changes", [](Parser &p, V &s) { s.changes.changes = p.changes(); } },
-        { "thread", [](Parser &p, V &s) { s.changes.thread = p.thread(); } },
+        { ScenarioKey::get, [](Parser &p, V &s) { s.get = p.answers(readInt); } },
+        { ScenarioKey::changes, [](Parser &p, V &s) { s.changes.changes = p.changes(); } },
+        { ScenarioKey::thread, [](Parser &p, V &s) { s.changes.thread = p.thread(); } },
     });
 }
 
@@ -536,8 +536,8 @@ QVector<BatteryStep> Parser::steps()
             wrongType(QStringLiteral("an integer or an object"));
         using B = BatteryStep;
         static const QVector<Key<B>> keys = {
-            { "value", [](Parser &p, B &b) { b.value = p.int32(); } },
-            { "delayMs",
+            { ScenarioKey::value, [](Parser &p, B &b) { b.value = p.int32(); } },
+            { ScenarioKey::delayMs,
                 [](Parser &p, B &b) {
                     b.delayMs = int(p.integer(0, std::numeric_limits<qint32>::max()));
                 } },
@@ -569,17 +569,17 @@ Scenario Parser::parse()
 {
     using S = Scenario;
     static const QVector<Key<S>> classes = {
-        { "displayState", [](Parser &p, S &sc) { sc.displayState = p.display(); } },
-        { "systemState", [](Parser &p, S &sc) { sc.systemState = p.systemState(); } },
-        { "activity", [](Parser &p, S &sc) { sc.activity = p.value(); } },
-        { "thermal", [](Parser &p, S &sc) { sc.thermal = p.value(); } },
+        { ScenarioKey::displayState, [](Parser &p, S &sc) { sc.displayState = p.display(); } },
+        { ScenarioKey::systemState, [](Parser &p, S &sc) { sc.systemState = p.systemState(); } },
+        { ScenarioKey::activity, [](Parser &p, S &sc) { sc.activity = p.value(); } },
+        { ScenarioKey::thermal, [](Parser &p, S &sc) { sc.thermal = p.value(); } },
         // The device mode cannot be scripted: the object stays empty.
-        { "deviceMode",
+        { ScenarioKey::deviceMode,
             [](Parser &p, S &sc) {
                 p.object(QVector<const char *>());
                 sc.deviceMode = true;
             } },
-        { "battery", [](Parser &p, S &sc) { sc.battery = p.battery(); } },
+        { ScenarioKey::battery, [](Parser &p, S &sc) { sc.battery = p.battery(); } },
     };
     static const QVector<const char *> allowed = [] {
         QVector<const char *> names;
@@ -587,7 +587,7 @@ Scenario Parser::parse()
             names << d.key;
         for (const Key<S> &k : classes)
             names << k.name;
-        return names << "recording";
+        return names << ScenarioKey::recording;
     }();
     const Members top = object(allowed);
     const qsizetype after = in.position();
@@ -610,8 +610,8 @@ Scenario Parser::parse()
         }
     }
     // A recording adds to what the file's own keys say.
-    if (find(top, "recording")) {
-        const Step s = key("recording");
+    if (find(top, ScenarioKey::recording)) {
+        const Step s = key(ScenarioKey::recording);
         recording(sc);
     }
     in.seek(after);
@@ -879,7 +879,7 @@ std::optional<Scenario> parseRecording(
                     *error = *fault;
                     return std::nullopt;
                 }
-                Parser parser(line.constData(), partEnd, QStringLiteral("recording"));
+                Parser parser(line.constData(), partEnd, QLatin1String(ScenarioKey::recording));
                 parser.recordingPart(sc, part++);
             }
             bufferStart += lineStart;

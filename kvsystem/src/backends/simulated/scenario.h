@@ -202,6 +202,45 @@ struct ValueScenario
     ChangeList changes;
 };
 
+// The keys of a scenario file, spelled once for the parser and the
+// recorder. The sensors' own keys and fields are in sensors.h, the
+// battery's below.
+namespace ScenarioKey {
+inline constexpr char recording[] = "recording";
+inline constexpr char displayState[] = "displayState";
+inline constexpr char systemState[] = "systemState";
+inline constexpr char activity[] = "activity";
+inline constexpr char thermal[] = "thermal";
+inline constexpr char deviceMode[] = "deviceMode";
+inline constexpr char battery[] = "battery";
+// In a sensor's section.
+inline constexpr char session[] = "session";
+inline constexpr char sessionType[] = "sessionType";
+inline constexpr char start[] = "start";
+inline constexpr char lastError[] = "lastError";
+inline constexpr char readings[] = "readings";
+inline constexpr char current[] = "current";
+inline constexpr char hasZ[] = "hasZ";
+inline constexpr char at[] = "at";
+inline constexpr char timestamp[] = "timestamp";
+// Where readings or changes come from: "main" or "worker".
+inline constexpr char thread[] = "thread";
+inline constexpr char mainThread[] = "main";
+inline constexpr char workerThread[] = "worker";
+// In a system-state class's section.
+inline constexpr char get[] = "get";
+inline constexpr char set[] = "set";
+inline constexpr char brightness[] = "brightness";
+inline constexpr char dimTimeout[] = "dimTimeout";
+inline constexpr char blankingPause[] = "blankingPause";
+inline constexpr char changes[] = "changes";
+inline constexpr char indications[] = "indications";
+inline constexpr char onSet[] = "onSet";
+inline constexpr char value[] = "value";
+// A battery answer that took its time.
+inline constexpr char delayMs[] = "delayMs";
+} // namespace ScenarioKey
+
 // The battery section's keys, one per getter, in BatteryValue order.
 inline constexpr const char *batteryKeys[BatteryValueCount] = { "chargerType", "chargingState",
     "remainingChargingTime", "batteryState", "remainingCapacityBars", "remainingCapacityPct",
