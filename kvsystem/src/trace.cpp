@@ -55,7 +55,7 @@ void writeLine(QByteArray line)
             if (done > 0 && ::fstat(traceFd, &st) == 0 && S_ISREG(st.st_mode))
                 (void)::ftruncate(traceFd, st.st_size - off_t(done));
             if (error != EPIPE)
-                Backend::warning(tracePath + ": trace stopped: " + std::strerror(error));
+                Backend::warning(tracePath + ": trace stopped: " + QByteArray(std::strerror(error)));
             return;
         }
         done += size_t(n);

@@ -90,6 +90,12 @@ void Recording::replayWritesWhatTheRunWrote_data()
         << int(Interrupt) << 3 << QByteArray() << QByteArray();
     QTest::newRow("idle-demo on a fake phone, killed")
         << "idle-demo" << QStringList() << true << int(Interrupt) << 2 << QByteArray() << QByteArray();
+    QByteArray burst;
+    for (int i = 0; i < 2000; ++i)
+        burst += QByteArray(i ? ", " : "") + "{\"timestamp\": " + QByteArray::number(i) + "}";
+    QTest::newRow("lux-demo given 2000 readings at once, recorded in batches")
+        << "lux-demo" << QStringList() << false << int(Enter) << 2000 << QByteArray()
+        << "{\"als\": {\"readings\": [" + burst + "]}}";
     QTest::newRow("motion-demo told why its sensor failed, in a text longer than a line")
         << "motion-demo" << QStringList() << false << int(Enter) << 1 << QByteArray()
         << R"({"accelerometer": {"session": 0, "lastError": ")" + QByteArray(2000, 'e') + R"("}})";

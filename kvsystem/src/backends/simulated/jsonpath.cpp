@@ -89,6 +89,17 @@ std::optional<int> tooDeep(const QByteArray &json, int maxDepth)
 // Qt's parser silently keeps the last of two equal keys (and, in Qt 5, leaks
 // the container values it drops), while two entries for one key in a
 // scenario are nearly always a mistake worth pointing at.
+namespace {
+
+// A key as it stands in the text (a type of this file's own, so that the
+// containers made for it stay out of the library's exported symbols).
+struct KeyText
+{
+    QByteArray bytes;
+};
+
+} // namespace
+
 std::optional<QString> duplicateKey(const QByteArray &json)
 {
     // Keys as they stand in the text; one with an escape is decoded, so
@@ -97,7 +108,7 @@ std::optional<QString> duplicateKey(const QByteArray &json)
     struct Frame
     {
         bool object = false;
-        std::vector<QByteArray> keys;
+        std::vector<KeyText> keys;
         QSet<QByteArray> many; // the keys of a large object, hashed
         int index = 0; // the array's current element
     };
@@ -112,7 +123,7 @@ std::optional<QString> duplicateKey(const QByteArray &json)
         for (const Frame &f : stack) {
             if (f.object)
                 p += (p.isEmpty() ? QString() : QStringLiteral("."))
-                    + pathKey(QString::fromUtf8(f.keys.back()));
+                    + pathKey(QString::fromUtf8(f.keys.back().bytes));
             else
                 p += QStringLiteral("[%1]").arg(f.index);
         }
@@ -161,14 +172,16 @@ std::optional<QString> duplicateKey(const QByteArray &json)
             const QByteArray token = QByteArray::fromRawData(text + start, i - start + 1);
             QByteArray key = escaped ? decoded(token) : QByteArray::fromRawData(text + start + 1, i - start - 1);
             Frame &f = stack.back();
-            if (f.keys.size() == 32)
-                f.many = QSet<QByteArray>(f.keys.begin(), f.keys.end());
-            const bool seen = f.keys.size() >= 32
-                ? f.many.contains(key)
-                : std::find(f.keys.begin(), f.keys.end(), key) != f.keys.end();
+            if (f.keys.size() == 32) {
+                for (const KeyText &k : f.keys)
+                    f.many.insert(k.bytes);
+            }
+            const bool seen = f.keys.size() >= 32 ? f.many.contains(key)
+                                                  : std::any_of(f.keys.begin(), f.keys.end(),
+                                                      [&](const KeyText &k) { return k.bytes == key; });
             if (f.keys.size() >= 32)
                 f.many.insert(key);
-            f.keys.push_back(std::move(key));
+            f.keys.push_back({ std::move(key) });
             if (seen)
                 return path();
             break;
