@@ -72,7 +72,7 @@ public:
                     : QString::fromLocal8Bit(std::strerror(errno)));
         auto *journal = new Journal(fd, path);
         const iovec header[] = { { const_cast<char *>(recordingHeader), std::strlen(recordingHeader) },
-            { const_cast<char *>(recordingClosing), closingSize } };
+            closing() };
         if (::ftruncate(fd, 0) != 0 || !journal->write(header, 2, error)) {
             if (error->isEmpty())
                 *error = QString::fromLocal8Bit(std::strerror(errno));
@@ -89,9 +89,9 @@ public:
         if (stopped)
             return;
         if (pending.isEmpty() && !writing && mayWriteNow()) {
-            const iovec parts[] = { { const_cast<char *>(part), size }, separatorAndClosing() };
+            const iovec parts[] = { { const_cast<char *>(part), size }, separator(), closing() };
             QString failure;
-            if (!write(parts, 2, &failure))
+            if (!write(parts, 3, &failure))
                 stop(failure);
             return;
         }
@@ -121,11 +121,10 @@ private:
         , path(path)
     { }
 
-    static iovec separatorAndClosing()
-    {
-        static const QByteArray text = QByteArray(",\n") + recordingClosing;
-        return { const_cast<char *>(text.constData()), size_t(text.size()) };
-    }
+    // Static text only: a backend's thread may still record while the
+    // process's static objects are destroyed.
+    static constexpr iovec separator() { return { const_cast<char *>(",\n"), 2 }; }
+    static constexpr iovec closing() { return { const_cast<char *>(recordingClosing), closingSize }; }
 
     bool mayWriteNow()
     {
@@ -158,8 +157,8 @@ private:
             return true;
         }
         *failure = QString::fromLocal8Bit(std::strerror(errno ? errno : ENOSPC));
-        const iovec closing[] = { { const_cast<char *>(recordingClosing), closingSize } };
-        if (end > 0 && quietWrite(fd, closing, 1, off_t(end)) == ssize_t(closingSize)
+        const iovec restored[] = { closing() };
+        if (end > 0 && quietWrite(fd, restored, 1, off_t(end)) == ssize_t(closingSize)
             && ::ftruncate(fd, off_t(end + closingSize)) == 0) {
             // Whole again, as before the part.
         }
@@ -216,8 +215,7 @@ private:
             batch.swap(pending);
             writing = true;
             lock.unlock();
-            const iovec parts[] = { { batch.data(), size_t(batch.size()) },
-                { const_cast<char *>(recordingClosing), closingSize } };
+            const iovec parts[] = { { batch.data(), size_t(batch.size()) }, closing() };
             QString failure;
             // Only this thread moves the end while writing is set.
             const bool ok = write(parts, 2, &failure);
