@@ -106,7 +106,7 @@ void UpowerdTest::agreesWithUpowerd()
     LinuxBackend backend(options);
     std::unique_ptr<BatterySource> ours;
     ours = backend.battery();
-    const auto read = [&](BatteryValue v) { return ours->read(v, 0); };
+    const auto read = [&](BatteryValue v) { return ours->read(v, Vorna::KvBattery::NormalMode); };
 
     const bool present = display.value("IsPresent").toBool();
     const uint state = display.value("State").toUInt();
@@ -118,9 +118,9 @@ void UpowerdTest::agreesWithUpowerd()
 
     if (!present) {
         QVERIFY2(
-            read(BatteryValue::RemainingCapacityPct) == LinuxBackend::noValue, qPrintable(about));
+            read(BatteryValue::RemainingCapacityPct) == Vorna::KvBattery::NoValue, qPrintable(about));
         QVERIFY2(
-            read(BatteryValue::RemainingCapacitymAh) == LinuxBackend::noValue, qPrintable(about));
+            read(BatteryValue::RemainingCapacitymAh) == Vorna::KvBattery::NoValue, qPrintable(about));
     } else {
         QVERIFY2(near(read(BatteryValue::RemainingCapacityPct),
                      display.value("Percentage").toDouble(), 0, 1),
@@ -138,13 +138,13 @@ void UpowerdTest::agreesWithUpowerd()
         const qint64 toFull = display.value("TimeToFull").toLongLong();
         const int active = read(BatteryValue::RemainingActiveTime);
         const int chargingTime = read(BatteryValue::RemainingChargingTime);
-        QVERIFY2(toEmpty > 0 ? near(active, toEmpty, 0.02, 1) : active == LinuxBackend::noTime,
+        QVERIFY2(toEmpty > 0 ? near(active, toEmpty, 0.02, 1) : active == Vorna::KvBattery::NoTime,
             qPrintable(about + " ours " + QString::number(active)));
         if (state == FullyCharged)
             QCOMPARE(chargingTime, 0);
         else
             QVERIFY2(toFull > 0 ? near(chargingTime, toFull, 0.02, 1)
-                                : chargingTime == LinuxBackend::noTime,
+                                : chargingTime == Vorna::KvBattery::NoTime,
                 qPrintable(about + " ours " + QString::number(chargingTime)));
         QVERIFY2(near(read(BatteryValue::RemainingCapacitymAh), energyOverVoltage * 1000, 0.01, 1),
             qPrintable(about));

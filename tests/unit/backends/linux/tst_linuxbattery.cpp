@@ -85,11 +85,11 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow(
         "status Unknown with the charger offline counts as discharging, as upowerd guesses")
         << QStringList { FakeSysfs::battery + "status=Unknown" } << V::ChargingState << 0;
-    QTest::newRow("status Unknown of two batteries without chargers stays unknown")
+    QTest::newRow("status Unknown of two batteries without chargers counts as discharging")
         << QStringList { FakeSysfs::battery + "status=Unknown", "class/power_supply/usb=<absent>",
                "class/power_supply/BAT1/type=Battery", "class/power_supply/BAT1/status=Unknown",
                "class/power_supply/BAT1/charge_now=500000" }
-        << V::ChargingState << 2;
+        << V::ChargingState << 0;
     QTest::newRow("status Full is a full battery whatever the level says")
         << QStringList { FakeSysfs::battery + "status=Full" } << V::BatteryState << 3;
     QTest::newRow("health other than Good")
@@ -142,38 +142,38 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow("nothing left to charge when full")
         << QStringList { FakeSysfs::battery + "status=Full" } << V::RemainingChargingTime << 0;
     QTest::newRow("no charging time while discharging")
-        << none << V::RemainingChargingTime << LinuxBackend::noTime;
+        << none << V::RemainingChargingTime << Vorna::KvBattery::NoTime;
     QTest::newRow("no talk current on Linux")
-        << none << V::AverageTalkCurrent << LinuxBackend::noValue;
-    QTest::newRow("no talk time on Linux") << none << V::RemainingTalkTime << LinuxBackend::noTime;
+        << none << V::AverageTalkCurrent << Vorna::KvBattery::NoValue;
+    QTest::newRow("no talk time on Linux") << none << V::RemainingTalkTime << Vorna::KvBattery::NoTime;
     QTest::newRow("no idle current on Linux")
-        << none << V::AverageIdleCurrent << LinuxBackend::noValue;
-    QTest::newRow("no idle time on Linux") << none << V::RemainingIdleTime << LinuxBackend::noTime;
+        << none << V::AverageIdleCurrent << Vorna::KvBattery::NoValue;
+    QTest::newRow("no idle time on Linux") << none << V::RemainingIdleTime << Vorna::KvBattery::NoTime;
     QTest::newRow("malformed capacity falls back to now over full")
         << QStringList { FakeSysfs::battery + "capacity=seventy" } << V::RemainingCapacityPct << 76;
     QTest::newRow("neither capacity nor charge is no percentage") << QStringList {
         FakeSysfs::battery + "capacity=<absent>", FakeSysfs::battery + "charge_now=<absent>"
-    } << V::RemainingCapacityPct << LinuxBackend::noValue;
+    } << V::RemainingCapacityPct << Vorna::KvBattery::NoValue;
     QTest::newRow("a battery taken out reads no percentage, not 0")
         << QStringList { "class/power_supply/battery=<absent>" } << V::RemainingCapacityPct
-        << LinuxBackend::noValue;
+        << Vorna::KvBattery::NoValue;
     QTest::newRow("a battery taken out reads no counter, not 0")
         << QStringList { "class/power_supply/battery=<absent>" } << V::CumulativeBatteryCurrent
-        << LinuxBattery::noCounter;
+        << Vorna::KvBattery::NoCounter;
     QTest::newRow("a battery marked not present is no battery")
-        << QStringList { FakeSysfs::battery + "present=0" } << V::Voltage << LinuxBackend::noValue;
+        << QStringList { FakeSysfs::battery + "present=0" } << V::Voltage << Vorna::KvBattery::NoValue;
     QTest::newRow("a battery of scope Device (a mouse) is no battery of the machine")
         << QStringList { FakeSysfs::battery + "scope=Device" } << V::RemainingCapacitymAh
-        << LinuxBackend::noValue;
+        << Vorna::KvBattery::NoValue;
     QTest::newRow("a charger of scope Device does not feed the machine")
         << QStringList { "class/power_supply/usb/online=1", "class/power_supply/usb/scope=Device" }
         << V::ChargerType << -1;
     QTest::newRow("unreadable voltage is no voltage")
         << QStringList { FakeSysfs::battery + "voltage_now=<unreadable>" } << V::Voltage
-        << LinuxBackend::noValue;
+        << Vorna::KvBattery::NoValue;
     QTest::newRow("empty current file reads as no current") << QStringList {
         FakeSysfs::battery + "current_now=", FakeSysfs::battery + "power_now=<absent>"
-    } << V::BatteryCurrent << LinuxBackend::noValue;
+    } << V::BatteryCurrent << Vorna::KvBattery::NoValue;
     QTest::newRow("unreadable charger type does not count as a charger")
         << QStringList { "class/power_supply/usb/type=<unreadable>" } << V::ChargerType << -1;
     QTest::newRow("malformed online counts as offline")
@@ -189,7 +189,7 @@ void LinuxBatteryTest::batteryValues()
     FakeSysfs tree(FakeSysfs::Phone);
     tree.apply(edits);
     LinuxBackend backend(options(tree));
-    QCOMPARE(backend.battery()->read(value, 0), expected);
+    QCOMPARE(backend.battery()->read(value, Vorna::KvBattery::NormalMode), expected);
 }
 
 void LinuxBatteryTest::noBatteryReadsNoValueAndWarnsOnce()
@@ -204,16 +204,16 @@ void LinuxBatteryTest::noBatteryReadsNoValueAndWarnsOnce()
     QCOMPARE(err,
         "kvsystem2: no battery in " + tree.root().toLocal8Bit()
             + "/class/power_supply: battery values read -1 (no value)\n");
-    QCOMPARE(first->read(BatteryValue::ChargerType, 0), int(Vorna::KvBattery::Wall));
+    QCOMPARE(first->read(BatteryValue::ChargerType, Vorna::KvBattery::NormalMode), int(Vorna::KvBattery::Wall));
     for (BatteryValue v : { BatteryValue::ChargingState, BatteryValue::BatteryState,
              BatteryValue::RemainingCapacityBars, BatteryValue::RemainingCapacityPct,
              BatteryValue::RemainingCapacitymAh, BatteryValue::Voltage,
              BatteryValue::BatteryCurrent, BatteryValue::AverageActiveCurrent })
-        QCOMPARE(first->read(v, 0), LinuxBackend::noValue);
+        QCOMPARE(first->read(v, Vorna::KvBattery::NormalMode), Vorna::KvBattery::NoValue);
     for (BatteryValue v :
         { BatteryValue::RemainingChargingTime, BatteryValue::RemainingActiveTime })
-        QCOMPARE(first->read(v, 0), LinuxBackend::noTime);
-    QCOMPARE(first->read(BatteryValue::CumulativeBatteryCurrent, 0), LinuxBattery::noCounter);
+        QCOMPARE(first->read(v, Vorna::KvBattery::NormalMode), Vorna::KvBattery::NoTime);
+    QCOMPARE(first->read(BatteryValue::CumulativeBatteryCurrent, Vorna::KvBattery::NormalMode), Vorna::KvBattery::NoCounter);
 }
 
 void LinuxBatteryTest::runningOutOfDescriptorsIsNoMissingBattery()
@@ -229,17 +229,17 @@ void LinuxBatteryTest::runningOutOfDescriptorsIsNoMissingBattery()
         QVector<int> taken;
         for (int fd; (fd = ::dup(STDIN_FILENO)) >= 0;)
             taken << fd;
-        pct = battery->read(BatteryValue::RemainingCapacityPct, 0);
-        again = battery->read(BatteryValue::Voltage, 0);
+        pct = battery->read(BatteryValue::RemainingCapacityPct, Vorna::KvBattery::NormalMode);
+        again = battery->read(BatteryValue::Voltage, Vorna::KvBattery::NormalMode);
         for (int fd : taken)
             ::close(fd);
     });
-    QCOMPARE(pct, LinuxBackend::noValue);
-    QCOMPARE(again, LinuxBackend::noValue);
+    QCOMPARE(pct, Vorna::KvBattery::NoValue);
+    QCOMPARE(again, Vorna::KvBattery::NoValue);
     QVERIFY2(err.startsWith("kvsystem2: cannot read ") && err.contains("Too many open files")
             && err.count('\n') == 1,
         err.constData());
-    QCOMPARE(battery->read(BatteryValue::RemainingCapacityPct, 0), 76);
+    QCOMPARE(battery->read(BatteryValue::RemainingCapacityPct, Vorna::KvBattery::NormalMode), 76);
 }
 
 void LinuxBatteryTest::machines_data()
@@ -261,7 +261,7 @@ void LinuxBatteryTest::machines()
     LinuxBackend backend(o);
     std::unique_ptr<BatterySource> battery;
     standardError([&] { battery = backend.battery(); });
-    const auto read = [&](BatteryValue v) { return battery->read(v, 0); };
+    const auto read = [&](BatteryValue v) { return battery->read(v, Vorna::KvBattery::NormalMode); };
     const DeviceTable::Battery &want = machine.battery;
     QCOMPARE(read(BatteryValue::RemainingCapacityPct), want.percent);
     QCOMPARE(read(BatteryValue::ChargingState), want.chargingState);
