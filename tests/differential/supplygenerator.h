@@ -50,14 +50,14 @@ inline QString value(Random &r, qint64 low, qint64 high)
     case 1:
         return QStringLiteral("0");
     case 2:
-        return QString::number(1 + r.below(int(std::min<qint64>(low, 20000))));
+        return QString::number(1 + r.below(int(std::clamp<qint64>(low, 1, 20000))));
     case 3:
         return QString::number(high * (2 + r.below(200)));
     case 4:
         return QString::number(-(low + qint64(r.next() % quint64(high - low + 1))));
     case 5:
         // Text that is no number is rare: drivers write numbers.
-        if (r.chance(25))
+        if (r.chance(10))
             return r.pick({ QStringLiteral("n/a"), QStringLiteral("0x10"), QStringLiteral("") });
         return QString::number(low);
     default:

@@ -163,7 +163,9 @@ Verdict compare(const QVector<DeviceTable::SysDevice> &devices)
                 : state == Unknown ? KvBattery::StateChargingFailed
                                    : KvBattery::StateNotCharging))
         differ("state", state, charging);
-    if ((read(BatteryValue::BatteryState) == KvBattery::StateFull) != (state == FullyCharged))
+    // Full in upowerd's state is full in ours; ours is also full from the
+    // gauge's level or at 100 %, where upowerd may say discharging.
+    if (state == FullyCharged && read(BatteryValue::BatteryState) != KvBattery::StateFull)
         differ("fully charged", state, read(BatteryValue::BatteryState));
     if (!near(ours.energy.value_or(0) / 1e6, display.value("Energy").toDouble(), 0.01, 0.01))
         differ("energy (Wh)", display.value("Energy").toDouble(), ours.energy.value_or(0) / 1e6);

@@ -365,29 +365,46 @@ int cumulativeCurrent(const Display &d)
     return m ? toInt(*m * 3600.0) : KvBattery::NoCounter;
 }
 
+// The display device's time where its own state gives none: the sum of the
+// batteries' own times (one battery charging while the first discharges).
+template <typename PackTime> std::optional<double> packsTime(const Display &d, PackTime time)
+{
+    double sum = 0;
+    for (const Pack &p : d.packs)
+        if (p.energy && p.rate)
+            sum += time(p).value_or(0);
+    return sum > 0 ? std::optional<double>(sum) : std::nullopt;
+}
+
 int chargingTime(const Display &d)
 {
     if (d.state == State::FullyCharged)
         return 0;
-    if (d.energy && d.full)
-        if (const auto t = timeToFull(d.state, *d.energy, *d.full, d.rate))
-            return toInt(*t);
+    if (d.state == State::Charging && d.rate > 0) {
+        const auto t = d.energy && d.full ? timeToFull(d.state, *d.energy, *d.full, d.rate)
+                                          : std::nullopt;
+        return t ? toInt(*t) : KvBattery::NoTime;
+    }
+    if (const auto t = packsTime(d, [](const Pack &p) {
+            return p.full ? timeToFull(p.state, *p.energy, *p.full, *p.rate) : std::nullopt;
+        }))
+        return toInt(*t);
     // The gauge's own estimate where there is no rate to compute one.
-    const bool computable = d.rate > 0 && d.energy && d.full;
-    if (d.packs.size() == 1 && d.state == State::Charging && !computable
-        && d.packs.first().timeToFull)
+    if (d.packs.size() == 1 && d.state == State::Charging && d.packs.first().timeToFull)
         return toInt(*d.packs.first().timeToFull);
     return KvBattery::NoTime;
 }
 
 int activeTime(const Display &d)
 {
-    if (d.energy)
-        if (const auto t = timeToEmpty(d.state, *d.energy, d.rate))
-            return toInt(*t);
-    const bool computable = d.rate > 0 && d.energy;
-    if (d.packs.size() == 1 && d.state == State::Discharging && !computable
-        && d.packs.first().timeToEmpty)
+    if (d.state == State::Discharging && d.rate > 0) {
+        const auto t = d.energy ? timeToEmpty(d.state, *d.energy, d.rate) : std::nullopt;
+        return t ? toInt(*t) : KvBattery::NoTime;
+    }
+    if (const auto t = packsTime(
+            d, [](const Pack &p) { return timeToEmpty(p.state, *p.energy, *p.rate); }))
+        return toInt(*t);
+    if (d.packs.size() == 1 && d.state == State::Discharging && d.packs.first().timeToEmpty)
         return toInt(*d.packs.first().timeToEmpty);
     return KvBattery::NoTime;
 }

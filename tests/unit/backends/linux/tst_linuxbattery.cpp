@@ -147,6 +147,13 @@ void LinuxBatteryTest::model_data()
     QTest::newRow("a valid capacity beside a tiny energy gives the energy: 80 % of 50 Wh at 10 V")
         << QStringList { energy + "status=Discharging;energy_now=50000;capacity=80" }
         << V::RemainingCapacitymAh << 4000;
+    QTest::newRow("0.1 Wh is below upowerd's 0.1f: no rate")
+        << QStringList { energy + "status=Discharging;energy_now=100000;power_now=1000000" }
+        << V::BatteryCurrent << 0;
+    QTest::newRow("a charging battery behind a discharging one has its own time to full")
+        << QStringList { energy + "status=Discharging;energy_now=20000000;power_now=5000000",
+               energy + "status=Charging;energy_now=40000000;power_now=10000000" }
+        << V::RemainingChargingTime << 3600;
     QTest::newRow("time to full up to 20 hours")
         << QStringList { energy + "status=Charging;energy_now=10000000;power_now=2000000" }
         << V::RemainingChargingTime << 72000;
