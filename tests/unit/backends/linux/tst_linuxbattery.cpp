@@ -401,7 +401,7 @@ void LinuxBatteryTest::runningOutOfDescriptorsIsNoMissingBattery()
 {
     FakeSysfs tree(FakeSysfs::Phone);
     LinuxBackend backend(options(tree));
-    const std::unique_ptr<BatterySource> battery = backend.battery();
+    std::unique_ptr<BatterySource> battery;
     QByteArray err;
     int pct = 0, again = 0;
     err = standardError([&] {
@@ -410,6 +410,7 @@ void LinuxBatteryTest::runningOutOfDescriptorsIsNoMissingBattery()
         QVector<int> taken;
         for (int fd; (fd = ::dup(STDIN_FILENO)) >= 0;)
             taken << fd;
+        battery = backend.battery();
         pct = battery->read(BatteryValue::RemainingCapacityPct, Vorna::KvBattery::NormalMode);
         again = battery->read(BatteryValue::Voltage, Vorna::KvBattery::NormalMode);
         for (int fd : taken)
