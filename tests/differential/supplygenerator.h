@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <algorithm>
+
 namespace SupplyGenerator {
 
 // splitmix64: small, seedable, and the same everywhere (the standard
