@@ -269,8 +269,10 @@ Display display(const QVector<Supply> &supplies)
 {
     QVector<Pack> packs;
     for (const Supply &s : supplies)
-        if (isSystemBattery(s))
+        if (isSystemBattery(s)) {
             packs.append(pack(s.gauge));
+            packs.last().name = s.name;
+        }
     return display(packs, chargers(supplies));
 }
 

@@ -14,6 +14,7 @@
 #include "kvbattery.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 
 #include <optional>
@@ -40,6 +41,7 @@ struct Gauge
 // it is there and online, and a battery's gauge.
 struct Supply
 {
+    QString name; // its directory's
     QByteArray type, scope;
     std::optional<double> present, online;
     Gauge gauge;
@@ -57,6 +59,7 @@ struct Chargers
 // One battery as decided.
 struct Pack
 {
+    QString name; // the supply's
     double designVoltage = 10; // V
     bool countsCharge = false; // its current is in µA, its charge its own
     std::optional<double> energy, full; // µWh

@@ -86,6 +86,7 @@ SupplyReading SupplyReader::read() const
     for (const QString &dir : Sysfs::entries(supplies, QString())) {
         const Attributes a { dir, r.error };
         BatteryModel::Supply s;
+        s.name = dir.section(QLatin1Char('/'), -1);
         s.type = a.word("type");
         s.scope = a.word("scope");
         s.present = a.number("present");
