@@ -69,9 +69,13 @@ QString departure(const QVector<DeviceTable::SysDevice> &devices)
                 return "text that is no number is no value (upowerd reads 0, or hex)";
         }
         const auto tiny = [&](const char *name) { return a.value(name).toLongLong() < 10000; };
+        const auto negative = [&](const char *name) { return a.value(name).toLongLong() < 0; };
         if (a.contains("power_now") && tiny("energy_now") && tiny("energy_avg")
             && (a.contains("charge_now") || a.contains("charge_avg")))
             return "a charge gauge with power_now counts its charge (upowerd 0.99.20 reads 0)";
+        if (a.contains("power_now") && tiny("energy_now") && tiny("energy_avg")
+            && (negative("energy_now") || negative("energy_avg")))
+            return "an energy below 0 is none (upowerd 0.99.20 keeps it beside power_now)";
     }
     return QString();
 }

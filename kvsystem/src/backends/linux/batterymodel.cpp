@@ -101,6 +101,8 @@ Pack pack(const Gauge &g)
         if (const std::optional<double> charge = withFallback(g.chargeNow, g.chargeAvg, tinyEnergy)) {
             p.energy = *charge * v;
             p.charge = charge;
+        } else if (p.energy) {
+            p.energy = 0.0; // as upowerd reads the missing charge: no negative energy
         }
     }
 

@@ -98,6 +98,9 @@ void LinuxBatteryTest::model_data()
     QTest::newRow("a nearly flat energy battery without capacity is empty")
         << QStringList { energy + "status=Discharging;energy_now=5000" } << V::BatteryState
         << int(Vorna::KvBattery::StateEmpty);
+    QTest::newRow("a negative energy is none, whatever gives the rate")
+        << QStringList { energy + "status=Discharging;energy_now=0;energy_avg=-5000000" }
+        << V::RemainingCapacitymAh << 0;
     QTest::newRow("Unknown below 1 % on mains is empty, not charging")
         << QStringList { energy + "status=Unknown;capacity=0", mainsOn } << V::ChargingState
         << int(Vorna::KvBattery::StateNotCharging);
