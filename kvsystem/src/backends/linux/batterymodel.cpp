@@ -76,7 +76,8 @@ std::optional<double> timeToEmpty(State state, double energy, double rate)
         return std::nullopt;
     const double t = 3600.0 * energy / rate;
     // up_device_supply_refresh_battery: "broken primary batteries rate".
-    return t > 0 && t <= maxTimeToEmpty ? std::optional<double>(t) : std::nullopt;
+    // upowerd keeps whole seconds, and 0 is no time.
+    return t >= 1 && t <= maxTimeToEmpty ? std::optional<double>(t) : std::nullopt;
 }
 
 std::optional<double> timeToFull(State state, double energy, double full, double rate)
@@ -84,7 +85,7 @@ std::optional<double> timeToFull(State state, double energy, double full, double
     if (state != State::Charging || !(rate > 0))
         return std::nullopt;
     const double t = 3600.0 * (full - energy) / rate;
-    return t > 0 && t <= maxTimeToFull ? std::optional<double>(t) : std::nullopt;
+    return t >= 1 && t <= maxTimeToFull ? std::optional<double>(t) : std::nullopt;
 }
 
 Pack pack(const Gauge &g)

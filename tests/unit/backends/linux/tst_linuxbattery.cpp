@@ -157,6 +157,9 @@ void LinuxBatteryTest::model_data()
         << QStringList { energy + "status=Discharging;energy_now=20000000;power_now=5000000",
                energy + "status=Charging;energy_now=40000000;power_now=10000000" }
         << V::RemainingChargingTime << 3600;
+    QTest::newRow("a time to full under a second is none, as upowerd's whole seconds")
+        << QStringList { energy + "status=Charging;energy_now=49999999;power_now=10000000" }
+        << V::RemainingChargingTime << int(Vorna::KvBattery::NoTime);
     QTest::newRow("time to full up to 20 hours")
         << QStringList { energy + "status=Charging;energy_now=10000000;power_now=2000000" }
         << V::RemainingChargingTime << 72000;
