@@ -14,9 +14,12 @@ class KvBatteryPrivate;
 
 // The battery and its charger. Every getter asks the device afresh and may
 // take a while (it blocks the calling thread); units are mV, mA, mAh, mA·s
-// and seconds. Where the device has no figure the Linux backend returns -1
-// (-60 for a time), and 0 from every getter when there is no battery.
-// Create, call and delete it in one thread.
+// and seconds. Where the device has no figure a getter returns NoValue,
+// NoTime or NoCounter (below): the Linux backend does so for every figure
+// the kernel does not give, for the talk and idle figures always, and for
+// every getter but getChargerType() while no battery is there. The
+// simulated handset always has a battery and a figure; a scenario answers
+// what it says. Create, call and delete it in one thread.
 class KVSYSTEM2_EXPORT KvBattery : public QObject
 {
     Q_OBJECT

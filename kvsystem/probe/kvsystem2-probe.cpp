@@ -76,19 +76,17 @@ int main(int argc, char **argv)
     for (const QString &dir : supplies)
         line("    " + QFileInfo(dir).fileName() + ": " + supplyRole(dir));
     LinuxBattery battery(sysfs);
-    const LinuxBattery::Snapshot s = battery.snapshot();
+    const BatteryModel::Display s = battery.display();
     if (s.packs.isEmpty()) {
         line("=== No battery: every battery value reads -1 (no value)");
     } else {
         QStringList names;
-        for (const LinuxBattery::Pack &p : s.packs)
-            names << QString("%1 (design voltage %2 V)")
-                         .arg(QFileInfo(p.dir).fileName())
-                         .arg(p.designVoltage);
+        for (const BatteryModel::Pack &p : s.packs)
+            names << QString("%1 (design voltage %2 V)").arg(p.name).arg(p.designVoltage);
         line(QString("=== Has battery: %1%2")
                  .arg(names.join(", "),
                      s.packs.size() > 1 ? ", combined as upowerd's display device" : ""));
-        const auto v = [&](BatteryValue value) { return battery.read(value, 0); };
+        const auto v = [&](BatteryValue value) { return battery.read(value, Vorna::KvBattery::NormalMode); };
         line(QString("    %1 %, %2 mAh, %3 mV, %4 mA, charger type %5, charging state %6, "
                      "battery state %7, %8 s left, %9 s to full")
                  .arg(v(BatteryValue::RemainingCapacityPct))

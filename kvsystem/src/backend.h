@@ -9,6 +9,7 @@
 #include "sensors.h"
 
 #include "kvactivity.h"
+#include "kvbattery.h"
 #include "kvdevicemode.h"
 #include "kvdisplaystate.h"
 #include "kvsensor.h"
@@ -111,8 +112,10 @@ class BatterySource
 {
 public:
     virtual ~BatterySource() = default;
-    // mode matters only for the talk, active and idle values.
-    virtual int read(BatteryValue value, int mode) = 0;
+    // mode matters only for the talk, active and idle values. The answer
+    // is a value, or KvBattery::NoValue, NoTime or NoCounter where the
+    // device has no figure.
+    virtual int read(BatteryValue value, KvBattery::RemainingTimeMode mode) = 0;
 };
 
 class Backend

@@ -11,11 +11,12 @@ class KvBatteryPrivate
 public:
     int read(const KvBattery *q, const char *getter, BatteryValue value)
     {
-        return Trace::Call(q, getter).returns(source->read(value, 0));
+        return Trace::Call(q, getter).returns(source->read(value, KvBattery::NormalMode));
     }
-    int read(const KvBattery *q, const char *getter, BatteryValue value, int mode)
+    int read(const KvBattery *q, const char *getter, BatteryValue value,
+        KvBattery::RemainingTimeMode mode)
     {
-        return Trace::Call(q, getter).arg(mode).returns(source->read(value, mode));
+        return Trace::Call(q, getter).arg(int(mode)).returns(source->read(value, mode));
     }
 
     std::unique_ptr<Backend::BatterySource> source;

@@ -626,7 +626,7 @@ public:
         Part(ScenarioKey::battery).to(journal);
     }
 
-    int read(BatteryValue value, int mode) override
+    int read(BatteryValue value, KvBattery::RemainingTimeMode mode) override
     {
         const quint64 before = monotonicMicroseconds();
         const int result = inner->read(value, mode);

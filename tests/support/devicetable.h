@@ -173,12 +173,13 @@ inline QVector<Machine> machines()
             { supply("wireless", { "type=Wireless", "online=1" }),
                 supply("battery", chargeBattery("Charging", 1000000, 2000000, 1000000)) },
             { 50, 1, 2, 1, 1000, 1000, noTime, 3600 } },
-        { "a charge battery with both design voltages converts with the maximum",
+        { "an energy battery with both design voltages converts with the maximum",
             { mains(false),
                 supply("BAT0",
-                    chargeBattery("Discharging", 1500000, 2000000, -500000,
-                        { "voltage_min_design=3600000" })) },
-            { 75, 0, 2, 0, 1500, -500, 10800, noTime } },
+                    acpiEnergy("Discharging", 48000000, 60000000, 10000000,
+                        { "voltage_max_design=12600000" })) },
+            // 48 Wh at 12.6 V is 3809 mAh (3809.5); 10 W is 793 mA.
+            { 80, 0, 2, 0, 3809, -793, 17280, noTime } },
         { "a mains-only desktop has no battery, not an empty one", { mains(true) },
             { noValue, noValue, noValue, 1, noValue, noValue, noTime, noTime } },
     };
@@ -299,21 +300,6 @@ inline QVector<Sensors> sensorMachines()
                 accel(2, 0, -256, 0) },
             BottomDown, "normal", 300, -1, 900, true },
     };
-}
-
-// The voltage that turns charge into energy: the design maximum, else the
-// design minimum, else the present voltage (the first above 1 V).
-inline double designVoltage(const QStringList &attributes)
-{
-    for (const char *name :
-        { "voltage_max_design", "voltage_min_design", "voltage_present", "voltage_now" })
-        for (const QString &a : attributes)
-            if (a.startsWith(QLatin1String(name) + '=')) {
-                const double v = a.mid(int(strlen(name)) + 1).toDouble() / 1e6;
-                if (v > 1)
-                    return v;
-            }
-    return 10;
 }
 
 // Writes the machine's devices below root in umockdev's layout; root/sys

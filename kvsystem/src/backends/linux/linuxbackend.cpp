@@ -237,7 +237,10 @@ std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> LinuxBackend::deviceMode(
 std::unique_ptr<BatterySource> LinuxBackend::battery()
 {
     auto source = std::make_unique<LinuxBattery>(sysfs);
-    if (!source->hasBattery())
+    // A failure to read (too few descriptors, say) is said as itself: it
+    // is no sign that the machine has no battery.
+    int error = 0;
+    if (!source->hasBattery(&error) && error == 0)
         warning("no battery in " + source->suppliesDir().toLocal8Bit()
             + ": battery values read -1 (no value)");
     return source;

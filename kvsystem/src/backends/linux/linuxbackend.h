@@ -17,11 +17,6 @@ namespace Vorna::Backend {
 class LinuxBackend : public Backend
 {
 public:
-    // Values that Linux has no source for: no one can take them for a
-    // measurement. Times are -60 s, so that what is shown in minutes is -1.
-    static constexpr int noValue = -1;
-    static constexpr int noTime = -60;
-
     // How often the system-state sources look for a change, in ms.
     static constexpr int statePollMs = 1000;
     static constexpr int activityPollMs = 2000;
@@ -59,7 +54,8 @@ public:
         ChangeSink<KvThermal::ThermalState> sink) override;
     std::unique_ptr<StateSource<KvDeviceMode::DeviceMode>> deviceMode(
         ChangeSink<KvDeviceMode::DeviceMode> sink) override;
-    // Without a battery, warns once on standard error.
+    // Without a battery, warns once on standard error; where the supplies
+    // cannot be read, says why instead.
     std::unique_ptr<BatterySource> battery() override;
 
     // The machine's thermal state now: the hottest zone decides.

@@ -123,7 +123,7 @@ int LinuxDisplay::brightness() const
         = dir.isEmpty() ? std::nullopt : Sysfs::readInt(file("brightness"));
     const qint64 max = dir.isEmpty() ? 0 : Sysfs::readInt(file("max_brightness")).value_or(0);
     if (!b || max <= 0)
-        return LinuxBackend::noValue; // no backlight to ask
+        return -1; // no backlight to ask
     return int(std::llround(double(std::clamp<qint64>(*b, 0, max)) * levels / double(max)));
 }
 

@@ -285,7 +285,7 @@ public:
         , clock(clock)
     { }
 
-    int read(BatteryValue value, int mode) override
+    int read(BatteryValue value, KvBattery::RemainingTimeMode mode) override
     {
         const int i = int(value);
         if (scenario && !scenario->battery[size_t(i)].isEmpty()) {

@@ -226,7 +226,7 @@ void LinuxDisplayTest::loginManagerLoadedOnlyWhenNeeded()
     LinuxBackend backend(o);
     // A battery, a sensor, a display whose file takes the writes and power
     // requests that are not allowed need no login manager.
-    backend.battery()->read(BatteryValue::Voltage, 0);
+    backend.battery()->read(BatteryValue::Voltage, Vorna::KvBattery::NormalMode);
     backend.sensor(Sensor::Als, [](const Sample &) {});
     std::unique_ptr<DisplaySource> display = backend.display([](int) {});
     display->setBrightness(2);
