@@ -53,25 +53,30 @@ public:
         s.timestamp = monotonicMicroseconds();
         auto &v = s.values;
         switch (kind) {
-        case Sensor::Orientation:
-            v[0] = Motion::orientation(reaction(*a),
-                previous ? KvOrientation::Orientation(previous->values[0])
+        case Sensor::Orientation: {
+            using F = Field::Orientation;
+            v[F::value] = Motion::orientation(reaction(*a),
+                previous ? KvOrientation::Orientation(previous->values[F::value])
                          : KvOrientation::Undefined);
             break;
+        }
         case Sensor::Rotation: {
+            using F = Field::Rotation;
             std::optional<MagneticField> f;
             if (!magnetDir.isEmpty() && !(f = magnet.read(failed)))
                 return std::nullopt;
-            v[0] = Motion::pitch(reaction(*a));
-            v[1] = Motion::roll(reaction(*a));
-            v[2] = f ? Motion::heading(reaction(*a), f->calibrated) : 0;
+            v[F::x] = Motion::pitch(reaction(*a));
+            v[F::y] = Motion::roll(reaction(*a));
+            v[F::z] = f ? Motion::heading(reaction(*a), f->calibrated) : 0;
             break;
         }
-        default:
-            v[0] = Iio::whole(a->x);
-            v[1] = Iio::whole(a->y);
-            v[2] = Iio::whole(a->z);
+        default: {
+            using F = Field::Accelerometer;
+            v[F::x] = Iio::whole(a->x);
+            v[F::y] = Iio::whole(a->y);
+            v[F::z] = Iio::whole(a->z);
             break;
+        }
         }
         return s;
     }

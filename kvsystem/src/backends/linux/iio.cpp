@@ -151,11 +151,15 @@ QByteArray accelLocation(const QString &dir)
     return udevProperties(dir).value("ACCEL_LOCATION");
 }
 
-QString Scalar::find(const QString &dir, const QString &channel)
+QString Scalar::find(const QString &dir, const Channel &channel)
 {
     // in_<c>_input, in_<c>0_input, ... before the raw forms: the driver's
     // own conversion wins.
-    const QRegularExpression pattern(QStringLiteral("^in_%1(\\d*)_(input|raw)$").arg(channel));
+    const QRegularExpression pattern(
+        QStringLiteral("^in_%1(%2)_(%3)$")
+            .arg(channel.name, channel.indexed ? QStringLiteral("\\d*") : QString(),
+                channel.reading == Channel::RawCounts ? QStringLiteral("raw")
+                                                      : QStringLiteral("input|raw")));
     QString best;
     std::pair<int, int> bestKey { 2, 0 };
     for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::System)) {
@@ -172,22 +176,21 @@ QString Scalar::find(const QString &dir, const QString &channel)
     return best;
 }
 
-bool Scalar::prepare(const QString &dir, const QString &channel, QString *failed)
+bool Scalar::prepare(const QString &dir, const Channel &channel, QString *failed)
 {
     const QString name = find(dir, channel);
     if (name.isEmpty()) {
         if (failed)
-            *failed = attribute(dir, QStringLiteral("in_%1_raw").arg(channel));
+            *failed = attribute(dir, QStringLiteral("in_%1_raw").arg(channel.name));
         return false;
     }
     path = attribute(dir, name);
-    processed = name.endsWith(QLatin1String("_input"));
     scale = 1;
     offset = 0;
-    if (processed)
-        return true; // already in the channel's unit
-    const QString stem = name.chopped(4); // in_<c>[Y]_
-    const QString shared = QStringLiteral("in_%1_").arg(channel);
+    if (name.endsWith(QLatin1String("_input")) || channel.reading == Channel::RawCounts)
+        return true; // in the channel's unit already, or wanted as counts
+    const QString stem = name.chopped(4); // in_<c>[Y]
+    const QString shared = QStringLiteral("in_%1_").arg(channel.name);
     const auto conversion = [&](const QString &what, double fallback) {
         const QString own = attribute(dir, stem + what);
         return optionalReal(

@@ -49,13 +49,19 @@ public:
         s.timestamp = monotonicMicroseconds();
         auto &v = s.values;
         if (kind == Sensor::Compass) {
+            using F = Field::Compass;
             // The heading takes the reaction to gravity: the reading turned round.
-            v[0] = Motion::heading({ -a->x, -a->y, -a->z }, f->calibrated);
-            v[1] = f->level;
+            v[F::firstValue] = Motion::heading({ -a->x, -a->y, -a->z }, f->calibrated);
+            v[F::secondValue] = f->level;
         } else {
-            v = { Iio::whole(f->calibrated.x), Iio::whole(f->calibrated.y),
-                Iio::whole(f->calibrated.z), Iio::whole(f->raw.x), Iio::whole(f->raw.y),
-                Iio::whole(f->raw.z), f->level };
+            using F = Field::Magnetometer;
+            v[F::x] = Iio::whole(f->calibrated.x);
+            v[F::y] = Iio::whole(f->calibrated.y);
+            v[F::z] = Iio::whole(f->calibrated.z);
+            v[F::rx] = Iio::whole(f->raw.x);
+            v[F::ry] = Iio::whole(f->raw.y);
+            v[F::rz] = Iio::whole(f->raw.z);
+            v[F::level] = f->level;
         }
         return s;
     }

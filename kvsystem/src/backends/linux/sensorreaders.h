@@ -2,7 +2,7 @@
 #define KVSYSTEM_SRC_BACKENDS_LINUX_SENSORREADERS_H
 
 // What each kind of sensor reads from the machine's IIO devices, one reader
-// a file: light (lightsensor.cpp), proximity (proximitysensor.cpp), what
+// a file: light and proximity (scalarsensor.cpp, a row each), what
 // comes from the accelerometer (accelsensor.cpp: orientation, rotation and
 // the accelerometer itself) and from the magnetometer (magnetsensor.cpp:
 // the magnetometer and the compass). LinuxSensor runs the sessions and the
@@ -39,8 +39,8 @@ public:
     virtual QString device() const { return QString(); }
 };
 
-std::unique_ptr<SensorReader> lightReader(const Sysfs &sysfs);
-std::unique_ptr<SensorReader> proximityReader(const Sysfs &sysfs);
+// Light and proximity.
+std::unique_ptr<SensorReader> scalarReader(Sensor kind, const Sysfs &sysfs);
 // Orientation, rotation and the accelerometer.
 std::unique_ptr<SensorReader> accelReader(Sensor kind, const Sysfs &sysfs);
 // The magnetometer and the compass.
