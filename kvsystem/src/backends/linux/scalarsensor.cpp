@@ -1,8 +1,12 @@
-// Light and proximity: one value from one IIO channel, a row each. Light
-// is in lux: the processed in_illuminance[Y]_input where the driver gives
-// it, else the raw value converted with its scale and offset, as the IIO
-// ABI defines them. Proximity (in_proximity[Y]_raw or _input) is the
-// driver's value: larger is nearer.
+// Light and proximity: one value from one IIO channel, a row each.
+//
+// Light is in lux: the processed in_illuminance[Y]_input where the driver
+// gives it, else the raw value converted with its (index's own, else the
+// channel's) scale and offset, as the IIO ABI defines them. Proximity is
+// the driver's raw in_proximity_raw count as it is (larger is nearer): the
+// level that counts as near, udev's PROXIMITY_NEAR_LEVEL or the driver's
+// in_proximity_nearlevel, is given in those counts, so a program compares
+// the value with it as iio-sensor-proxy does.
 
 #include "iio.h"
 #include "sensorreaders.h"
@@ -25,7 +29,11 @@ struct ScalarKind
 constexpr ScalarKind scalarKinds[] = {
     { Sensor::Als, "illuminance", Iio::Channel::Converted, true, "ambient light sensor",
         "in_illuminance_input or in_illuminance_raw", Field::Als::value },
-    { Sensor::Proximity, "proximity", Iio::Channel::Converted, true, "proximity sensor",
+    // iio-sensor-proxy 3.0 (80-iio-sensor-proxy.rules, drv-iio-poll-proximity.c,
+    // poll_proximity()): in_proximity_raw only, the near level in its counts. An
+    // indexed in_proximity0_raw alone is a Chromebook's SAR sensor (how near a
+    // body is to the antenna), no face proximity.
+    { Sensor::Proximity, "proximity", Iio::Channel::RawCounts, false, "proximity sensor",
         "in_proximity_raw", Field::Proximity::value },
 };
 

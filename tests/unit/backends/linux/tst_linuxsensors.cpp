@@ -40,6 +40,10 @@ private slots:
     void restartedOnChangeSensorDeliversAgain();
     void receiverCallsBackFromInside_data();
     void receiverCallsBackFromInside();
+    void entriesInKernelOrder_data();
+    void entriesInKernelOrder();
+    void writeAccepted_data();
+    void writeAccepted();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -111,6 +115,16 @@ void LinuxSensorsTest::sensorReadings_data()
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "mount_matrix=0, 0, 0; 0, 0, 0; 0, 0, 0" }
         << QVector<qint32> { 0, 0, -1000 };
+    QTest::newRow("a scale of 0 passes to the device's bare scale")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_scale=0",
+               FakeSysfs::accel + "scale=0.0196133" }
+        << QVector<qint32> { 0, 0, -2000 };
+    QTest::newRow("an empty mount matrix is the identity, ending the search")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "mount_matrix=",
+               FakeSysfs::accel + "in_accel_mount_matrix=1, 0, 0; 0, 1, 0; 0, 0, -1" }
+        << QVector<qint32> { 0, 0, -1000 };
     QTest::newRow("a convertible's base accelerometer is passed over for the display's")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "label=accel-base",
@@ -135,11 +149,6 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
                FakeSysfs::light + "in_illuminance_scale=10" }
         << QVector<qint32> { 42 };
-    QTest::newRow("proximity from an indexed raw channel")
-        << Sensor::Proximity
-        << QStringList { FakeSysfs::light + "in_proximity_raw=<absent>",
-               FakeSysfs::light + "in_proximity0_raw=77" }
-        << QVector<qint32> { 77 };
     QTest::newRow("heading north, no calibration level from the kernel")
         << Sensor::Compass << none << QVector<qint32> { 0, 0 };
     QTest::newRow("heading east") << Sensor::Compass
@@ -382,12 +391,10 @@ void LinuxSensorsTest::machines()
         sensor->stop();
         return samples.count() ? samples.last(1).value(0) : -2;
     };
-    if (machine.orientation >= 0)
-        QCOMPARE(first(Sensor::Orientation), machine.orientation);
-    if (machine.lux >= 0)
-        QCOMPARE(first(Sensor::Als), machine.lux);
-    if (machine.proximity >= 0)
-        QCOMPARE(first(Sensor::Proximity), machine.proximity);
+    // -1: the machine has no such sensor, and it is refused.
+    QCOMPARE(first(Sensor::Orientation), machine.orientation);
+    QCOMPARE(first(Sensor::Als), machine.lux);
+    QCOMPARE(first(Sensor::Proximity), machine.proximity);
 }
 
 void LinuxSensorsTest::orientations_data()
@@ -518,6 +525,47 @@ void LinuxSensorsTest::receiverCallsBackFromInside()
     QCOMPARE(thread, QThread::currentThread());
     QTest::qWait(3 * LinuxSensor::motionPollMs);
     QCOMPARE(readings, 1);
+}
+
+void LinuxSensorsTest::entriesInKernelOrder_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QStringList>("names"); // in the kernel's order
+    QTest::newRow("iio:device2 before iio:device10")
+        << "iio:device" << QStringList { "iio:device0", "iio:device2", "iio:device10" };
+    QTest::newRow("BAT2 before BAT10") << "BAT" << QStringList { "BAT1", "BAT2", "BAT10", "BAT11" };
+}
+
+void LinuxSensorsTest::entriesInKernelOrder()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QStringList, names);
+    QTemporaryDir dir;
+    QStringList want;
+    for (auto it = names.crbegin(); it != names.crend(); ++it) // made in reverse
+        QVERIFY(QDir(dir.path()).mkdir(*it));
+    for (const QString &name : names)
+        want << dir.path() + '/' + name;
+    QCOMPARE(Sysfs::entries(dir.path(), prefix), want);
+}
+
+void LinuxSensorsTest::writeAccepted_data()
+{
+    QTest::addColumn<qint64>("written");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("written whole and closed") << qint64(4) << true << true;
+    QTest::newRow("refused only at close()") << qint64(4) << false << false;
+    QTest::newRow("refused by write()") << qint64(-1) << true << false;
+    QTest::newRow("written in part") << qint64(2) << true << false;
+}
+
+void LinuxSensorsTest::writeAccepted()
+{
+    QFETCH(qint64, written);
+    QFETCH(bool, closed);
+    QFETCH(bool, accepted);
+    QCOMPARE(Sysfs::accepted(written, 4, closed), accepted);
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)
