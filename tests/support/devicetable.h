@@ -302,8 +302,8 @@ inline QVector<Sensors> sensorMachines()
         { "a mount matrix that moves the sensor's z axis to the device's y axis",
             { accel(0, 0, 0, -256, { "mount_matrix=1, 0, 0; 0, 0, 1; 0, -1, 0" }) }, BottomDown,
             "normal" },
-        { "an edge raised exactly 35 degrees is not yet raised",
-            { accel(0, 147, -210, 0) }, BottomDown, "normal" },
+        { "an edge raised exactly 35 degrees is not yet raised", { accel(0, 147, -210, 0) },
+            BottomDown, "normal" },
         { "a mount matrix with a row of zeros is no matrix",
             { accel(0, 0, -256, 0, { "mount_matrix=1, 0, 0; 0, 0, 0; 0, 0, 1" }) }, BottomDown,
             "normal" },
@@ -317,8 +317,9 @@ inline QVector<Sensors> sensorMachines()
                     "in_accel_mount_matrix=1, 0, 0; 0, 1, 0; 0, 0, 1" }) },
             BottomDown, "normal" },
         { "an accelerometer with the device's bare scale only",
-            { iio(0, { "name=accel", "in_accel_x_raw=0", "in_accel_y_raw=-2560", "in_accel_z_raw=0",
-                      "scale=0.0038307" },
+            { iio(0,
+                { "name=accel", "in_accel_x_raw=0", "in_accel_y_raw=-2560", "in_accel_z_raw=0",
+                    "scale=0.0038307" },
                 { "IIO_SENSOR_PROXY_TYPE=iio-poll-accel" }) },
             BottomDown, "normal" },
         { "proximity in raw counts, as the near level counts, whatever the scale",
@@ -332,8 +333,7 @@ inline QVector<Sensors> sensorMachines()
             "proximity" },
         { "light from in_illuminance0_raw and its own scale "
           "(iio-sensor-proxy 3.0's udev rule does not take the indexed raw channel)",
-            { iio(0, { "name=als", "in_illuminance0_raw=6990", "in_illuminance0_scale=0.5" },
-                {}) },
+            { iio(0, { "name=als", "in_illuminance0_raw=6990", "in_illuminance0_scale=0.5" }, {}) },
             -1, {}, 3495, -1, -1, false, false, "light" },
     };
 }
@@ -368,6 +368,8 @@ inline bool writeTree(const QString &root, const QVector<SysDevice> &devices)
             return false;
         for (const QString &a : d.attributes) {
             const int eq = a.indexOf('=');
+            if (a.left(eq).contains('/') && !top.mkpath(dir + '/' + a.left(a.lastIndexOf('/', eq))))
+                return false; // scan_elements/, buffer/, trigger/
             QFile f(top.filePath(dir + '/' + a.left(eq)));
             if (!f.open(QIODevice::WriteOnly) || f.write(a.mid(eq + 1).toUtf8() + '\n') < 0)
                 return false;

@@ -284,7 +284,12 @@ std::optional<Motion::Vector> Axes::read(QString *failed) const
     const std::optional<std::array<double, 3>> r = raw(failed);
     if (!r)
         return std::nullopt;
-    const auto axis = [&](int i) { return ((*r)[i] + offset[i]) * scale[i]; };
+    return convert(*r);
+}
+
+Motion::Vector Axes::convert(const std::array<double, 3> &r) const
+{
+    const auto axis = [&](int i) { return (r[i] + offset[i]) * scale[i]; };
     return Motion::Vector { axis(0), axis(1), axis(2) };
 }
 

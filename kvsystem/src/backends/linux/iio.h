@@ -94,6 +94,7 @@ public:
     bool prepare(const QString &dir, const QString &channel, QString *failed);
     // (raw + offset) × scale.
     std::optional<Motion::Vector> read(QString *failed) const;
+    Motion::Vector convert(const std::array<double, 3> &raw) const;
 
 private:
     std::optional<std::array<double, 3>> raw(QString *failed) const;

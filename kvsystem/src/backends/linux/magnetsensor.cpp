@@ -15,6 +15,7 @@ class MagnetReader : public SensorReader
 public:
     MagnetReader(Sensor kind, const Sysfs &sysfs)
         : kind(kind)
+        , sysfs(sysfs)
         , accelDir(kind == Sensor::Compass ? findAccelerometer(sysfs) : QString())
         , magnetDir(findMagnetometer(sysfs))
     {
@@ -33,7 +34,7 @@ public:
 
     bool prepare(QString *failed) override
     {
-        return (accelDir.isEmpty() || accel.prepare(accelDir, failed))
+        return (accelDir.isEmpty() || accel.prepare(sysfs, accelDir, failed))
             && magnet.prepare(magnetDir, failed);
     }
 
@@ -68,6 +69,7 @@ public:
 
 private:
     const Sensor kind;
+    const Sysfs sysfs;
     const QString accelDir; // the compass's only
     const QString magnetDir;
     Accelerometer accel;

@@ -9,7 +9,14 @@
 #include "devicetable.h"
 #include "fakesysfs.h"
 
+#include "backends/linux/iiobuffer.h"
+
+#include <QtEndian>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Vorna::Backend;
 
@@ -44,6 +51,9 @@ private slots:
     void entriesInKernelOrder();
     void writeAccepted_data();
     void writeAccepted();
+    void scanElements_data();
+    void scanElements();
+    void bufferedAccelerometer();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -566,6 +576,91 @@ void LinuxSensorsTest::writeAccepted()
     QFETCH(bool, closed);
     QFETCH(bool, accepted);
     QCOMPARE(Sysfs::accepted(written, 4, closed), accepted);
+}
+
+void LinuxSensorsTest::scanElements_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<qint64>("value"); // -1: the type is refused
+    QTest::newRow("little-endian signed 16 bits")
+        << QByteArray("le:s16/16>>0") << QByteArray::fromHex("00ff") << qint64(-256);
+    QTest::newRow("big-endian signed 16 bits")
+        << QByteArray("be:s16/16>>0") << QByteArray::fromHex("ff00") << qint64(-256);
+    QTest::newRow("12 unsigned bits shifted by 4, the low bits masked off")
+        << QByteArray("le:u12/16>>4") << QByteArray::fromHex("ffff") << qint64(4095);
+    QTest::newRow("12 signed bits in 32, shifted by 4")
+        << QByteArray("le:s12/32>>4") << QByteArray::fromHex("b0ff0000") << qint64(-5);
+    QTest::newRow("a sign that is neither s nor u")
+        << QByteArray("le:x16/16>>0") << QByteArray::fromHex("0000") << qint64(-1);
+    QTest::newRow("more bits than the storage holds")
+        << QByteArray("le:s16/16>>4") << QByteArray::fromHex("0000") << qint64(-1);
+}
+
+void LinuxSensorsTest::scanElements()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, stored);
+    QFETCH(qint64, value);
+    std::optional<Iio::ScanChannel> c = Iio::parseScanType(type);
+    QCOMPARE(bool(c), value != -1);
+    if (c)
+        QCOMPARE(Iio::decode(stored.constData(), *c), value);
+}
+
+void LinuxSensorsTest::bufferedAccelerometer()
+{
+    // A HID accelerometer with a buffer: x and y as 16 bits, z as 12 bits
+    // in 32, and a 64-bit time stamp that the layout aligns to 8 bytes; its
+    // node a FIFO the test feeds.
+    QStringList scan { "trigger/current_trigger=", "buffer/length=0", "buffer/enable=0" };
+    const char *types[] = { "le:s16/16>>0", "le:s16/16>>0", "le:s12/32>>4", "le:s64/64>>0" };
+    const char *names[] = { "in_accel_x", "in_accel_y", "in_accel_z", "in_timestamp" };
+    for (int i = 0; i < 4; ++i)
+        scan << QStringLiteral("scan_elements/%1_en=0").arg(names[i])
+             << QStringLiteral("scan_elements/%1_index=%2").arg(names[i]).arg(i)
+             << QStringLiteral("scan_elements/%1_type=%2").arg(names[i], types[i]);
+    QTemporaryDir root;
+    QVERIFY(DeviceTable::writeTree(root.path(),
+        { DeviceTable::accel(0, 0, 0, 256, scan),
+            { "iio", "trigger0", { "name=accel_3d-dev0" } } }));
+    QVERIFY(QDir(root.path()).mkdir("dev"));
+    QCOMPARE(::mkfifo(QFile::encodeName(root.path() + "/dev/iio:device0").constData(), 0600), 0);
+    const QString device = root.path() + "/sys/devices/iio:device0/";
+    const auto attribute = [&](const QString &name) {
+        return Sysfs::read(device + name).value_or("?").split('\n').first();
+    };
+
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Accelerometer, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QCOMPARE(attribute("buffer/enable"), "1");
+    QCOMPARE(attribute("trigger/current_trigger"), "accel_3d-dev0");
+    QCOMPARE(attribute("scan_elements/in_timestamp_en"), "1");
+    // No record yet: the sysfs files, lying face down.
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(3), (QVector<qint32> { 0, 0, 1000 }), waitMs);
+
+    QByteArray record(16, '\0');
+    qToLittleEndian<qint16>(-256, record.data());
+    qToLittleEndian<qint16>(128, record.data() + 2);
+    qToLittleEndian<quint32>(quint32(-5 & 0xfff) << 4, record.data() + 4);
+    const int fifo = ::open(QFile::encodeName(root.path() + "/dev/iio:device0").constData(),
+        O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifo >= 0);
+    QCOMPARE(::write(fifo, record.constData(), size_t(record.size())), ssize_t(record.size()));
+    // 0.038307 m/s² counts: -256 is -1 g, 128 half a g, -5 about -20 mg;
+    // and it stays while no new record comes.
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(3), (QVector<qint32> { -1000, 500, -20 }), waitMs);
+    const int seen = samples.count();
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() > seen + 1, waitMs);
+    QCOMPARE(samples.last(3), (QVector<qint32> { -1000, 500, -20 }));
+    ::close(fifo);
+    sensor.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(attribute("buffer/enable"), "0", waitMs);
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)
