@@ -1,8 +1,14 @@
 // What comes from an IIO magnetometer: the field itself in nT and the
-// compass heading, tilt compensated with the accelerometer.
+// compass heading, tilt compensated with the accelerometer. A machine
+// whose sensor hub gives the heading itself, only through its buffer
+// (in_rot_from_north_magnetic_tilt_comp, as iio-sensor-proxy 3.0 reads it
+// in drv-iio-buffer-compass.c), has the compass that way.
 
 #include "iio.h"
+#include "iiobuffer.h"
 #include "sensorreaders.h"
+
+#include <QFileInfo>
 
 namespace Vorna::Backend {
 
@@ -77,6 +83,62 @@ private:
     QString why;
 };
 
+const QString headingChannel = QStringLiteral("in_rot_from_north_magnetic_tilt_comp");
+
+QString findHeading(const Sysfs &sysfs)
+{
+    return Iio::findDevice(sysfs, { QStringLiteral("scan_elements/") + headingChannel + "_en" });
+}
+
+// The hub's own heading, in degrees once scaled; -1 (no direction) until
+// its first record.
+class HeadingReader : public SensorReader
+{
+public:
+    HeadingReader(const Sysfs &sysfs, QString dir)
+        : sysfs(sysfs)
+        , dir(std::move(dir))
+    { }
+
+    QString missing() const override { return QString(); }
+    QString device() const override { return dir; }
+
+    bool prepare(QString *failed) override
+    {
+        // iio-buffer-utils.c, iioutils_get_param_float(): the channel's
+        // scale, else the generic in_rot_scale.
+        const auto scaleOf
+            = [&](const QString &name) { return Sysfs::readReal(dir + QLatin1Char('/') + name); };
+        scale = scaleOf(headingChannel + QStringLiteral("_scale"))
+                    .value_or(scaleOf(QStringLiteral("in_rot_scale")).value_or(1.0));
+        if (buffer.open(sysfs, dir, { headingChannel }))
+            return true;
+        if (failed)
+            *failed = sysfs.path(QStringLiteral("../dev/") + QFileInfo(dir).fileName());
+        return false;
+    }
+
+    std::optional<Sample> measure(const std::optional<Sample> &, QString *) const override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (const auto r = buffer.newest())
+            heading = ((Iio::whole((*r)[0] * scale) % 360) + 360) % 360;
+        Sample s;
+        s.timestamp = monotonicMicroseconds();
+        s.values[Field::Compass::firstValue] = heading;
+        s.values[Field::Compass::secondValue] = 0; // the kernel tells no calibration
+        return s;
+    }
+
+private:
+    const Sysfs sysfs;
+    const QString dir;
+    double scale = 1;
+    mutable Iio::Buffer buffer;
+    mutable std::mutex mutex;
+    mutable int heading = -1;
+};
+
 } // namespace
 
 QString findMagnetometer(const Sysfs &sysfs)
@@ -111,6 +173,9 @@ std::optional<MagneticField> Magnetometer::read(QString *failed) const
 
 std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs)
 {
+    if (kind == Sensor::Compass && findMagnetometer(sysfs).isEmpty())
+        if (const QString hub = findHeading(sysfs); !hub.isEmpty())
+            return std::make_unique<HeadingReader>(sysfs, hub);
     return std::make_unique<MagnetReader>(kind, sysfs);
 }
 

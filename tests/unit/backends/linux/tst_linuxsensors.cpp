@@ -54,6 +54,7 @@ private slots:
     void scanElements_data();
     void scanElements();
     void bufferedAccelerometer();
+    void headingFromTheHubsBuffer();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -661,6 +662,39 @@ void LinuxSensorsTest::bufferedAccelerometer()
     ::close(fifo);
     sensor.reset();
     QTRY_COMPARE_WITH_TIMEOUT(attribute("buffer/enable"), "0", waitMs);
+}
+
+void LinuxSensorsTest::headingFromTheHubsBuffer()
+{
+    // A sensor hub that gives the compass heading only through its buffer,
+    // in hundredths of a degree; no magnetometer files.
+    const QString channel = "scan_elements/in_rot_from_north_magnetic_tilt_comp";
+    QTemporaryDir root;
+    QVERIFY(DeviceTable::writeTree(root.path(),
+        { DeviceTable::iio(0,
+              { "name=magn_3d", channel + "_en=0", channel + "_index=0",
+                  channel + "_type=le:u32/32>>0", "in_rot_from_north_magnetic_tilt_comp_scale=0.01",
+                  "trigger/current_trigger=", "buffer/length=0", "buffer/enable=0" },
+              {}),
+            { "iio", "trigger0", { "name=magn_3d-dev0" } } }));
+    QVERIFY(QDir(root.path()).mkdir("dev"));
+    const QByteArray node = QFile::encodeName(root.path() + "/dev/iio:device0");
+    QCOMPARE(::mkfifo(node.constData(), 0600), 0);
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Compass, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 2);
+    QVERIFY2(sensor->start(), qPrintable(sensor->lastError()));
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(2), (QVector<qint32> { -1, 0 }), waitMs);
+    QByteArray record(4, '\0');
+    qToLittleEndian<quint32>(9040, record.data());
+    const int fifo = ::open(node.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifo >= 0);
+    QCOMPARE(::write(fifo, record.constData(), 4), ssize_t(4));
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(2), (QVector<qint32> { 90, 0 }), waitMs);
+    ::close(fifo);
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)
