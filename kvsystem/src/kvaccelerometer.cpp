@@ -12,9 +12,9 @@ KvAccelerometer::KvAccelerometer(QObject *parent)
         this, staticMetaObject, Backend::Sensor::Accelerometer, [this](const Backend::Sample &s) {
             KvAccelerometerReading reading;
             reading.timestamp = s.timestamp;
-            reading.x = s.values[0];
-            reading.y = s.values[1];
-            reading.z = s.values[2];
+            reading.x = s.values[Backend::Field::Accelerometer::x];
+            reading.y = s.values[Backend::Field::Accelerometer::y];
+            reading.z = s.values[Backend::Field::Accelerometer::z];
             emit dataAvailable(reading);
         });
 }

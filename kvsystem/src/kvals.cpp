@@ -11,7 +11,7 @@ KvALS::KvALS(QObject *parent)
     d->open(this, staticMetaObject, Backend::Sensor::Als, [this](const Backend::Sample &s) {
         KvAlsReading reading;
         reading.timestamp = s.timestamp;
-        reading.value = s.values[0];
+        reading.value = s.values[Backend::Field::Als::value];
         emit ALSChanged(reading);
     });
 }

@@ -11,8 +11,8 @@ KvCompass::KvCompass(QObject *parent)
     d->open(this, staticMetaObject, Backend::Sensor::Compass, [this](const Backend::Sample &s) {
         KvCompassReading reading;
         reading.timestamp = s.timestamp;
-        reading.firstValue = s.values[0];
-        reading.secondValue = s.values[1];
+        reading.firstValue = s.values[Backend::Field::Compass::firstValue];
+        reading.secondValue = s.values[Backend::Field::Compass::secondValue];
         emit dataAvailable(reading);
     });
 }

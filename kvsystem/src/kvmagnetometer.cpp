@@ -10,13 +10,13 @@ KvMagnetometerReading toReading(const Backend::Sample &s)
 {
     KvMagnetometerReading reading;
     reading.timestamp = s.timestamp;
-    reading.x = s.values[0];
-    reading.y = s.values[1];
-    reading.z = s.values[2];
-    reading.rx = s.values[3];
-    reading.ry = s.values[4];
-    reading.rz = s.values[5];
-    reading.level = s.values[6];
+    reading.x = s.values[Backend::Field::Magnetometer::x];
+    reading.y = s.values[Backend::Field::Magnetometer::y];
+    reading.z = s.values[Backend::Field::Magnetometer::z];
+    reading.rx = s.values[Backend::Field::Magnetometer::rx];
+    reading.ry = s.values[Backend::Field::Magnetometer::ry];
+    reading.rz = s.values[Backend::Field::Magnetometer::rz];
+    reading.level = s.values[Backend::Field::Magnetometer::level];
     return reading;
 }
 

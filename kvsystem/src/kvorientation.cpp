@@ -11,7 +11,7 @@ KvOrientation::KvOrientation(QObject *parent)
     d->open(this, staticMetaObject, Backend::Sensor::Orientation, [this](const Backend::Sample &s) {
         KvOrientationReading reading;
         reading.timestamp = s.timestamp;
-        reading.value = s.values[0];
+        reading.value = s.values[Backend::Field::Orientation::value];
         emit orientationChanged(reading);
     });
 }

@@ -11,7 +11,7 @@ KvProximity::KvProximity(QObject *parent)
     d->open(this, staticMetaObject, Backend::Sensor::Proximity, [this](const Backend::Sample &s) {
         KvProximityReading reading;
         reading.timestamp = s.timestamp;
-        reading.value = s.values[0];
+        reading.value = s.values[Backend::Field::Proximity::value];
         emit ProximityChanged(reading);
     });
 }

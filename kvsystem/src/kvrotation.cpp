@@ -10,9 +10,9 @@ KvRotationReading toReading(const Backend::Sample &s)
 {
     KvRotationReading reading;
     reading.timestamp = s.timestamp;
-    reading.x = s.values[0];
-    reading.y = s.values[1];
-    reading.z = s.values[2];
+    reading.x = s.values[Backend::Field::Rotation::x];
+    reading.y = s.values[Backend::Field::Rotation::y];
+    reading.z = s.values[Backend::Field::Rotation::z];
     return reading;
 }
 

@@ -11,8 +11,8 @@ KvTap::KvTap(QObject *parent)
     d->open(this, staticMetaObject, Backend::Sensor::Tap, [this](const Backend::Sample &s) {
         KvTapReading reading;
         reading.timestamp = s.timestamp;
-        reading.firstValue = s.values[0];
-        reading.secondValue = s.values[1];
+        reading.firstValue = s.values[Backend::Field::Tap::firstValue];
+        reading.secondValue = s.values[Backend::Field::Tap::secondValue];
         emit tapped(reading);
     });
 }

@@ -71,6 +71,92 @@ constexpr const SensorDescription &describe(Sensor kind)
     return sensorTable[size_t(kind)];
 }
 
+// Where each kind's fields sit in a reading's values, by the names of its
+// row above: values[Field::Magnetometer::rx]. The checks below the list
+// hold each name to its row, so a row reordered or renamed stops the build
+// instead of swapping values.
+namespace Field {
+struct Als
+{
+    enum : size_t { value, count };
+};
+struct Proximity
+{
+    enum : size_t { value, count };
+};
+struct Tap
+{
+    enum : size_t { firstValue, secondValue, count };
+};
+struct Orientation
+{
+    enum : size_t { value, count };
+};
+struct Rotation
+{
+    enum : size_t { x, y, z, count };
+};
+struct Magnetometer
+{
+    enum : size_t { x, y, z, rx, ry, rz, level, count };
+};
+struct Compass
+{
+    enum : size_t { firstValue, secondValue, count };
+};
+struct Accelerometer
+{
+    enum : size_t { x, y, z, count };
+};
+} // namespace Field
+
+constexpr bool sameText(const char *a, const char *b)
+{
+    while (*a && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
+// The kind's row names this field at this index.
+constexpr bool fieldIs(Sensor kind, size_t index, const char *name)
+{
+    return index < size_t(describe(kind).fieldCount())
+        && sameText(describe(kind).fields[index], name);
+}
+
+template <typename Fields> constexpr bool countIs(Sensor kind)
+{
+    return size_t(describe(kind).fieldCount()) == Fields::count;
+}
+
+static_assert(fieldIs(Sensor::Als, Field::Als::value, "value") && countIs<Field::Als>(Sensor::Als));
+static_assert(fieldIs(Sensor::Proximity, Field::Proximity::value, "value")
+    && countIs<Field::Proximity>(Sensor::Proximity));
+static_assert(fieldIs(Sensor::Tap, Field::Tap::firstValue, "firstValue")
+    && fieldIs(Sensor::Tap, Field::Tap::secondValue, "secondValue")
+    && countIs<Field::Tap>(Sensor::Tap));
+static_assert(fieldIs(Sensor::Orientation, Field::Orientation::value, "value")
+    && countIs<Field::Orientation>(Sensor::Orientation));
+static_assert(fieldIs(Sensor::Rotation, Field::Rotation::x, "x")
+    && fieldIs(Sensor::Rotation, Field::Rotation::y, "y")
+    && fieldIs(Sensor::Rotation, Field::Rotation::z, "z")
+    && countIs<Field::Rotation>(Sensor::Rotation));
+static_assert(fieldIs(Sensor::Magnetometer, Field::Magnetometer::x, "x")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::y, "y")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::z, "z")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::rx, "rx")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::ry, "ry")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::rz, "rz")
+    && fieldIs(Sensor::Magnetometer, Field::Magnetometer::level, "level")
+    && countIs<Field::Magnetometer>(Sensor::Magnetometer));
+static_assert(fieldIs(Sensor::Compass, Field::Compass::firstValue, "firstValue")
+    && fieldIs(Sensor::Compass, Field::Compass::secondValue, "secondValue")
+    && countIs<Field::Compass>(Sensor::Compass));
+static_assert(fieldIs(Sensor::Accelerometer, Field::Accelerometer::x, "x")
+    && fieldIs(Sensor::Accelerometer, Field::Accelerometer::y, "y")
+    && fieldIs(Sensor::Accelerometer, Field::Accelerometer::z, "z")
+    && countIs<Field::Accelerometer>(Sensor::Accelerometer));
+
 constexpr bool tableFollowsEnum()
 {
     for (int i = 0; i < SensorCount; ++i)

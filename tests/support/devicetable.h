@@ -200,6 +200,7 @@ struct Sensors
     int proximity = -1; // ours, the raw value; -1 where there is no proximity sensor
     bool near = false; // iio-sensor-proxy's
     bool peerPoseDiffers = false; // the row's name says why
+    QString peerLacks = {}; // "light" or "proximity" that iio-sensor-proxy refuses and we read
 };
 
 inline SysDevice iio(int index, const QStringList &attributes, const QStringList &properties)
@@ -299,6 +300,42 @@ inline QVector<Sensors> sensorMachines()
                 proximity(1, { "in_proximity_raw=900" }, { "PROXIMITY_NEAR_LEVEL=500" }),
                 accel(2, 0, -256, 0) },
             BottomDown, "normal", 300, -1, 900, true },
+        { "a mount matrix that moves the sensor's z axis to the device's y axis",
+            { accel(0, 0, 0, -256, { "mount_matrix=1, 0, 0; 0, 0, 1; 0, -1, 0" }) }, BottomDown,
+            "normal" },
+        { "an edge raised exactly 35 degrees is not yet raised", { accel(0, 147, -210, 0) },
+            BottomDown, "normal" },
+        { "a mount matrix with a row of zeros is no matrix",
+            { accel(0, 0, -256, 0, { "mount_matrix=1, 0, 0; 0, 0, 0; 0, 0, 1" }) }, BottomDown,
+            "normal" },
+        { "an invalid udev matrix passes to the driver's",
+            { accel(0, 0, 256, 0, { "in_accel_mount_matrix=-1, 0, 0; 0, -1, 0; 0, 0, 1" },
+                { "ACCEL_MOUNT_MATRIX=1, 0, 0; 0, 0, 0; 0, 0, 1" }) },
+            BottomDown, "normal" },
+        { "the driver's mount_matrix before its in_accel_mount_matrix",
+            { accel(0, 0, 256, 0,
+                { "mount_matrix=1, 0, 0; 0, -1, 0; 0, 0, 1",
+                    "in_accel_mount_matrix=1, 0, 0; 0, 1, 0; 0, 0, 1" }) },
+            BottomDown, "normal" },
+        { "an accelerometer with the device's bare scale only",
+            { iio(0,
+                { "name=accel", "in_accel_x_raw=0", "in_accel_y_raw=-2560", "in_accel_z_raw=0",
+                    "scale=0.0038307" },
+                { "IIO_SENSOR_PROXY_TYPE=iio-poll-accel" }) },
+            BottomDown, "normal" },
+        { "proximity in raw counts, as the near level counts, whatever the scale",
+            { proximity(0, { "in_proximity_raw=80", "in_proximity_scale=2" },
+                { "PROXIMITY_NEAR_LEVEL=100" }) },
+            -1, {}, -1, -1, 80, false },
+        { "a Chromebook's SAR sensor (in_proximity0_raw only) is no proximity sensor",
+            { iio(0, { "name=sx9310", "in_proximity0_raw=900" }, {}) } },
+        { "proximity without a near level (iio-sensor-proxy refuses it, we give the counts)",
+            { proximity(0, { "in_proximity_raw=50" }, {}) }, -1, {}, -1, -1, 50, false, false,
+            "proximity" },
+        { "light from in_illuminance0_raw and its own scale "
+          "(iio-sensor-proxy 3.0's udev rule does not take the indexed raw channel)",
+            { iio(0, { "name=als", "in_illuminance0_raw=6990", "in_illuminance0_scale=0.5" }, {}) },
+            -1, {}, 3495, -1, -1, false, false, "light" },
     };
 }
 
@@ -317,6 +354,8 @@ inline bool writeTree(const QString &root, const QVector<SysDevice> &devices)
             return false;
         for (const QString &a : d.attributes) {
             const int eq = a.indexOf('=');
+            if (a.left(eq).contains('/') && !top.mkpath(dir + '/' + a.left(a.lastIndexOf('/', eq))))
+                return false; // scan_elements/, buffer/, trigger/
             QFile f(top.filePath(dir + '/' + a.left(eq)));
             if (!f.open(QIODevice::WriteOnly) || f.write(a.mid(eq + 1).toUtf8() + '\n') < 0)
                 return false;

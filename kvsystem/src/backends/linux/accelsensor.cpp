@@ -23,6 +23,7 @@ class AccelReader : public SensorReader
 public:
     AccelReader(Sensor kind, const Sysfs &sysfs)
         : kind(kind)
+        , sysfs(sysfs)
         , accelDir(findAccelerometer(sysfs))
         , magnetDir(kind == Sensor::Rotation ? findMagnetometer(sysfs) : QString())
     {
@@ -39,7 +40,7 @@ public:
 
     bool prepare(QString *failed) override
     {
-        return accel.prepare(accelDir, failed)
+        return accel.prepare(sysfs, accelDir, failed)
             && (magnetDir.isEmpty() || magnet.prepare(magnetDir, failed));
     }
 
@@ -53,31 +54,37 @@ public:
         s.timestamp = monotonicMicroseconds();
         auto &v = s.values;
         switch (kind) {
-        case Sensor::Orientation:
-            v[0] = Motion::orientation(reaction(*a),
-                previous ? KvOrientation::Orientation(previous->values[0])
+        case Sensor::Orientation: {
+            using F = Field::Orientation;
+            v[F::value] = Motion::orientation(reaction(*a),
+                previous ? KvOrientation::Orientation(previous->values[F::value])
                          : KvOrientation::Undefined);
             break;
+        }
         case Sensor::Rotation: {
+            using F = Field::Rotation;
             std::optional<MagneticField> f;
             if (!magnetDir.isEmpty() && !(f = magnet.read(failed)))
                 return std::nullopt;
-            v[0] = Motion::pitch(reaction(*a));
-            v[1] = Motion::roll(reaction(*a));
-            v[2] = f ? Motion::heading(reaction(*a), f->calibrated) : 0;
+            v[F::x] = Motion::pitch(reaction(*a));
+            v[F::y] = Motion::roll(reaction(*a));
+            v[F::z] = f ? Motion::heading(reaction(*a), f->calibrated) : 0;
             break;
         }
-        default:
-            v[0] = Iio::whole(a->x);
-            v[1] = Iio::whole(a->y);
-            v[2] = Iio::whole(a->z);
+        default: {
+            using F = Field::Accelerometer;
+            v[F::x] = Iio::whole(a->x);
+            v[F::y] = Iio::whole(a->y);
+            v[F::z] = Iio::whole(a->z);
             break;
+        }
         }
         return s;
     }
 
 private:
     const Sensor kind;
+    const Sysfs sysfs;
     const QString accelDir;
     const QString magnetDir; // empty where rotation has no z axis to give
     Accelerometer accel;
@@ -113,16 +120,31 @@ QString accelerometerMissing(const Sysfs &sysfs)
         QStringLiteral("in_accel_x_raw, in_accel_y_raw and in_accel_z_raw"));
 }
 
-bool Accelerometer::prepare(const QString &dir, QString *failed)
+bool Accelerometer::prepare(const Sysfs &sysfs, const QString &dir, QString *failed)
 {
     matrix = Iio::accelMountMatrix(dir);
-    return axes.prepare(dir, QStringLiteral("accel"), failed);
+    if (!axes.prepare(dir, QStringLiteral("accel"), failed))
+        return false;
+    buffer = std::make_unique<Iio::Buffer>();
+    if (!buffer->open(sysfs, dir, { "in_accel_x", "in_accel_y", "in_accel_z" }))
+        buffer.reset();
+    return true;
 }
 
 std::optional<Motion::Vector> Accelerometer::read(QString *failed) const
 {
     // The kernel gives m/s².
-    const std::optional<Motion::Vector> v = axes.read(failed);
+    std::optional<Motion::Vector> v;
+    if (buffer) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (const auto r = buffer->newest())
+            lastRecord
+                = std::array<double, 3> { double((*r)[0]), double((*r)[1]), double((*r)[2]) };
+        if (lastRecord)
+            v = axes.convert(*lastRecord);
+    }
+    if (!v)
+        v = axes.read(failed);
     if (!v)
         return std::nullopt;
     const Motion::Vector d = Iio::apply(matrix, *v);

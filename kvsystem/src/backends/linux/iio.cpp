@@ -97,6 +97,11 @@ QHash<QByteArray, QByteArray> udevProperties(const QString &dir)
 
 std::optional<Matrix> parseMatrix(const QByteArray &text)
 {
+    // iio-sensor-proxy 3.0, accel-mount-matrix.c, parse_mount_matrix():
+    // empty text is the identity; a row of zeros would make an axis of
+    // the device read nothing whatever the pose, so it is no matrix.
+    if (text.trimmed().isEmpty())
+        return identity;
     const QList<QByteArray> rows = text.trimmed().split(';');
     if (rows.size() != 3)
         return std::nullopt;
@@ -111,13 +116,10 @@ std::optional<Matrix> parseMatrix(const QByteArray &text)
             if (!ok || !std::isfinite(m[r][c]))
                 return std::nullopt;
         }
+        if (m[r][0] == 0 && m[r][1] == 0 && m[r][2] == 0)
+            return std::nullopt;
     }
-    // A matrix of zeros turns every reading into nothing: take it as none.
-    bool any = false;
-    for (const auto &row : m)
-        for (double v : row)
-            any = any || v != 0;
-    return any ? std::optional<Matrix>(m) : std::nullopt;
+    return m;
 }
 
 Motion::Vector apply(const Matrix &m, const Motion::Vector &v)
@@ -129,10 +131,14 @@ Motion::Vector apply(const Matrix &m, const Motion::Vector &v)
 
 Matrix accelMountMatrix(const QString &dir)
 {
+    // iio-sensor-proxy 3.0, accel-mount-matrix.c, setup_mount_matrix():
+    // udev's property, then the driver's files in this order; a source
+    // that does not hold a valid matrix passes to the next.
     const QHash<QByteArray, QByteArray> props = udevProperties(dir);
-    if (const auto m = parseMatrix(props.value("ACCEL_MOUNT_MATRIX")))
-        return *m;
-    for (const char *name : { "in_accel_mount_matrix", "mount_matrix", "in_mount_matrix" })
+    if (props.contains("ACCEL_MOUNT_MATRIX"))
+        if (const auto m = parseMatrix(props.value("ACCEL_MOUNT_MATRIX")))
+            return *m;
+    for (const char *name : { "mount_matrix", "in_accel_mount_matrix", "in_mount_matrix" })
         if (const std::optional<QByteArray> text = Sysfs::read(attribute(dir, QLatin1String(name))))
             if (const auto m = parseMatrix(*text))
                 return *m;
@@ -151,11 +157,15 @@ QByteArray accelLocation(const QString &dir)
     return udevProperties(dir).value("ACCEL_LOCATION");
 }
 
-QString Scalar::find(const QString &dir, const QString &channel)
+QString Scalar::find(const QString &dir, const Channel &channel)
 {
     // in_<c>_input, in_<c>0_input, ... before the raw forms: the driver's
     // own conversion wins.
-    const QRegularExpression pattern(QStringLiteral("^in_%1(\\d*)_(input|raw)$").arg(channel));
+    const QRegularExpression pattern(
+        QStringLiteral("^in_%1(%2)_(%3)$")
+            .arg(channel.name, channel.indexed ? QStringLiteral("\\d*") : QString(),
+                channel.reading == Channel::RawCounts ? QStringLiteral("raw")
+                                                      : QStringLiteral("input|raw")));
     QString best;
     std::pair<int, int> bestKey { 2, 0 };
     for (const QString &name : QDir(dir).entryList(QDir::Files | QDir::System)) {
@@ -172,22 +182,21 @@ QString Scalar::find(const QString &dir, const QString &channel)
     return best;
 }
 
-bool Scalar::prepare(const QString &dir, const QString &channel, QString *failed)
+bool Scalar::prepare(const QString &dir, const Channel &channel, QString *failed)
 {
     const QString name = find(dir, channel);
     if (name.isEmpty()) {
         if (failed)
-            *failed = attribute(dir, QStringLiteral("in_%1_raw").arg(channel));
+            *failed = attribute(dir, QStringLiteral("in_%1_raw").arg(channel.name));
         return false;
     }
     path = attribute(dir, name);
-    processed = name.endsWith(QLatin1String("_input"));
     scale = 1;
     offset = 0;
-    if (processed)
-        return true; // already in the channel's unit
-    const QString stem = name.chopped(4); // in_<c>[Y]_
-    const QString shared = QStringLiteral("in_%1_").arg(channel);
+    if (name.endsWith(QLatin1String("_input")) || channel.reading == Channel::RawCounts)
+        return true; // in the channel's unit already, or wanted as counts
+    const QString stem = name.chopped(3); // in_<c>[Y]_
+    const QString shared = QStringLiteral("in_%1_").arg(channel.name);
     const auto conversion = [&](const QString &what, double fallback) {
         const QString own = attribute(dir, stem + what);
         return optionalReal(
@@ -227,13 +236,26 @@ bool Axes::prepare(const QString &dir, const QString &channel, QString *failed)
             files[i] = attribute(dir, own + QStringLiteral("input"));
             continue; // processed: in the channel's unit already
         }
-        const auto conversion = [&](const QString &what, double fallback) {
-            const QString axisOwn = attribute(dir, own + what);
-            return optionalReal(
-                Sysfs::exists(axisOwn) ? axisOwn : attribute(dir, prefix + what), fallback, failed);
-        };
-        const std::optional<double> s = conversion(QStringLiteral("scale"), 1.0);
-        const std::optional<double> o = conversion(QStringLiteral("offset"), 0.0);
+        // The axis's own scale, else the channel's, else (the accelerometer,
+        // as iio-sensor-proxy 3.0 reads it in accel-attributes.c,
+        // get_accel_scale()) the device's bare `scale` of older drivers. A
+        // scale of 0 converts nothing and passes to the next, as there.
+        QStringList scales { own + QStringLiteral("scale"), prefix + QStringLiteral("scale") };
+        if (channel == QLatin1String("accel"))
+            scales << QStringLiteral("scale");
+        std::optional<double> s = 1.0;
+        for (const QString &name : scales) {
+            s = optionalReal(attribute(dir, name), 0.0, failed);
+            if (!s || *s != 0)
+                break;
+        }
+        if (s && *s == 0)
+            s = 1.0;
+        const QString axisOffset = attribute(dir, own + QStringLiteral("offset"));
+        const std::optional<double> o = optionalReal(Sysfs::exists(axisOffset)
+                ? axisOffset
+                : attribute(dir, prefix + QStringLiteral("offset")),
+            0.0, failed);
         if (!s || !o)
             return false;
         scale[i] = *s;
@@ -262,7 +284,12 @@ std::optional<Motion::Vector> Axes::read(QString *failed) const
     const std::optional<std::array<double, 3>> r = raw(failed);
     if (!r)
         return std::nullopt;
-    const auto axis = [&](int i) { return ((*r)[i] + offset[i]) * scale[i]; };
+    return convert(*r);
+}
+
+Motion::Vector Axes::convert(const std::array<double, 3> &r) const
+{
+    const auto axis = [&](int i) { return (r[i] + offset[i]) * scale[i]; };
     return Motion::Vector { axis(0), axis(1), axis(2) };
 }
 

@@ -58,21 +58,30 @@ QByteArray accelLocation(const QString &dir);
 
 // A scalar channel such as illuminance: its processed `in_<c>[Y]_input`
 // where the driver gives one, else `in_<c>[Y]_raw` with its scale and
-// offset (the index's own, else the channel's).
+// offset (the index's own, else the channel's). A channel read in raw
+// counts takes the raw file only, as it is; one without an index takes
+// `in_<c>_...` only.
+struct Channel
+{
+    enum Reading { Converted, RawCounts };
+    QString name;
+    Reading reading;
+    bool indexed; // in_<c>0_..., in_<c>1_... count too
+};
+
 class Scalar
 {
 public:
     // The file name of the channel in dir, or empty.
-    static QString find(const QString &dir, const QString &channel);
+    static QString find(const QString &dir, const Channel &channel);
     // Reads the conversion; false (with failed naming the file) when a
     // scale or offset the driver has cannot be read.
-    bool prepare(const QString &dir, const QString &channel, QString *failed);
+    bool prepare(const QString &dir, const Channel &channel, QString *failed);
     std::optional<double> read(QString *failed) const;
     QString file() const { return path; }
 
 private:
     QString path;
-    bool processed = false;
     double scale = 1;
     double offset = 0;
 };
@@ -85,6 +94,7 @@ public:
     bool prepare(const QString &dir, const QString &channel, QString *failed);
     // (raw + offset) × scale.
     std::optional<Motion::Vector> read(QString *failed) const;
+    Motion::Vector convert(const std::array<double, 3> &raw) const;
 
 private:
     std::optional<std::array<double, 3>> raw(QString *failed) const;

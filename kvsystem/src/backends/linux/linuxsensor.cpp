@@ -23,9 +23,8 @@ std::unique_ptr<SensorReader> readerFor(Sensor kind, const Sysfs &sysfs)
 {
     switch (kind) {
     case Sensor::Als:
-        return lightReader(sysfs);
     case Sensor::Proximity:
-        return proximityReader(sysfs);
+        return scalarReader(kind, sysfs);
     case Sensor::Tap:
         return std::make_unique<NoTapReader>();
     case Sensor::Orientation:

@@ -1,8 +1,14 @@
 // What comes from an IIO magnetometer: the field itself in nT and the
-// compass heading, tilt compensated with the accelerometer.
+// compass heading, tilt compensated with the accelerometer. A machine
+// whose sensor hub gives the heading itself, only through its buffer
+// (in_rot_from_north_magnetic_tilt_comp, as iio-sensor-proxy 3.0 reads it
+// in drv-iio-buffer-compass.c), has the compass that way.
 
 #include "iio.h"
+#include "iiobuffer.h"
 #include "sensorreaders.h"
+
+#include <QFileInfo>
 
 namespace Vorna::Backend {
 
@@ -15,6 +21,7 @@ class MagnetReader : public SensorReader
 public:
     MagnetReader(Sensor kind, const Sysfs &sysfs)
         : kind(kind)
+        , sysfs(sysfs)
         , accelDir(kind == Sensor::Compass ? findAccelerometer(sysfs) : QString())
         , magnetDir(findMagnetometer(sysfs))
     {
@@ -33,7 +40,7 @@ public:
 
     bool prepare(QString *failed) override
     {
-        return (accelDir.isEmpty() || accel.prepare(accelDir, failed))
+        return (accelDir.isEmpty() || accel.prepare(sysfs, accelDir, failed))
             && magnet.prepare(magnetDir, failed);
     }
 
@@ -49,24 +56,87 @@ public:
         s.timestamp = monotonicMicroseconds();
         auto &v = s.values;
         if (kind == Sensor::Compass) {
+            using F = Field::Compass;
             // The heading takes the reaction to gravity: the reading turned round.
-            v[0] = Motion::heading({ -a->x, -a->y, -a->z }, f->calibrated);
-            v[1] = f->level;
+            v[F::firstValue] = Motion::heading({ -a->x, -a->y, -a->z }, f->calibrated);
+            v[F::secondValue] = f->level;
         } else {
-            v = { Iio::whole(f->calibrated.x), Iio::whole(f->calibrated.y),
-                Iio::whole(f->calibrated.z), Iio::whole(f->raw.x), Iio::whole(f->raw.y),
-                Iio::whole(f->raw.z), f->level };
+            using F = Field::Magnetometer;
+            v[F::x] = Iio::whole(f->calibrated.x);
+            v[F::y] = Iio::whole(f->calibrated.y);
+            v[F::z] = Iio::whole(f->calibrated.z);
+            v[F::rx] = Iio::whole(f->raw.x);
+            v[F::ry] = Iio::whole(f->raw.y);
+            v[F::rz] = Iio::whole(f->raw.z);
+            v[F::level] = f->level;
         }
         return s;
     }
 
 private:
     const Sensor kind;
+    const Sysfs sysfs;
     const QString accelDir; // the compass's only
     const QString magnetDir;
     Accelerometer accel;
     Magnetometer magnet;
     QString why;
+};
+
+const QString headingChannel = QStringLiteral("in_rot_from_north_magnetic_tilt_comp");
+
+QString findHeading(const Sysfs &sysfs)
+{
+    return Iio::findDevice(sysfs, { QStringLiteral("scan_elements/") + headingChannel + "_en" });
+}
+
+// The hub's own heading, in degrees once scaled; -1 (no direction) until
+// its first record.
+class HeadingReader : public SensorReader
+{
+public:
+    HeadingReader(const Sysfs &sysfs, QString dir)
+        : sysfs(sysfs)
+        , dir(std::move(dir))
+    { }
+
+    QString missing() const override { return QString(); }
+    QString device() const override { return dir; }
+
+    bool prepare(QString *failed) override
+    {
+        // iio-buffer-utils.c, iioutils_get_param_float(): the channel's
+        // scale, else the generic in_rot_scale.
+        const auto scaleOf
+            = [&](const QString &name) { return Sysfs::readReal(dir + QLatin1Char('/') + name); };
+        scale = scaleOf(headingChannel + QStringLiteral("_scale"))
+                    .value_or(scaleOf(QStringLiteral("in_rot_scale")).value_or(1.0));
+        if (buffer.open(sysfs, dir, { headingChannel }))
+            return true;
+        if (failed)
+            *failed = sysfs.path(QStringLiteral("../dev/") + QFileInfo(dir).fileName());
+        return false;
+    }
+
+    std::optional<Sample> measure(const std::optional<Sample> &, QString *) const override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (const auto r = buffer.newest())
+            heading = ((Iio::whole((*r)[0] * scale) % 360) + 360) % 360;
+        Sample s;
+        s.timestamp = monotonicMicroseconds();
+        s.values[Field::Compass::firstValue] = heading;
+        s.values[Field::Compass::secondValue] = 0; // the kernel tells no calibration
+        return s;
+    }
+
+private:
+    const Sysfs sysfs;
+    const QString dir;
+    double scale = 1;
+    mutable Iio::Buffer buffer;
+    mutable std::mutex mutex;
+    mutable int heading = -1;
 };
 
 } // namespace
@@ -103,6 +173,9 @@ std::optional<MagneticField> Magnetometer::read(QString *failed) const
 
 std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs)
 {
+    if (kind == Sensor::Compass && findMagnetometer(sysfs).isEmpty())
+        if (const QString hub = findHeading(sysfs); !hub.isEmpty())
+            return std::make_unique<HeadingReader>(sysfs, hub);
     return std::make_unique<MagnetReader>(kind, sysfs);
 }
 

@@ -2,7 +2,7 @@
 #define KVSYSTEM_SRC_BACKENDS_LINUX_SENSORREADERS_H
 
 // What each kind of sensor reads from the machine's IIO devices, one reader
-// a file: light (lightsensor.cpp), proximity (proximitysensor.cpp), what
+// a file: light and proximity (scalarsensor.cpp, a row each), what
 // comes from the accelerometer (accelsensor.cpp: orientation, rotation and
 // the accelerometer itself) and from the magnetometer (magnetsensor.cpp:
 // the magnetometer and the compass). LinuxSensor runs the sessions and the
@@ -10,10 +10,12 @@
 
 #include "backend.h"
 #include "iio.h"
+#include "iiobuffer.h"
 #include "motion.h"
 #include "sysfs.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace Vorna::Backend {
@@ -39,8 +41,8 @@ public:
     virtual QString device() const { return QString(); }
 };
 
-std::unique_ptr<SensorReader> lightReader(const Sysfs &sysfs);
-std::unique_ptr<SensorReader> proximityReader(const Sysfs &sysfs);
+// Light and proximity.
+std::unique_ptr<SensorReader> scalarReader(Sensor kind, const Sysfs &sysfs);
 // Orientation, rotation and the accelerometer.
 std::unique_ptr<SensorReader> accelReader(Sensor kind, const Sysfs &sysfs);
 // The magnetometer and the compass.
@@ -52,15 +54,22 @@ std::unique_ptr<SensorReader> magnetReader(Sensor kind, const Sysfs &sysfs);
 // y = -1000, one lying face up z = -1000.
 QString findAccelerometer(const Sysfs &sysfs);
 QString accelerometerMissing(const Sysfs &sysfs);
+// Where the device has an IIO buffer and the right to enable it, a
+// reading takes its newest record (the last one while none came since),
+// else the sysfs files.
 class Accelerometer
 {
 public:
-    bool prepare(const QString &dir, QString *failed);
+    bool prepare(const Sysfs &sysfs, const QString &dir, QString *failed);
     std::optional<Motion::Vector> read(QString *failed) const;
+    bool buffered() const { return buffer && buffer->isOpen(); }
 
 private:
     Iio::Axes axes;
     Iio::Matrix matrix = Iio::identity;
+    std::unique_ptr<Iio::Buffer> buffer;
+    mutable std::mutex mutex; // the reader thread and current() read alike
+    mutable std::optional<std::array<double, 3>> lastRecord;
 };
 
 // The magnetometer's device and the field it measures, in nT.

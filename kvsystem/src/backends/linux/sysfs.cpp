@@ -33,7 +33,9 @@ std::pair<QString, qint64> numbered(const QString &name)
 int openRegular(const QString &file, int flags)
 {
     const QByteArray name = QFile::encodeName(file);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC);
@@ -124,7 +126,7 @@ bool Sysfs::write(const QString &file, const QByteArray &value, bool *opened)
     while (n < 0 && errno == EINTR);
     // The kernel reports a refused value from write() or, for some drivers, only from close().
     const bool closed = ::close(fd) == 0;
-    return n == line.size() && closed;
+    return accepted(n, line.size(), closed);
 }
 
 QStringList Sysfs::entries(const QString &dir, const QString &prefix)

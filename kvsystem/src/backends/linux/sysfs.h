@@ -45,6 +45,13 @@ public:
     // opened (when given) tells whether the file could be opened for
     // writing at all, as opposed to the kernel refusing the value.
     static bool write(const QString &file, const QByteArray &value, bool *opened = nullptr);
+    // Whether the kernel took a value of length bytes: write() gave them
+    // all and close() succeeded, since some drivers refuse a value only
+    // when the file is closed.
+    static bool accepted(qint64 written, qint64 length, bool closed)
+    {
+        return written == length && closed;
+    }
 
     // The entries of a directory whose names begin with prefix, as full
     // paths, in the kernel's numbering order (thermal_zone2 before

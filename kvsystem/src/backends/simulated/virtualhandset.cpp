@@ -143,48 +143,48 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
     const int id = int(kind);
     switch (kind) {
     case Sensor::Als: // an office light with a cloud passing the window
-        v[0]
+        v[Field::Als::value]
             = std::max(0, round(320 + wave(t, 40000, 140) + wave(t, 3100, 12) + 3 * jitter(id, k)));
         break;
     case Sensor::Proximity: // a hand comes near for six seconds out of every 25
-        v[0] = (ms / 1000) % 25 >= 19 ? 1 : 0;
+        v[Field::Proximity::value] = (ms / 1000) % 25 >= 19 ? 1 : 0;
         break;
     case Sensor::Tap: // single and double taps along each axis in turn
-        v[0] = int(k % 3);
-        v[1] = int((k / 3) % 2);
+        v[Field::Tap::firstValue] = int(k % 3);
+        v[Field::Tap::secondValue] = int((k / 3) % 2);
         break;
     case Sensor::Orientation: { // picked up, turned, put down again
         using O = KvOrientation;
         static const O::Orientation sides[] = { O::FaceUp, O::FaceUp, O::BottomDown, O::BottomDown,
             O::LeftUp, O::BottomDown, O::RightUp, O::BottomDown, O::FaceUp, O::FaceDown };
-        v[0] = sides[(ms / 4000) % 10];
+        v[Field::Orientation::value] = sides[(ms / 4000) % 10];
         break;
     }
     case Sensor::Rotation:
-        v[0] = round(12 + wave(t, 2300, 4) + jitter(id, k));
-        v[1] = round(-5 + wave(t, 3700, 3) + jitter(id + 8, k));
-        v[2] = round(heading(ms));
+        v[Field::Rotation::x] = round(12 + wave(t, 2300, 4) + jitter(id, k));
+        v[Field::Rotation::y] = round(-5 + wave(t, 3700, 3) + jitter(id + 8, k));
+        v[Field::Rotation::z] = round(heading(ms));
         break;
     case Sensor::Magnetometer: {
         // Earth's field in nT; the raw values carry the handset's own hard-iron offset.
         const double h = heading(ms) * pi / 180;
-        v[0] = round(20000 * std::cos(h) + 150 * jitter(id, k));
-        v[1] = round(-20000 * std::sin(h) + 150 * jitter(id + 8, k));
-        v[2] = round(-45000 + 150 * jitter(id + 16, k));
-        v[3] = v[0] + 1520;
-        v[4] = v[1] - 830;
-        v[5] = v[2] + 410;
-        v[6] = calibrationLevel(ms);
+        v[Field::Magnetometer::x] = round(20000 * std::cos(h) + 150 * jitter(id, k));
+        v[Field::Magnetometer::y] = round(-20000 * std::sin(h) + 150 * jitter(id + 8, k));
+        v[Field::Magnetometer::z] = round(-45000 + 150 * jitter(id + 16, k));
+        v[Field::Magnetometer::rx] = v[Field::Magnetometer::x] + 1520;
+        v[Field::Magnetometer::ry] = v[Field::Magnetometer::y] - 830;
+        v[Field::Magnetometer::rz] = v[Field::Magnetometer::z] + 410;
+        v[Field::Magnetometer::level] = calibrationLevel(ms);
         break;
     }
     case Sensor::Compass:
-        v[0] = round(heading(ms)) % 360;
-        v[1] = calibrationLevel(ms);
+        v[Field::Compass::firstValue] = round(heading(ms)) % 360;
+        v[Field::Compass::secondValue] = calibrationLevel(ms);
         break;
     case Sensor::Accelerometer: // held in a hand, tilted towards the user: gravity plus a tremor
-        v[0] = round(35 + wave(t, 2900, 30) + 8 * jitter(id, k));
-        v[1] = round(-640 + wave(t, 1700, 25) + 8 * jitter(id + 8, k));
-        v[2] = round(-760 + wave(t, 2300, 20) + 8 * jitter(id + 16, k));
+        v[Field::Accelerometer::x] = round(35 + wave(t, 2900, 30) + 8 * jitter(id, k));
+        v[Field::Accelerometer::y] = round(-640 + wave(t, 1700, 25) + 8 * jitter(id + 8, k));
+        v[Field::Accelerometer::z] = round(-760 + wave(t, 2300, 20) + 8 * jitter(id + 16, k));
         break;
     }
     return s;

@@ -9,7 +9,14 @@
 #include "devicetable.h"
 #include "fakesysfs.h"
 
+#include "backends/linux/iiobuffer.h"
+
+#include <QtEndian>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Vorna::Backend;
 
@@ -40,6 +47,14 @@ private slots:
     void restartedOnChangeSensorDeliversAgain();
     void receiverCallsBackFromInside_data();
     void receiverCallsBackFromInside();
+    void entriesInKernelOrder_data();
+    void entriesInKernelOrder();
+    void writeAccepted_data();
+    void writeAccepted();
+    void scanElements_data();
+    void scanElements();
+    void bufferedAccelerometer();
+    void headingFromTheHubsBuffer();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -111,6 +126,16 @@ void LinuxSensorsTest::sensorReadings_data()
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "mount_matrix=0, 0, 0; 0, 0, 0; 0, 0, 0" }
         << QVector<qint32> { 0, 0, -1000 };
+    QTest::newRow("a scale of 0 passes to the device's bare scale")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "in_accel_scale=0",
+               FakeSysfs::accel + "scale=0.0196133" }
+        << QVector<qint32> { 0, 0, -2000 };
+    QTest::newRow("an empty mount matrix is the identity, ending the search")
+        << Sensor::Accelerometer
+        << QStringList { FakeSysfs::accel + "mount_matrix=",
+               FakeSysfs::accel + "in_accel_mount_matrix=1, 0, 0; 0, 1, 0; 0, 0, -1" }
+        << QVector<qint32> { 0, 0, -1000 };
     QTest::newRow("a convertible's base accelerometer is passed over for the display's")
         << Sensor::Accelerometer
         << QStringList { FakeSysfs::accel + "label=accel-base",
@@ -135,11 +160,6 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::light + "in_illuminance_input=41.6",
                FakeSysfs::light + "in_illuminance_scale=10" }
         << QVector<qint32> { 42 };
-    QTest::newRow("proximity from an indexed raw channel")
-        << Sensor::Proximity
-        << QStringList { FakeSysfs::light + "in_proximity_raw=<absent>",
-               FakeSysfs::light + "in_proximity0_raw=77" }
-        << QVector<qint32> { 77 };
     QTest::newRow("heading north, no calibration level from the kernel")
         << Sensor::Compass << none << QVector<qint32> { 0, 0 };
     QTest::newRow("heading east") << Sensor::Compass
@@ -382,12 +402,10 @@ void LinuxSensorsTest::machines()
         sensor->stop();
         return samples.count() ? samples.last(1).value(0) : -2;
     };
-    if (machine.orientation >= 0)
-        QCOMPARE(first(Sensor::Orientation), machine.orientation);
-    if (machine.lux >= 0)
-        QCOMPARE(first(Sensor::Als), machine.lux);
-    if (machine.proximity >= 0)
-        QCOMPARE(first(Sensor::Proximity), machine.proximity);
+    // -1: the machine has no such sensor, and it is refused.
+    QCOMPARE(first(Sensor::Orientation), machine.orientation);
+    QCOMPARE(first(Sensor::Als), machine.lux);
+    QCOMPARE(first(Sensor::Proximity), machine.proximity);
 }
 
 void LinuxSensorsTest::orientations_data()
@@ -518,6 +536,165 @@ void LinuxSensorsTest::receiverCallsBackFromInside()
     QCOMPARE(thread, QThread::currentThread());
     QTest::qWait(3 * LinuxSensor::motionPollMs);
     QCOMPARE(readings, 1);
+}
+
+void LinuxSensorsTest::entriesInKernelOrder_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QStringList>("names"); // in the kernel's order
+    QTest::newRow("iio:device2 before iio:device10")
+        << "iio:device" << QStringList { "iio:device0", "iio:device2", "iio:device10" };
+    QTest::newRow("BAT2 before BAT10") << "BAT" << QStringList { "BAT1", "BAT2", "BAT10", "BAT11" };
+}
+
+void LinuxSensorsTest::entriesInKernelOrder()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QStringList, names);
+    QTemporaryDir dir;
+    QStringList want;
+    for (auto it = names.crbegin(); it != names.crend(); ++it) // made in reverse
+        QVERIFY(QDir(dir.path()).mkdir(*it));
+    for (const QString &name : names)
+        want << dir.path() + '/' + name;
+    QCOMPARE(Sysfs::entries(dir.path(), prefix), want);
+}
+
+void LinuxSensorsTest::writeAccepted_data()
+{
+    QTest::addColumn<qint64>("written");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("written whole and closed") << qint64(4) << true << true;
+    QTest::newRow("refused only at close()") << qint64(4) << false << false;
+    QTest::newRow("refused by write()") << qint64(-1) << true << false;
+    QTest::newRow("written in part") << qint64(2) << true << false;
+}
+
+void LinuxSensorsTest::writeAccepted()
+{
+    QFETCH(qint64, written);
+    QFETCH(bool, closed);
+    QFETCH(bool, accepted);
+    QCOMPARE(Sysfs::accepted(written, 4, closed), accepted);
+}
+
+void LinuxSensorsTest::scanElements_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<qint64>("value"); // -1: the type is refused
+    QTest::newRow("little-endian signed 16 bits")
+        << QByteArray("le:s16/16>>0") << QByteArray::fromHex("00ff") << qint64(-256);
+    QTest::newRow("big-endian signed 16 bits")
+        << QByteArray("be:s16/16>>0") << QByteArray::fromHex("ff00") << qint64(-256);
+    QTest::newRow("12 unsigned bits shifted by 4, the low bits masked off")
+        << QByteArray("le:u12/16>>4") << QByteArray::fromHex("ffff") << qint64(4095);
+    QTest::newRow("12 signed bits in 32, shifted by 4")
+        << QByteArray("le:s12/32>>4") << QByteArray::fromHex("b0ff0000") << qint64(-5);
+    QTest::newRow("a sign that is neither s nor u")
+        << QByteArray("le:x16/16>>0") << QByteArray::fromHex("0000") << qint64(-1);
+    QTest::newRow("more bits than the storage holds")
+        << QByteArray("le:s16/16>>4") << QByteArray::fromHex("0000") << qint64(-1);
+}
+
+void LinuxSensorsTest::scanElements()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, stored);
+    QFETCH(qint64, value);
+    std::optional<Iio::ScanChannel> c = Iio::parseScanType(type);
+    QCOMPARE(bool(c), value != -1);
+    if (c)
+        QCOMPARE(Iio::decode(stored.constData(), *c), value);
+}
+
+void LinuxSensorsTest::bufferedAccelerometer()
+{
+    // A HID accelerometer with a buffer: x and y as 16 bits, z as 12 bits
+    // in 32, and a 64-bit time stamp that the layout aligns to 8 bytes; its
+    // node a FIFO the test feeds.
+    QStringList scan { "trigger/current_trigger=", "buffer/length=0", "buffer/enable=0" };
+    const char *types[] = { "le:s16/16>>0", "le:s16/16>>0", "le:s12/32>>4", "le:s64/64>>0" };
+    const char *names[] = { "in_accel_x", "in_accel_y", "in_accel_z", "in_timestamp" };
+    for (int i = 0; i < 4; ++i)
+        scan << QStringLiteral("scan_elements/%1_en=0").arg(names[i])
+             << QStringLiteral("scan_elements/%1_index=%2").arg(names[i]).arg(i)
+             << QStringLiteral("scan_elements/%1_type=%2").arg(names[i], types[i]);
+    QTemporaryDir root;
+    QVERIFY(DeviceTable::writeTree(root.path(),
+        { DeviceTable::accel(0, 0, 0, 256, scan),
+            { "iio", "trigger0", { "name=accel_3d-dev0" } } }));
+    QVERIFY(QDir(root.path()).mkdir("dev"));
+    QCOMPARE(::mkfifo(QFile::encodeName(root.path() + "/dev/iio:device0").constData(), 0600), 0);
+    const QString device = root.path() + "/sys/devices/iio:device0/";
+    const auto attribute = [&](const QString &name) {
+        return Sysfs::read(device + name).value_or("?").split('\n').first();
+    };
+
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Accelerometer, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QCOMPARE(attribute("buffer/enable"), "1");
+    QCOMPARE(attribute("trigger/current_trigger"), "accel_3d-dev0");
+    QCOMPARE(attribute("scan_elements/in_timestamp_en"), "1");
+    // No record yet: the sysfs files, lying face down.
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(3), (QVector<qint32> { 0, 0, 1000 }), waitMs);
+
+    QByteArray record(16, '\0');
+    qToLittleEndian<qint16>(-256, record.data());
+    qToLittleEndian<qint16>(128, record.data() + 2);
+    qToLittleEndian<quint32>(quint32(-5 & 0xfff) << 4, record.data() + 4);
+    const int fifo = ::open(QFile::encodeName(root.path() + "/dev/iio:device0").constData(),
+        O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifo >= 0);
+    QCOMPARE(::write(fifo, record.constData(), size_t(record.size())), ssize_t(record.size()));
+    // 0.038307 m/s² counts: -256 is -1 g, 128 half a g, -5 about -20 mg;
+    // and it stays while no new record comes.
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(3), (QVector<qint32> { -1000, 500, -20 }), waitMs);
+    const int seen = samples.count();
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() > seen + 1, waitMs);
+    QCOMPARE(samples.last(3), (QVector<qint32> { -1000, 500, -20 }));
+    ::close(fifo);
+    sensor.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(attribute("buffer/enable"), "0", waitMs);
+}
+
+void LinuxSensorsTest::headingFromTheHubsBuffer()
+{
+    // A sensor hub that gives the compass heading only through its buffer,
+    // in hundredths of a degree; no magnetometer files.
+    const QString channel = "scan_elements/in_rot_from_north_magnetic_tilt_comp";
+    QTemporaryDir root;
+    QVERIFY(DeviceTable::writeTree(root.path(),
+        { DeviceTable::iio(0,
+              { "name=magn_3d", channel + "_en=0", channel + "_index=0",
+                  channel + "_type=le:u32/32>>0", "in_rot_from_north_magnetic_tilt_comp_scale=0.01",
+                  "trigger/current_trigger=", "buffer/length=0", "buffer/enable=0" },
+              {}),
+            { "iio", "trigger0", { "name=magn_3d-dev0" } } }));
+    QVERIFY(QDir(root.path()).mkdir("dev"));
+    const QByteArray node = QFile::encodeName(root.path() + "/dev/iio:device0");
+    QCOMPARE(::mkfifo(node.constData(), 0600), 0);
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Compass, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 2);
+    QVERIFY2(sensor->start(), qPrintable(sensor->lastError()));
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(2), (QVector<qint32> { -1, 0 }), waitMs);
+    QByteArray record(4, '\0');
+    qToLittleEndian<quint32>(9040, record.data());
+    const int fifo = ::open(node.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifo >= 0);
+    QCOMPARE(::write(fifo, record.constData(), 4), ssize_t(4));
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(2), (QVector<qint32> { 90, 0 }), waitMs);
+    ::close(fifo);
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)

@@ -1,0 +1,220 @@
+#include "iiobuffer.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Vorna::Backend::Iio {
+
+namespace {
+
+constexpr int bufferLength = 128; // records the kernel queues (enable_ring_buffer())
+constexpr int recordsARead = 127; // as prepare_output() reads them
+
+QString scanFile(const QString &dir, const QString &name)
+{
+    return dir + QStringLiteral("/scan_elements/") + name;
+}
+
+// The scan elements' names (in_accel_x, ...) that the device has.
+QStringList scanElements(const QString &dir)
+{
+    QStringList names;
+    for (const QString &file : QDir(dir + QStringLiteral("/scan_elements"))
+                                   .entryList({ QStringLiteral("*_en") }, QDir::Files))
+        names << file.chopped(3);
+    return names;
+}
+
+void enableAll(const QString &dir, const QStringList &elements, bool on)
+{
+    for (const QString &e : elements)
+        Sysfs::write(scanFile(dir, e + QStringLiteral("_en")), on ? "1" : "0");
+}
+
+// The device's own trigger, "<name>-dev<N>" (get_trigger_name()), or empty.
+QByteArray triggerOf(const Sysfs &sysfs, const QString &dir)
+{
+    const QString device = QFileInfo(dir).fileName(); // iio:deviceN
+    const QByteArray wanted = Sysfs::read(dir + QStringLiteral("/name")).value_or(QByteArray())
+        + "-dev" + device.mid(int(strlen("iio:device"))).toLatin1();
+    for (const QString &t :
+        Sysfs::entries(sysfs.path(QStringLiteral("bus/iio/devices")), QStringLiteral("trigger")))
+        if (Sysfs::read(t + QStringLiteral("/name")) == wanted)
+            return wanted;
+    return QByteArray();
+}
+
+// The device node, a character device (or, in a tree that stands for
+// /sys, a FIFO): nothing else is opened.
+int openNode(const QString &node)
+{
+    const QByteArray name = QFile::encodeName(node);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::optional<ScanChannel> parseScanType(const QByteArray &text)
+{
+    // "<le|be>:<s|u><bits>/<storage bits>>><shift>", iio_show_fixed_type().
+    ScanChannel c;
+    char endian = 0, sign = 0;
+    unsigned bits = 0, storage = 0, shift = 0;
+    if (std::sscanf(text.constData(), "%ce:%c%u/%u>>%u", &endian, &sign, &bits, &storage, &shift)
+            != 5
+        || (endian != 'l' && endian != 'b') || (sign != 's' && sign != 'u'))
+        return std::nullopt;
+    if ((storage != 8 && storage != 16 && storage != 32 && storage != 64) || bits == 0
+        || bits + shift > storage)
+        return std::nullopt;
+    c.bigEndian = endian == 'b';
+    c.isSigned = sign == 's';
+    c.bits = int(bits);
+    c.bytes = int(storage / 8);
+    c.shift = int(shift);
+    return c;
+}
+
+int layOut(std::vector<ScanChannel> &channels)
+{
+    std::stable_sort(channels.begin(), channels.end(),
+        [](const ScanChannel &a, const ScanChannel &b) { return a.index < b.index; });
+    int bytes = 0;
+    for (ScanChannel &c : channels) {
+        c.location = bytes % c.bytes == 0 ? bytes : bytes - bytes % c.bytes + c.bytes;
+        bytes = c.location + c.bytes;
+    }
+    return bytes;
+}
+
+qint64 decode(const char *record, const ScanChannel &c)
+{
+    quint64 v = 0;
+    const auto *p = reinterpret_cast<const unsigned char *>(record + c.location);
+    for (int i = 0; i < c.bytes; ++i)
+        v |= quint64(p[c.bigEndian ? i : c.bytes - 1 - i]) << (8 * (c.bytes - 1 - i));
+    v >>= c.shift;
+    if (c.bits < 64)
+        v &= (quint64(1) << c.bits) - 1;
+    if (c.isSigned && c.bits < 64 && (v >> (c.bits - 1)) & 1)
+        return qint64(v) - (qint64(1) << c.bits);
+    return qint64(v);
+}
+
+bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringList &names)
+{
+    close();
+    const QStringList elements = scanElements(deviceDir);
+    for (const QString &n : names)
+        if (!elements.contains(n))
+            return false;
+    const QString node = sysfs.path(QStringLiteral("../dev/") + QFileInfo(deviceDir).fileName());
+    const QByteArray trigger = triggerOf(sysfs, deviceDir);
+    if (trigger.isEmpty() || !QFileInfo::exists(node))
+        return false;
+    // The node first: a buffer that another reader holds is busy (EBUSY),
+    // and is left as it is.
+    fd = openNode(node);
+    if (fd < 0)
+        return false;
+    dir = deviceDir;
+    // The order of iio-sensor-proxy's buffer_drv_data_new().
+    enableAll(dir, elements, true);
+    if (!Sysfs::write(dir + QStringLiteral("/trigger/current_trigger"), trigger)
+        || !Sysfs::write(dir + QStringLiteral("/buffer/length"), QByteArray::number(bufferLength))
+        || !Sysfs::write(dir + QStringLiteral("/buffer/enable"), "1")) {
+        close();
+        return false;
+    }
+    // Every enabled element is in a record, ours or not.
+    for (const QString &e : elements) {
+        if (Sysfs::readInt(scanFile(dir, e + QStringLiteral("_en"))).value_or(0) != 1)
+            continue;
+        std::optional<ScanChannel> c
+            = parseScanType(Sysfs::read(scanFile(dir, e + QStringLiteral("_type"))).value_or(""));
+        const std::optional<qint64> index
+            = Sysfs::readInt(scanFile(dir, e + QStringLiteral("_index")));
+        if (!c || !index) {
+            close();
+            return false;
+        }
+        c->name = e;
+        c->index = int(*index);
+        channels.push_back(*c);
+    }
+    recordSize = layOut(channels);
+    for (const QString &n : names) {
+        const auto it = std::find_if(
+            channels.begin(), channels.end(), [&](const ScanChannel &c) { return c.name == n; });
+        if (it == channels.end()) {
+            close();
+            return false;
+        }
+        wanted.push_back(size_t(it - channels.begin()));
+    }
+    if (recordSize == 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<qint64>> Buffer::newest()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (fd < 0)
+        return std::nullopt;
+    std::vector<char> data(size_t(recordSize) * recordsARead);
+    std::optional<std::vector<qint64>> values;
+    for (;;) {
+        const ssize_t n = ::read(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < recordSize)
+            break; // nothing more now (EAGAIN), or no whole record
+        const char *last = data.data() + (n / recordSize - 1) * recordSize;
+        std::vector<qint64> v;
+        for (size_t i : wanted)
+            v.push_back(decode(last, channels[i]));
+        values = std::move(v);
+        if (n < ssize_t(data.size()))
+            break;
+    }
+    return values;
+}
+
+void Buffer::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    if (dir.isEmpty())
+        return;
+    // As buffer_drv_data_free() leaves the device.
+    enableAll(dir, scanElements(dir), false);
+    Sysfs::write(dir + QStringLiteral("/buffer/enable"), "0");
+    Sysfs::write(dir + QStringLiteral("/trigger/current_trigger"), "NULL");
+    dir.clear();
+    channels.clear();
+    wanted.clear();
+    recordSize = 0;
+}
+
+} // namespace Vorna::Backend::Iio
