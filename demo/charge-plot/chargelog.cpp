@@ -353,8 +353,9 @@ QString RowReader::readCells(const std::vector<char *> &cells, const std::vector
     return QString();
 }
 
-ChargeLog readChargeLog(FILE *stream, const QString &name, size_t maxLine)
+ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &range)
 {
+    const size_t maxLine = range.maxLine;
     ChargeLog log;
     RowReader reader;
     const QByteArray prefix = "charge-plot: " + escapedLine(name.toLocal8Bit()) + ": line ";
@@ -420,6 +421,8 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, size_t maxLine)
             warn(number, problem);
             continue;
         }
+        if (time < range.from || time > range.to)
+            continue;
 
         Segment &segment = log.segments.back();
         segment.times.push_back(time);

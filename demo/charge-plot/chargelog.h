@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -94,9 +95,18 @@ private:
 // The longest line read; longer ones are warned about and left out.
 constexpr size_t maxLineLength = 64 * 1024;
 
+// Which rows are kept: those from `from` to `to`, seconds since the epoch.
+struct ReadRange
+{
+    long long from = LLONG_MIN;
+    long long to = LLONG_MAX;
+    size_t maxLine = maxLineLength;
+};
+
 // Reads a log from the stream; name is how warnings call it. Each line that
 // is not a row of its header's columns costs one warning on standard
-// error, naming the line, and is left out.
-ChargeLog readChargeLog(FILE *stream, const QString &name, size_t maxLine = maxLineLength);
+// error, naming the line, and is left out; rows outside the range are left
+// out without one.
+ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &range = ReadRange());
 
 #endif

@@ -16,13 +16,12 @@
 
 namespace {
 
-constexpr int width = 1200;
 constexpr int left = 88; // tick labels of the left axes, names of the state rows
 constexpr int right = 64; // tick labels of a right axis
-constexpr int plotWidth = width - left - right;
 constexpr int titleHeight = 58;
 constexpr int panelHeader = 30;
-constexpr int plotHeight = 130;
+constexpr int defaultPlotHeight = 130;
+constexpr int minimumPlotHeight = 40;
 constexpr int panelGap = 14;
 constexpr int stateRow = 20;
 constexpr int stateGap = 4;
@@ -112,18 +111,66 @@ QString thousands(long long value)
 
 } // namespace
 
-Chart::Chart(const ChargeLog &log)
+QPen Chart::pen(const Trace &trace, double lineWidth)
+{
+    QPen result(QColor(QRgb(trace.colour)), lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    if (trace.dashed)
+        result.setDashPattern({ 4, 3 });
+    else
+        result.setCapStyle(Qt::RoundCap);
+    return result;
+}
+
+QStringList Chart::panelNames()
+{
+    return { QStringLiteral("charge"), QStringLiteral("capacity"), QStringLiteral("voltage"),
+        QStringLiteral("current"), QStringLiteral("uses"), QStringLiteral("remaining"),
+        QStringLiteral("states") };
+}
+
+// The largest value of a column, markers left out; 0 for none.
+static double largest(const ChargeLog &log, Column column)
+{
+    double result = 0;
+    for (const Segment &segment : log.segments) {
+        if (!segment.present[column])
+            continue;
+        for (float value : segment.values[column]) {
+            if (!std::isnan(value))
+                result = std::max(result, double(value));
+        }
+    }
+    return result;
+}
+
+Chart::Chart(const ChargeLog &log, const ChartLayout &layout)
     : log(log)
+    , width(layout.width)
+    , plotWidth(layout.width - left - right)
+    , plotHeight(defaultPlotHeight)
+    , requestedHeight(layout.height)
     , start(log.firstTime)
     , end(std::max(log.lastTime, log.firstTime + 1))
     , legendHeight(0)
 {
-    auto add = [this](Panel panel, std::initializer_list<std::pair<Column, const char *>> columns) {
+    const auto wanted = [&layout](const char *name) {
+        return layout.panels.isEmpty() || layout.panels.contains(QLatin1String(name));
+    };
+    // Later traces of a panel are dashed: where two series are equal (the
+    // remaining charge and the coulomb counter, the current and its
+    // average) the solid one shows between the dashes.
+    auto add = [this, &wanted](Panel panel, const char *name,
+                   std::initializer_list<std::pair<Column, const char *>> columns) {
+        if (!wanted(name))
+            return;
+        panel.name = QLatin1String(name);
         int colour = 0;
         for (const auto &[column, label] : columns) {
-            if (this->log.has(column))
+            if (this->log.has(column)) {
                 panel.traces.push_back(
-                    { column, QLatin1String(label), palette[colour++], false });
+                    { column, QLatin1String(label), palette[colour], false, colour > 0 });
+                ++colour;
+            }
         }
         if (!panel.traces.empty())
             panels.push_back(panel);
@@ -132,10 +179,12 @@ Chart::Chart(const ChargeLog &log)
     Panel charge;
     charge.title = QStringLiteral("Charge (%)");
     charge.percent = true;
+    charge.name = QStringLiteral("charge");
     if (log.has(Percent))
-        charge.traces.push_back({ Percent, QStringLiteral("percent"), palette[0], false });
+        charge.traces.push_back({ Percent, QStringLiteral("percent"), palette[0], false, false });
     if (log.has(Bars)) {
-        charge.traces.push_back({ Bars, QStringLiteral("bars (right axis)"), palette[3], true });
+        charge.traces.push_back(
+            { Bars, QStringLiteral("bars (right axis)"), palette[3], true, false });
         charge.rightTitle = QStringLiteral("bars");
     }
     if (!log.has(Percent) && log.has(Bars)) {
@@ -145,48 +194,76 @@ Chart::Chart(const ChargeLog &log)
         charge.traces.back().label = QStringLiteral("bars");
         charge.rightTitle.clear();
     }
-    if (!charge.traces.empty())
+    if (!charge.traces.empty() && wanted("charge"))
         panels.push_back(charge);
 
     Panel capacity;
     capacity.title = QStringLiteral("Charge (mAh)");
-    add(capacity, { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
+    add(capacity, "capacity",
+        { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
     Panel voltage;
     voltage.title = QStringLiteral("Voltage (mV)");
-    add(voltage, { { Voltage, "voltage" } });
+    add(voltage, "voltage", { { Voltage, "voltage" } });
     Panel current;
     current.title = QStringLiteral("Battery current (mA)");
-    add(current, { { Current, "current" }, { AverageCurrent, "average current" } });
+    add(current, "current", { { Current, "current" }, { AverageCurrent, "average current" } });
     Panel uses;
     uses.title = QStringLiteral("Average current of a use (mA)");
-    add(uses, { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
+    add(uses, "uses",
+        { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
 
     // Remaining times are logged in minutes; days of idle time read better
-    // in hours.
+    // in hours. Idle time lasts some twenty times as long as talk or
+    // active use: on one axis it flattens them onto the bottom, so it gets
+    // the right axis of its own when it is more than four times the rest.
     Panel remaining;
     double longest = 0;
+    double others = 0;
     for (Column column : { ChargingTime, TalkTime, ActiveTime, IdleTime }) {
-        for (const Segment &segment : log.segments) {
-            if (segment.present[column] && !segment.values[column].empty())
-                longest = std::max(longest,
-                    double(*std::max_element(
-                        segment.values[column].begin(), segment.values[column].end())));
-        }
+        longest = std::max(longest, largest(log, column));
+        if (column != IdleTime)
+            others = std::max(others, largest(log, column));
     }
     const bool hours = longest > 300;
     remaining.title = hours ? QStringLiteral("Remaining time (h)")
                             : QStringLiteral("Remaining time (min)");
     remaining.scale = hours ? 1.0 / 60 : 1;
-    add(remaining,
+    add(remaining, "remaining",
         { { ChargingTime, "until full" }, { TalkTime, "talk" }, { ActiveTime, "active" },
             { IdleTime, "idle" } });
+    if (!panels.empty() && panels.back().name == QLatin1String("remaining")) {
+        Panel &shown = panels.back();
+        Trace &idle = shown.traces.back();
+        if (idle.column == IdleTime && shown.traces.size() > 1 && largest(log, IdleTime) > 4 * others) {
+            idle.rightAxis = true;
+            idle.dashed = false;
+            idle.label = QStringLiteral("idle (right axis)");
+            shown.rightTitle = QStringLiteral("idle");
+        }
+    }
 
-    for (Column column : { ChargerType, ChargingState, BatteryState }) {
-        if (log.has(column))
-            stateColumns.push_back(column);
+    if (wanted("states")) {
+        for (Column column : { ChargerType, ChargingState, BatteryState }) {
+            if (log.written(column))
+                stateColumns.push_back(column);
+        }
     }
     layOutLegend();
+    if (requestedHeight > 0 && !panels.empty()) {
+        const int fixed = fixedHeight();
+        plotHeight = std::max(minimumPlotHeight, (requestedHeight - fixed) / int(panels.size()));
+    }
     ticks = timeTicks();
+}
+
+QStringList Chart::leftOut() const
+{
+    QStringList columns;
+    for (const ColumnSpec &spec : batteryColumns) {
+        if (spec.kind != CellKind::State && log.written(spec.column) && !log.has(spec.column))
+            columns << QLatin1String(spec.header);
+    }
+    return columns;
 }
 
 void Chart::layOutLegend()
@@ -216,12 +293,19 @@ void Chart::layOutLegend()
     legendHeight = legend.empty() ? 0 : (line + 1) * 20 + 6;
 }
 
-QSize Chart::size() const
+// Everything but the plots of the panels.
+int Chart::fixedHeight() const
 {
-    int height = titleHeight + int(panels.size()) * (panelHeader + plotHeight + panelGap);
+    int height = titleHeight + int(panels.size()) * (panelHeader + panelGap);
     if (!stateColumns.empty())
         height += panelHeader + int(stateColumns.size()) * (stateRow + stateGap);
-    return QSize(width, height + axisHeight + legendHeight + bottomMargin);
+    return height + axisHeight + legendHeight + bottomMargin;
+}
+
+QSize Chart::size() const
+{
+    const int height = fixedHeight() + int(panels.size()) * plotHeight;
+    return QSize(width, std::max(height, requestedHeight));
 }
 
 double Chart::x(long long time) const
@@ -279,7 +363,7 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
         painter.setPen(QColor(0x33, 0x33, 0x33));
         painter.drawText(QRect(legendX, top, textWidth + 2, panelHeader - 11),
             Qt::AlignLeft | Qt::AlignBottom, trace->label);
-        painter.setPen(QPen(QColor(QRgb(trace->colour)), 2.5));
+        painter.setPen(pen(*trace, 2.5));
         painter.drawLine(QPointF(legendX - 22, top + panelHeader - 16),
             QPointF(legendX - 6, top + panelHeader - 16));
         legendX -= 22 + 18;
@@ -292,11 +376,13 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
         for (const Segment &segment : log.segments) {
             if (!segment.present[trace.column] || segment.values[trace.column].empty())
                 continue;
-            const auto [low, high] = std::minmax_element(
-                segment.values[trace.column].begin(), segment.values[trace.column].end());
             double *r = range[trace.rightAxis];
-            r[0] = std::min(r[0], *low * panel.scale);
-            r[1] = std::max(r[1], *high * panel.scale);
+            for (float value : segment.values[trace.column]) {
+                if (std::isnan(value))
+                    continue; // no figure: a gap
+                r[0] = std::min(r[0], value * panel.scale);
+                r[1] = std::max(r[1], value * panel.scale);
+            }
         }
     }
     double axis[2][3]; // low, high, step
@@ -358,7 +444,7 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
 void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, double low,
     double high, int top) const
 {
-    painter.setPen(QPen(QColor(QRgb(trace.colour)), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(pen(trace, 1.5));
     const double yScale = plotHeight / (high - low);
     auto y = [&](float value) { return top + plotHeight - (value * scale - low) * yScale; };
     QPolygonF line;
@@ -389,7 +475,15 @@ void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, doubl
                 line << QPointF(x(times[second]), y(values[second]));
         };
         for (size_t row = 0; row < times.size(); ++row) {
-            if (row > 0 && segment.breakBetween(row)) {
+            if (std::isnan(values[row])) {
+                // No figure: the line stops here, and starts again at the
+                // next row that has one.
+                emitColumn();
+                column = -1;
+                flush();
+                continue;
+            }
+            if (row > 0 && !std::isnan(values[row - 1]) && segment.breakBetween(row)) {
                 emitColumn();
                 column = -1;
                 flush();

@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QFontMetrics>
+#include <QDateTime>
 #include <QSvgGenerator>
 
 #include <cerrno>
@@ -18,10 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-const char usage[] = "Usage: charge-plot [-o FILE] [LOG]\n"
+const char usage[] = "Usage: charge-plot [OPTION]... [LOG]\n"
                      "\n"
                      "Draws a charge-recorder log as a picture: charge, voltage, current and\n"
                      "remaining times on one time axis, and the charger, charging and battery\n"
@@ -32,7 +36,14 @@ const char usage[] = "Usage: charge-plot [-o FILE] [LOG]\n"
                      "  -o, --output=FILE  the picture, SVG or PNG as FILE ends in .svg or .png;\n"
                      "                     by default LOG ending in .svg, or charge.svg for\n"
                      "                     standard input\n"
+                     "      --from=TIME    leave out the rows before TIME, local time as\n"
+                     "                     YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]\n"
+                     "      --to=TIME      leave out the rows after TIME\n"
+                     "      --size=W[xH]   the picture's width, and height, in pixels\n"
+                     "      --panels=LIST  the panels to draw, separated by commas, of: charge,\n"
+                     "                     capacity, voltage, current, uses, remaining, states\n"
                      "  -h, --help         this text\n"
+                     "      --version      the program's version\n"
                      "\n"
                      "Exit status: 0 drawn, 1 a refused command line, 2 a log without rows or\n"
                      "that cannot be read, or a picture that cannot be written.\n";
@@ -58,19 +69,61 @@ QString defaultOutput(const QString &log)
     return info.dir().filePath(base + QStringLiteral(".svg"));
 }
 
-bool sameFile(const QString &a, const QString &b)
+// Two names of one file, a hard link or a symbolic one included.
+bool sameFile(const QByteArray &a, const QByteArray &b)
 {
-    const QFileInfo first(a), second(b);
-    if (first.exists() && second.exists())
-        return first.canonicalFilePath() == second.canonicalFilePath();
-    return first.absoluteFilePath() == second.absoluteFilePath();
+    struct stat first, second;
+    return stat(a.constData(), &first) == 0 && stat(b.constData(), &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 int fail(const QString &name, const QString &message)
 {
-    fprintf(stderr, "charge-plot: %s: %s\n", name.toLocal8Bit().constData(),
-        message.toLocal8Bit().constData());
+    fprintf(stderr, "charge-plot: %s: %s\n", escapedLine(name.toLocal8Bit()).constData(),
+        escapedLine(message.toLocal8Bit()).constData());
     return 2;
+}
+
+// A refused command line: what was wrong, naming the option, and where to
+// read how it is used.
+int usageError(const QString &message)
+{
+    fprintf(stderr, "charge-plot: %s\nTry 'charge-plot --help'.\n",
+        escapedLine(message.toLocal8Bit()).constData());
+    return 1;
+}
+
+// Local time, from a day's start or to the second.
+bool parseTime(const QString &text, long long *seconds)
+{
+    QDateTime time = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODate);
+    if (!time.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (!day.isValid())
+            return false;
+        time = QDateTime(day, QTime(0, 0));
+    }
+    *seconds = time.toSecsSinceEpoch();
+    return true;
+}
+
+// "1200" or "1200x800".
+bool parseSize(const QString &text, int *width, int *height)
+{
+    const QStringList parts = text.split(QLatin1Char('x'));
+    if (parts.size() > 2)
+        return false;
+    bool ok = true;
+    *width = parts[0].toInt(&ok);
+    if (!ok || *width < Chart::minimumWidth || *width > Chart::maximumSide)
+        return false;
+    *height = 0;
+    if (parts.size() == 2) {
+        *height = parts[1].toInt(&ok);
+        if (!ok || *height < 1 || *height > Chart::maximumSide)
+            return false;
+    }
+    return true;
 }
 
 QByteArray svg(const Chart &chart, const ChargeLog &log)
@@ -118,6 +171,50 @@ void filterMessages(QtMsgType type, const QMessageLogContext &context, const QSt
     defaultHandler(type, context, message);
 }
 
+// Writes the file beside the old one and renames it over it when whole:
+// a full disk or a file-size limit leaves the old picture as it was, never
+// a cut-off one. The cause of a failure, or an empty text.
+QString replaceFile(const QByteArray &path, const QByteArray &data)
+{
+    QByteArray temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return QString::fromLocal8Bit(strerror(errno));
+    // As open() would have made it: mkstemp() allows the owner alone.
+    const mode_t mask = umask(0);
+    umask(mask);
+    int error = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+    for (qint64 done = 0; error == 0 && done < data.size();) {
+        const ssize_t written = write(fd, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno != EINTR)
+            error = errno;
+        else if (written > 0)
+            done += written;
+    }
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && rename(temporary.constData(), path.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        unlink(temporary.constData());
+        return QString::fromLocal8Bit(strerror(error));
+    }
+    return QString();
+}
+
+// Without a font the picture's text is drawn as boxes; the picture is
+// still made, but the user is told why it cannot be read.
+void warnAboutFonts()
+{
+    // Qt names families even where fontconfig has no file at all; a
+    // digit that no font can draw is the sign.
+    const bool none = !QFontMetrics(QFont(QStringLiteral("DejaVu Sans"))).inFont(QLatin1Char('0'));
+    if (none)
+        fputs("charge-plot: no font found: the picture's text will not be readable "
+              "(fonts-dejavu-core has the font it is drawn with)\n",
+            stderr);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -126,51 +223,102 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     setlocale(LC_ALL, "");
 
+    enum { FromOption = 256, ToOption, SizeOption, PanelsOption, VersionOption };
     static const option options[] = {
         { "output", required_argument, nullptr, 'o' },
+        { "from", required_argument, nullptr, FromOption },
+        { "to", required_argument, nullptr, ToOption },
+        { "size", required_argument, nullptr, SizeOption },
+        { "panels", required_argument, nullptr, PanelsOption },
         { "help", no_argument, nullptr, 'h' },
+        { "version", no_argument, nullptr, VersionOption },
         { nullptr, 0, nullptr, 0 },
     };
     QString output;
+    ReadRange range;
+    ChartLayout layout;
+    // The messages are ours: they name the option and end with where to
+    // read more, as for our other tools.
+    opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, "o:h", options, nullptr);
+        const int option = getopt_long(argc, argv, ":o:h", options, nullptr);
         if (option == -1)
             break;
-        if (option == 'h') {
+        const QString given = QString::fromLocal8Bit(argv[optind - 1]);
+        const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
+        switch (option) {
+        case 'h':
             fputs(usage, stdout);
             return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+        case VersionOption:
+            fputs("charge-plot " KV_VERSION "\n", stdout);
+            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+        case 'o':
+            output = value;
+            break;
+        case FromOption:
+        case ToOption:
+            if (!parseTime(value, option == FromOption ? &range.from : &range.to))
+                return usageError(QStringLiteral("--%1: \"%2\" is not a time (YYYY-MM-DD or "
+                                                 "YYYY-MM-DD HH:MM[:SS])")
+                                      .arg(QLatin1String(option == FromOption ? "from" : "to"),
+                                          value));
+            break;
+        case SizeOption:
+            if (!parseSize(value, &layout.width, &layout.height))
+                return usageError(QStringLiteral("--size: \"%1\" is not a width from %2 to %3, "
+                                                 "or WIDTHxHEIGHT")
+                                      .arg(value)
+                                      .arg(Chart::minimumWidth)
+                                      .arg(Chart::maximumSide));
+            break;
+        case PanelsOption:
+            layout.panels.clear();
+            for (const QString &name : value.split(QLatin1Char(','))) {
+                if (!Chart::panelNames().contains(name))
+                    return usageError(QStringLiteral("--panels: no panel \"%1\"; there are %2")
+                                          .arg(name, Chart::panelNames().join(QLatin1String(", "))));
+                layout.panels << name;
+            }
+            break;
+        case ':':
+            return usageError(QStringLiteral("option '%1' needs a value").arg(given));
+        case '?':
+            if (optopt == 'h' || optopt == VersionOption)
+                return usageError(QStringLiteral("option '%1' takes no value")
+                                      .arg(given.section(QLatin1Char('='), 0, 0)));
+            Q_FALLTHROUGH();
+        default:
+            // An unknown or ambiguous option, or one given a value it does
+            // not take: as it was written, a short one by its letter.
+            if (optopt > 0 && optopt < 256 && !given.startsWith(QLatin1String("--")))
+                return usageError(QStringLiteral("unknown option '-%1'").arg(QChar(optopt)));
+            return usageError(QStringLiteral("unknown or ambiguous option '%1'").arg(given.section(QLatin1Char('='), 0, 0)));
         }
-        if (option != 'o') {
-            fputs(usage, stderr);
-            return 1;
-        }
-        output = QString::fromLocal8Bit(optarg);
     }
+    if (range.from > range.to)
+        return usageError(QStringLiteral("--from: later than --to"));
     if (argc - optind > 1) {
-        fprintf(stderr, "charge-plot: one log at a time\n%s", usage);
-        return 1;
+        return usageError(QStringLiteral("one log at a time"));
     }
     const QString logName = optind < argc ? QString::fromLocal8Bit(argv[optind]) : QStringLiteral("-");
     if (output.isEmpty())
         output = defaultOutput(logName);
     const Format format = formatOf(output);
     if (format == Format::Unknown) {
-        fprintf(stderr, "charge-plot: %s: the picture's name must end in .svg or .png\n%s",
-            output.toLocal8Bit().constData(), usage);
-        return 1;
+        return usageError(QStringLiteral("%1: the picture's name must end in .svg or .png").arg(output));
     }
-    if (logName != QLatin1String("-") && sameFile(logName, output)) {
-        fprintf(stderr, "charge-plot: %s: the picture would overwrite the log\n%s",
-            output.toLocal8Bit().constData(), usage);
-        return 1;
-    }
+    if (logName != QLatin1String("-")
+        && (sameFile(argv[optind], QFile::encodeName(output))
+            || QFileInfo(logName).absoluteFilePath() == QFileInfo(output).absoluteFilePath()))
+        return usageError(QStringLiteral("%1: the picture would overwrite the log").arg(output));
 
     const bool standardInput = logName == QLatin1String("-");
     const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
     FILE *stream = standardInput ? stdin : fopen(argv[optind], "r");
     if (!stream)
         return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
-    const ChargeLog log = readChargeLog(stream, shownName);
+    const ChargeLog log = readChargeLog(stream, shownName, range);
     const bool readError = ferror(stream);
     const int readErrno = errno;
     if (!standardInput)
@@ -182,15 +330,16 @@ int main(int argc, char **argv)
 
     defaultHandler = qInstallMessageHandler(filterMessages);
     QGuiApplication application(argc, argv);
-    const Chart chart(log);
+    warnAboutFonts();
+    const Chart chart(log, layout);
+    for (const QString &left : chart.leftOut())
+        fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
+            escapedLine(shownName.toLocal8Bit()).constData(), left.toLocal8Bit().constData());
     const QByteArray picture = format == Format::Svg ? svg(chart, log) : png(chart);
-    QFile file(output);
-    if (picture.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(picture) != picture.size() || !file.flush()) {
-        return fail(output, file.errorString());
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return fail(output, file.errorString());
+    if (picture.isEmpty())
+        return fail(output, QStringLiteral("the picture could not be made"));
+    const QString problem = replaceFile(QFile::encodeName(output), picture);
+    if (!problem.isEmpty())
+        return fail(output, problem);
     return 0;
 }

@@ -9,6 +9,8 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "timelocale.h"
 
 #ifndef CHARGE_PLOT_PATH
@@ -165,6 +167,8 @@ private slots:
     void localeOfTheStamps();
     void failures_data();
     void failures();
+    void helpAndVersion();
+    void pictureThatDoesNotFit();
     void recorderOutput();
 };
 
@@ -383,36 +387,80 @@ void ChargePlotTest::failures_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("error");
-    // The file that is written, if any.
-    QTest::addColumn<QString>("picture");
+    // The files in the directory afterwards.
+    QTest::addColumn<QStringList>("files");
+
+    const QByteArray tryHelp = "Try 'charge-plot --help'.\n";
 
     QTest::newRow("standard input draws charge.svg")
-        << QStringList {} << voltageLog({ 0, 1 }) << 0 << QByteArray() << "charge.svg";
+        << QStringList {} << voltageLog({ 0, 1 }) << 0 << QByteArray()
+        << QStringList { "charge.svg" };
     QTest::newRow("- is standard input")
         << QStringList { "-o", "out.png", "-" } << voltageLog({ 0, 1 }) << 0 << QByteArray()
-        << "out.png";
+        << QStringList { "out.png" };
     QTest::newRow("a header and no row")
         << QStringList { "-" } << QByteArray("TIME, VOLTAGE\n") << 2
-        << QByteArray("charge-plot: standard input: no rows to draw\n") << QString();
+        << QByteArray("charge-plot: standard input: no rows to draw\n") << QStringList {};
     QTest::newRow("an empty log") << QStringList {} << QByteArray() << 2
                                   << QByteArray("charge-plot: standard input: no rows to draw\n")
-                                  << QString();
+                                  << QStringList {};
+    QTest::newRow("no row within --from and --to")
+        << QStringList { "--from=2026-12-06 10:06", "-" } << voltageLog({ 0, 1 }) << 2
+        << QByteArray("charge-plot: standard input: no rows to draw\n") << QStringList {};
     QTest::newRow("a log that is not there")
         << QStringList { "missing.csv" } << QByteArray() << 2
-        << QByteArray("charge-plot: missing.csv: No such file or directory\n") << QString();
+        << QByteArray("charge-plot: missing.csv: No such file or directory\n") << QStringList {};
     QTest::newRow("a picture of another kind")
         << QStringList { "-o", "out.jpg" } << voltageLog({ 0 }) << 1
-        << QByteArray("charge-plot: out.jpg: the picture's name must end in .svg or .png\n")
-        << QString();
+        << "charge-plot: out.jpg: the picture's name must end in .svg or .png\n" + tryHelp
+        << QStringList {};
     QTest::newRow("a picture that cannot be written")
         << QStringList { "-o", "no/such/dir/out.svg" } << voltageLog({ 0 }) << 2
         << QByteArray("charge-plot: no/such/dir/out.svg: No such file or directory\n")
-        << QString();
+        << QStringList {};
     QTest::newRow("a picture in place of the log")
         << QStringList { "-o", "log.svg", "log.svg" } << QByteArray() << 1
-        << QByteArray("charge-plot: log.svg: the picture would overwrite the log\n") << QString();
+        << "charge-plot: log.svg: the picture would overwrite the log\n" + tryHelp
+        << QStringList {};
+    QTest::newRow("a picture that is a hard link of the log")
+        << QStringList { "-o", "picture.svg", "log.csv" } << QByteArray() << 1
+        << "charge-plot: picture.svg: the picture would overwrite the log\n" + tryHelp
+        << QStringList { "log.csv", "picture.svg" };
     QTest::newRow("two logs") << QStringList { "a.csv", "b.csv" } << QByteArray() << 1
-                              << QByteArray("charge-plot: one log at a time\n") << QString();
+                              << "charge-plot: one log at a time\n" + tryHelp << QStringList {};
+    QTest::newRow("an unknown option is named")
+        << QStringList { "--colour=red" } << QByteArray() << 1
+        << "charge-plot: unknown or ambiguous option '--colour'\n" + tryHelp << QStringList {};
+    QTest::newRow("an unknown short option is named")
+        << QStringList { "-x" } << QByteArray() << 1
+        << "charge-plot: unknown option '-x'\n" + tryHelp << QStringList {};
+    QTest::newRow("an option without its value")
+        << QStringList { "--output" } << QByteArray() << 1
+        << "charge-plot: option '--output' needs a value\n" + tryHelp << QStringList {};
+    QTest::newRow("help given a value")
+        << QStringList { "--help=all" } << QByteArray() << 1
+        << "charge-plot: option '--help' takes no value\n" + tryHelp << QStringList {};
+    QTest::newRow("a time that is not one")
+        << QStringList { "--to=yesterday" } << QByteArray() << 1
+        << "charge-plot: --to: \"yesterday\" is not a time (YYYY-MM-DD or YYYY-MM-DD "
+           "HH:MM[:SS])\n"
+            + tryHelp
+        << QStringList {};
+    QTest::newRow("--from after --to")
+        << QStringList { "--from=2026-12-07", "--to=2026-12-06" } << QByteArray() << 1
+        << "charge-plot: --from: later than --to\n" + tryHelp << QStringList {};
+    QTest::newRow("a size too narrow")
+        << QStringList { "--size=300x200" } << QByteArray() << 1
+        << "charge-plot: --size: \"300x200\" is not a width from 400 to 20000, or "
+           "WIDTHxHEIGHT\n"
+            + tryHelp
+        << QStringList {};
+    QTest::newRow("a panel that does not exist")
+        << QStringList { "--panels=voltage,temperature" } << QByteArray() << 1
+        << "charge-plot: --panels: no panel \"temperature\"; there are charge, capacity, "
+           "voltage, current, uses, remaining, states\n"
+            + tryHelp
+        << QStringList {};
 }
 
 void ChargePlotTest::failures()
@@ -421,17 +469,51 @@ void ChargePlotTest::failures()
     QFETCH(QByteArray, input);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, error);
-    QFETCH(QString, picture);
+    QFETCH(QStringList, files);
 
     QTemporaryDir dir;
+    if (files.contains("picture.svg")) {
+        writeFile(dir.filePath("log.csv"), voltageLog({ 0, 1 }));
+        QCOMPARE(link(qPrintable(dir.filePath("log.csv")), qPrintable(dir.filePath("picture.svg"))), 0);
+    }
     const Run run = plot(dir, arguments, input);
+    QCOMPARE(run.error, error);
     QCOMPARE(run.exitCode, exitCode);
-    if (exitCode == 1)
-        QVERIFY(run.error.startsWith(error + "Usage: charge-plot [-o FILE] [LOG]\n"));
-    else
-        QCOMPARE(run.error, error);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-        picture.isEmpty() ? QStringList() : QStringList { picture });
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files);
+    if (files.contains("picture.svg"))
+        QCOMPARE(readFile(dir.filePath("log.csv")), voltageLog({ 0, 1 }));
+}
+
+// --help and --version: on standard output, status 0.
+void ChargePlotTest::helpAndVersion()
+{
+    QTemporaryDir dir;
+    const Run help = plot(dir, { "--help" });
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.output.startsWith("Usage: charge-plot [OPTION]... [LOG]\n"));
+    QCOMPARE(help.error, QByteArray());
+    const Run version = plot(dir, { "--vers" });
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(QRegularExpression("^charge-plot \\d+\\.\\d+\\.\\d+\n$").match(version.output).hasMatch(),
+        version.output.constData());
+}
+
+// A picture that does not fit (a file-size limit; a full disk alike) is
+// named by its cause, and the old picture stays whole.
+void ChargePlotTest::pictureThatDoesNotFit()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("log.csv"), voltageLog({ 0, 1, 2, 3 }));
+    writeFile(dir.filePath("log.svg"), "the old picture");
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start("/bin/sh",
+        { "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" -o log.svg log.csv", CHARGE_PLOT_PATH });
+    QVERIFY(shell.waitForFinished(deadlineMs));
+    QCOMPARE(shell.readAllStandardError(), QByteArray("charge-plot: log.svg: File too large\n"));
+    QCOMPARE(shell.exitCode(), 2);
+    QCOMPARE(readFile(dir.filePath("log.svg")), QByteArray("the old picture"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({ "log.csv", "log.svg" }));
 }
 
 // What the recorder writes on the virtual handset is drawn without a
