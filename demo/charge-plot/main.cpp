@@ -332,9 +332,11 @@ int main(int argc, char **argv)
     QGuiApplication application(argc, argv);
     warnAboutFonts();
     const Chart chart(log, layout);
-    for (const QString &left : chart.leftOut())
+    const QStringList leftOut = chart.leftOut();
+    if (!leftOut.isEmpty())
         fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
-            escapedLine(shownName.toLocal8Bit()).constData(), left.toLocal8Bit().constData());
+            escapedLine(shownName.toLocal8Bit()).constData(),
+            leftOut.join(QLatin1String(", ")).toLocal8Bit().constData());
     const QByteArray picture = format == Format::Svg ? svg(chart, log) : png(chart);
     if (picture.isEmpty())
         return fail(output, QStringLiteral("the picture could not be made"));

@@ -32,6 +32,7 @@ struct Picture
     QStringList texts;
     QMap<QString, QList<int>> lines; // colour: points of each line in order
     QMap<QString, QList<QPointF>> points; // colour: all points
+    QStringList dashed; // "dashed " and the colour of each dashed data line
     int width = 0;
     int height = 0;
 
@@ -55,6 +56,9 @@ struct Picture
                 strokes << (attributes.value("stroke-width") == QLatin1String("1.5")
                         ? attributes.value("stroke").toString()
                         : QString());
+                if (!strokes.last().isEmpty() && attributes.hasAttribute("stroke-dasharray")
+                    && attributes.value("stroke-dasharray") != QLatin1String("none"))
+                    picture.dashed << "dashed " + strokes.last();
             } else if (xml.name() == QLatin1String("text")) {
                 picture.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
             } else if ((xml.name() == QLatin1String("ellipse")
@@ -181,6 +185,7 @@ void ChargePlotTest::drawing_data()
     QTest::addColumn<QStringList>("texts");
     // Points of each line in the first trace colour.
     QTest::addColumn<QList<int>>("lines");
+    QTest::addColumn<QStringList>("arguments");
 
     QTest::newRow("all columns: six panels and the state band with its legend")
         << allHeader + stamp(0)
@@ -198,39 +203,39 @@ void ChargePlotTest::drawing_data()
         << QStringList { "Battery log 06 Dec 2026 10:05:00 to 06 Dec 2026 10:05:02",
                "3 rows; no line where rows are missing", "percent", "bars (right axis)",
                "voltage", "average current", "until full", "idle", "Charger", "Charging",
-               "Battery", "Charger:", "NONE", "WALL", "STOPPED", "STARTED", "ERROR", "OK", "LOW",
+               "Battery", "Charger:", "NONE", "WALL", "idle (right axis)", "dashed #d62728", "STOPPED", "STARTED", "ERROR", "OK", "LOW",
                "Undefined battery state: 9", "10:05:00", "6 Dec 2026", "10:05:01", "10:05:02" }
-        << QList<int> { 3, 3, 3, 3, 3, 3 };
+        << QList<int> { 3, 3, 3, 3, 3, 3 } << QStringList {};
     QTest::newRow("only the voltage: one panel, one line of three points")
         << voltageLog({ 0, 1, 2 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList { "3900", "3901", "3902" } << QList<int> { 3 };
+        << QStringList { "3900", "3901", "3902" } << QList<int> { 3 } << QStringList {};
     QTest::newRow("states written as numbers show as the recorder's words")
         << QByteArray("TIME, CHARGER_TYPE, BATTERY_STATE\n") + stamp(0) + ", 1, 3\n" + stamp(1)
             + ", 7, -2\n"
         << QByteArray() << QStringList { "States" }
         << QStringList { "WALL", "FULL", "Undefined charger type: 7",
                "Undefined battery state: -2" }
-        << QList<int> {};
+        << QList<int> {} << QStringList {};
     QTest::newRow("a gap longer than twice the interval is a break")
         << voltageLog({ 0, 1, 2, 3, 10, 11 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList {} << QList<int> { 4, 2 };
+        << QStringList {} << QList<int> { 4, 2 } << QStringList {};
     QTest::newRow("rows twice the interval apart are joined")
         << voltageLog({ 0, 1, 2, 4, 5 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList {} << QList<int> { 5 };
+        << QStringList {} << QList<int> { 5 } << QStringList {};
     QTest::newRow("a clock set back is a break")
         << voltageLog({ 0, 1, 2, -3600, -3599 }) << QByteArray()
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 } << QStringList {};
     QTest::newRow("a second header starts a new run")
         << voltageLog({ 0, 1, 2 }) + voltageLog({ 3, 4 }) << QByteArray()
         << QStringList { "Voltage (mV)" }
         << QStringList { "5 rows from 2 runs of charge-recorder (dashed line: started again); no "
                          "line where rows are missing" }
-        << QList<int> { 3, 2 };
+        << QList<int> { 3, 2 } << QStringList {};
     QTest::newRow("a run with other columns")
         << voltageLog({ 0, 1, 2 }) + "TIME, CAPA_PCT\n" + stamp(3) + ", 50\n" + stamp(4)
             + ", 49\n"
         << QByteArray() << QStringList { "Charge (%)", "Voltage (mV)" }
-        << QStringList { "percent", "voltage" } << QList<int> { 2, 3 };
+        << QStringList { "percent", "voltage" } << QList<int> { 2, 3 } << QStringList {};
     QTest::newRow("bad lines: one warning each, the rest drawn")
         << voltageLog({ 0, 1 }) + "06 Dec 2026 10:05:02\n" + stamp(3) + ", 39x0\n"
             + "6 Dec 2026 10:5:04, 3900\n" + stamp(5) + ", 3901, 12\n" + voltageLog({ 6 }).mid(14)
@@ -242,21 +247,68 @@ void ChargePlotTest::drawing_data()
                       "charge-plot: log.csv: line 7: 2 values after the time where the header "
                       "has 1\n")
         << QStringList { "Voltage (mV)" } << QStringList { "3 rows; no line where rows are missing" }
-        << QList<int> { 2, 1 };
+        << QList<int> { 2, 1 } << QStringList {};
     QTest::newRow("lines before the first header")
         << "garbage\n" + voltageLog({ 0, 1 })
         << QByteArray("charge-plot: log.csv: line 1: not a header, and no header before it\n")
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
     QTest::newRow("the last line cut off by a kill")
         << voltageLog({ 0, 1, 2 }) + stamp(3) + ", 39"
         << QByteArray("charge-plot: log.csv: line 5: cut off (no line end), ignored\n")
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 } << QStringList {};
     QTest::newRow("a day of rows: ticks every few hours, dates under the day's first")
         << voltageLog({ 0, 3600 * 6, 3600 * 12, 3600 * 18, 3600 * 24, 3600 * 26 })
         << QByteArray() << QStringList { "Voltage (mV)" }
         << QStringList { "12:00", "15:00", "18:00", "21:00", "00:00", "7 Dec 2026", "03:00",
                "06:00", "09:00", "12:00" }
-        << QList<int> { 6 };
+        << QList<int> { 6 } << QStringList {};
+    QTest::newRow("a marker is a gap, not a point")
+        << QByteArray("TIME, VOLTAGE\n") + stamp(0) + ", 3900\n" + stamp(1) + ", -1\n" + stamp(2)
+            + ", 3902\n" + stamp(3) + ", 3903\n"
+        << QByteArray() << QStringList { "Voltage (mV)" } << QStringList { "3902" }
+        << QList<int> { 1, 2 } << QStringList {};
+    QTest::newRow("columns of nothing but markers are left out with one warning")
+        << QByteArray("TIME, VOLTAGE, CAPA_PCT, TALK_TIME, COULOMB_COUNTER\n") + stamp(0)
+            + ", 3900, -1, -1, -596523\n" + stamp(1) + ", 3901, -1, -1, -596523\n"
+        << QByteArray("charge-plot: no battery values in log.csv: CAPA_PCT, COULOMB_COUNTER, "
+                      "TALK_TIME left out\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
+    QTest::newRow("a coulomb counter of -1 mAh is drawn")
+        << QByteArray("TIME, COULOMB_COUNTER\n") + stamp(0) + ", -1\n" + stamp(1) + ", -2\n"
+        << QByteArray() << QStringList { "Charge (mAh)" } << QStringList { "coulomb counter" }
+        << QList<int> { 2 } << QStringList {};
+    QTest::newRow("the average current dashed over the current it equals")
+        << QByteArray("TIME, BATTERY_CURRENT, BATTERY_AVG_CURRENT\n") + stamp(0) + ", -200, -200\n"
+            + stamp(1) + ", -200, -200\n"
+        << QByteArray() << QStringList { "Battery current (mA)" }
+        << QStringList { "dashed #d62728" } << QList<int> { 2 } << QStringList {};
+    QTest::newRow("31 February and a line past the bound are bad lines")
+        << voltageLog({ 0, 1 }) + "31 Feb 2026 10:05:02, 3900\n" + QByteArray(70000, '9') + "\n"
+            + voltageLog({ 2 }).mid(14)
+        << QByteArray("charge-plot: log.csv: line 4: time stamp \"31 Feb 2026 10:05:02\" not "
+                      "understood\n"
+                      "charge-plot: log.csv: line 5: longer than 65536 bytes, ignored\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 } << QStringList {};
+    QTest::newRow("control characters of a log are escaped in warnings")
+        << voltageLog({ 0, 1 }) + "\x1b[2J\rall fine\a, 3900\n"
+        << QByteArray("charge-plot: log.csv: line 4: time stamp \"\\x1b[2J\\rall fine\\x07\" not "
+                      "understood\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
+    QTest::newRow("--from and --to leave out the rows outside")
+        << voltageLog({ 0, 1, 2, 3, 4 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList { "Battery log 06 Dec 2026 10:05:01 to 06 Dec 2026 10:05:03" }
+        << QList<int> { 3 }
+        << QStringList { "--from=2026-12-06 10:05:01", "--to=2026-12-06T10:05:03" };
+    QTest::newRow("--panels draws only those named")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QByteArray() << QStringList { "Voltage (mV)", "States" } << QStringList {}
+        << QList<int> { 1 } << QStringList { "--panels=states,voltage" };
+    QTest::newRow("idle time within four times the others shares their axis")
+        << QByteArray("TIME, TALK_TIME, IDLE_TIME\n") + stamp(0) + ", 100, 400\n"
+        << QByteArray() << QStringList { "Remaining time (h)" } << QStringList { "idle" }
+        << QList<int> { 1 } << QStringList {};
 }
 
 void ChargePlotTest::drawing()
@@ -266,10 +318,11 @@ void ChargePlotTest::drawing()
     QFETCH(QStringList, panels);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, lines);
+    QFETCH(QStringList, arguments);
 
     QTemporaryDir dir;
     writeFile(dir.filePath("log.csv"), log);
-    const Run run = plot(dir, { "log.csv" });
+    const Run run = plot(dir, arguments << "log.csv");
     QCOMPARE(run.error, warnings);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.output, QByteArray());
@@ -282,7 +335,7 @@ void ChargePlotTest::drawing()
     }
     QCOMPARE(shownPanels, panels);
     for (const QString &text : texts)
-        QVERIFY2(picture.texts.contains(text), qPrintable(text + " missing in: " + picture.texts.join(" | ")));
+        QVERIFY2(picture.texts.contains(text) || picture.dashed.contains(text), qPrintable(text + " missing in: " + picture.texts.join(" | ")));
     QCOMPARE(picture.lines.value(blue), lines);
 }
 
