@@ -184,7 +184,7 @@ Chart::Chart(const ChargeLog &log, const ChartLayout &layout)
         charge.traces.push_back({ Percent, QStringLiteral("percent"), palette[0], false, false });
     if (log.has(Bars)) {
         charge.traces.push_back(
-            { Bars, QStringLiteral("bars (right axis)"), palette[3], true, false });
+            { Bars, QStringLiteral("bars (right axis)"), palette[3], true, log.has(Percent) });
         charge.rightTitle = QStringLiteral("bars");
     }
     if (!log.has(Percent) && log.has(Bars)) {
