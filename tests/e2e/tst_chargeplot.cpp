@@ -305,6 +305,17 @@ void ChargePlotTest::drawing_data()
               "11, 5760\n"
         << QByteArray() << QStringList { "Voltage (mV)", "States" } << QStringList {}
         << QList<int> { 1 } << QStringList { "--panels=states,voltage" };
+    QTest::newRow("a gap inside an earlier run is a break too")
+        << voltageLog({ 0, 1, 5, 6 }) + voltageLog({ 7, 8 }) << QByteArray()
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2, 2, 2 }
+        << QStringList {};
+    QTest::newRow("rows in the same second are joined")
+        << voltageLog({ 0, 0, 1, 2 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList {} << QList<int> { 4 } << QStringList {};
+    QTest::newRow("remaining times over five hours in hours")
+        << QByteArray("TIME, TALK_TIME\n") + stamp(0) + ", 600\n" + stamp(1) + ", 120\n"
+        << QByteArray() << QStringList { "Remaining time (h)" } << QStringList { "2", "10" }
+        << QList<int> { 2 } << QStringList {};
     QTest::newRow("idle time within four times the others shares their axis")
         << QByteArray("TIME, TALK_TIME, IDLE_TIME\n") + stamp(0) + ", 100, 400\n"
         << QByteArray() << QStringList { "Remaining time (h)" } << QStringList { "idle" }

@@ -536,6 +536,11 @@ void ChargeRecorderTest::schedule_data()
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
                stamp(3) + ", 3900, -7" };
 
+    QTest::newRow("a clock before 1970 keeps the grid into 1970")
+        << QByteArray("-3.25") << voltages << "1" << QByteArray() << true
+        << QStringList { "31 Dec 1969 23:59:57, 3900, 5", "31 Dec 1969 23:59:58, 3901, -30",
+               "31 Dec 1969 23:59:59, 3902, -10", "01 Jan 1970 00:00:00, 3903, -7" };
+
     // Steps come half-way between the second and the third row. After a
     // step back the average current has no earlier time to divide by and
     // reads the battery current.
