@@ -22,7 +22,7 @@ _charge_plot()
             COMPREPLY=($(compgen -W '1200 1920x1080 800x600' -- "$cur"))
             return
             ;;
-        --from | --to | -h | --help | --version)
+        --from | --to | --label | -h | --help | --version)
             return
             ;;
     esac
@@ -39,6 +39,8 @@ _charge_plot()
             done
             offered+=("$option")
         done
+        # --label names the log after it: one for each log.
+        offered+=(--label=)
         COMPREPLY=($(compgen -W '${offered[*]}' -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace 2>/dev/null
         return

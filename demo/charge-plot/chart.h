@@ -28,7 +28,9 @@ struct ChartLayout
 class Chart
 {
 public:
-    Chart(const ChargeLog &log, const ChartLayout &layout);
+    // One log or several, each with its label.
+    Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labels,
+        const ChartLayout &layout);
 
     static constexpr int minimumWidth = 400;
     static constexpr int maximumSide = 20000;
@@ -36,6 +38,7 @@ public:
     static QStringList panelNames();
 
     QSize size() const;
+    QString title() const;
     // The headers of the value columns that hold nothing but markers: no
     // panel shows them.
     QStringList leftOut() const;
@@ -49,6 +52,15 @@ private:
         int colour; // RGB
         bool rightAxis;
         bool dashed; // drawn over another trace of the panel that may hide it
+        const ChargeLog *source;
+    };
+    // A row of the state band: a column of one log, or (source null) the
+    // heading of a column above its logs' rows.
+    struct StateRow
+    {
+        Column column;
+        const ChargeLog *source;
+        QString title;
     };
     struct Panel
     {
@@ -79,7 +91,16 @@ private:
     void drawTimeGrid(QPainter &painter, const QRectF &plot) const;
     void drawTimeAxis(QPainter &painter, int bottom) const;
 
+    bool shared(Column column) const;
+    int stateBandHeight() const;
+
     const ChargeLog &log;
+    std::vector<const ChargeLog *> logs;
+    QStringList labels;
+    std::vector<StateRow> stateRows;
+    // Each state column's words over all the logs, in order of first
+    // appearance: the colour of a word that is not known by its index.
+    std::array<QStringList, ColumnCount> stateWords;
     int width;
     int plotWidth;
     int plotHeight;

@@ -25,14 +25,15 @@
 
 namespace {
 
-const char usage[] = "Usage: charge-plot [OPTION]... [LOG]\n"
+const char usage[] = "Usage: charge-plot [OPTION]... [LOG]...\n"
                      "\n"
                      "Draws a charge-recorder log as a picture: charge, voltage, current and\n"
                      "remaining times on one time axis, and the charger, charging and battery\n"
                      "states as a band of coloured spans.\n"
                      "\n"
                      "  LOG                the CSV that charge-recorder wrote; standard input\n"
-                     "                     when missing or -\n"
+                     "                     when missing or -; several logs are drawn in one\n"
+                     "                     picture, one colour a log\n"
                      "  -o, --output=FILE  the picture, SVG or PNG as FILE ends in .svg or .png;\n"
                      "                     by default LOG ending in .svg, or charge.svg for\n"
                      "                     standard input\n"
@@ -42,6 +43,8 @@ const char usage[] = "Usage: charge-plot [OPTION]... [LOG]\n"
                      "      --size=W[xH]   the picture's width, and height, in pixels\n"
                      "      --panels=LIST  the panels to draw, separated by commas, of: charge,\n"
                      "                     capacity, voltage, current, uses, remaining, states\n"
+                     "      --label=NAME   the name of the log after it in the picture; by\n"
+                     "                     default its file name\n"
                      "  -h, --help         this text\n"
                      "      --version      the program's version\n"
                      "\n"
@@ -126,7 +129,7 @@ bool parseSize(const QString &text, int *width, int *height)
     return true;
 }
 
-QByteArray svg(const Chart &chart, const ChargeLog &log)
+QByteArray svg(const Chart &chart)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -137,7 +140,7 @@ QByteArray svg(const Chart &chart, const ChargeLog &log)
     generator.setResolution(96);
     generator.setSize(chart.size());
     generator.setViewBox(QRect(QPoint(0, 0), chart.size()));
-    generator.setTitle(QStringLiteral("Battery log %1 to %2").arg(log.firstStamp, log.lastStamp));
+    generator.setTitle(chart.title());
     generator.setDescription(QStringLiteral("Drawn by charge-plot"));
     QPainter painter(&generator);
     chart.draw(painter);
@@ -223,13 +226,14 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     setlocale(LC_ALL, "");
 
-    enum { FromOption = 256, ToOption, SizeOption, PanelsOption, VersionOption };
+    enum { FromOption = 256, ToOption, SizeOption, PanelsOption, LabelOption, VersionOption };
     static const option options[] = {
         { "output", required_argument, nullptr, 'o' },
         { "from", required_argument, nullptr, FromOption },
         { "to", required_argument, nullptr, ToOption },
         { "size", required_argument, nullptr, SizeOption },
         { "panels", required_argument, nullptr, PanelsOption },
+        { "label", required_argument, nullptr, LabelOption },
         { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, VersionOption },
         { nullptr, 0, nullptr, 0 },
@@ -237,11 +241,16 @@ int main(int argc, char **argv)
     QString output;
     ReadRange range;
     ChartLayout layout;
+    QStringList logNames;
+    QStringList labels; // of each log; null for its file name
+    QString pendingLabel;
     // The messages are ours: they name the option and end with where to
     // read more, as for our other tools.
     opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, ":o:h", options, nullptr);
+        // "-": the logs come back in their place among the options, so that
+        // a --label names the log after it.
+        const int option = getopt_long(argc, argv, "-:o:h", options, nullptr);
         if (option == -1)
             break;
         const QString given = QString::fromLocal8Bit(argv[optind - 1]);
@@ -255,6 +264,16 @@ int main(int argc, char **argv)
             return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
         case 'o':
             output = value;
+            break;
+        case LabelOption:
+            if (!pendingLabel.isNull())
+                return usageError(QStringLiteral("--label: \"%1\" names no log").arg(pendingLabel));
+            pendingLabel = value;
+            break;
+        case 1:
+            logNames << value;
+            labels << pendingLabel;
+            pendingLabel = QString();
             break;
         case FromOption:
         case ToOption:
@@ -298,46 +317,72 @@ int main(int argc, char **argv)
     }
     if (range.from > range.to)
         return usageError(QStringLiteral("--from: later than --to"));
-    if (argc - optind > 1) {
-        return usageError(QStringLiteral("one log at a time"));
+    // After "--" every argument is a log.
+    for (int i = optind; i < argc; ++i) {
+        logNames << QString::fromLocal8Bit(argv[i]);
+        labels << pendingLabel;
+        pendingLabel = QString();
     }
-    const QString logName = optind < argc ? QString::fromLocal8Bit(argv[optind]) : QStringLiteral("-");
+    if (logNames.isEmpty()) {
+        logNames << QStringLiteral("-");
+        labels << pendingLabel;
+        pendingLabel = QString();
+    }
+    if (!pendingLabel.isNull())
+        return usageError(QStringLiteral("--label: \"%1\" names no log").arg(pendingLabel));
+    if (logNames.count(QStringLiteral("-")) > 1)
+        return usageError(QStringLiteral("standard input (-) given more than once"));
     if (output.isEmpty())
-        output = defaultOutput(logName);
+        output = defaultOutput(logNames.first());
     const Format format = formatOf(output);
     if (format == Format::Unknown) {
         return usageError(QStringLiteral("%1: the picture's name must end in .svg or .png").arg(output));
     }
-    if (logName != QLatin1String("-")
-        && (sameFile(argv[optind], QFile::encodeName(output))
-            || QFileInfo(logName).absoluteFilePath() == QFileInfo(output).absoluteFilePath()))
-        return usageError(QStringLiteral("%1: the picture would overwrite the log").arg(output));
+    for (const QString &logName : logNames) {
+        if (logName != QLatin1String("-")
+            && (sameFile(QFile::encodeName(logName), QFile::encodeName(output))
+                || QFileInfo(logName).absoluteFilePath() == QFileInfo(output).absoluteFilePath()))
+            return usageError(QStringLiteral("%1: the picture would overwrite the log").arg(output));
+    }
 
-    const bool standardInput = logName == QLatin1String("-");
-    const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
-    FILE *stream = standardInput ? stdin : fopen(argv[optind], "r");
-    if (!stream)
-        return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
-    const ChargeLog log = readChargeLog(stream, shownName, range);
-    const bool readError = ferror(stream);
-    const int readErrno = errno;
-    if (!standardInput)
-        fclose(stream);
-    if (readError)
-        return fail(shownName, QString::fromLocal8Bit(strerror(readErrno)));
-    if (log.rows == 0)
-        return fail(shownName, QStringLiteral("no rows to draw"));
+    // Each log on its own, its warnings naming it.
+    std::vector<ChargeLog> logs;
+    logs.reserve(size_t(logNames.size()));
+    QStringList shownNames;
+    for (const QString &logName : logNames) {
+        const bool standardInput = logName == QLatin1String("-");
+        const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
+        FILE *stream = standardInput ? stdin : fopen(QFile::encodeName(logName).constData(), "r");
+        if (!stream)
+            return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
+        logs.push_back(readChargeLog(stream, shownName, range));
+        const bool readError = ferror(stream);
+        const int readErrno = errno;
+        if (!standardInput)
+            fclose(stream);
+        if (readError)
+            return fail(shownName, QString::fromLocal8Bit(strerror(readErrno)));
+        if (logs.back().rows == 0)
+            return fail(shownName, QStringLiteral("no rows to draw"));
+        shownNames << shownName;
+        QString &label = labels[shownNames.size() - 1];
+        if (label.isNull())
+            label = standardInput ? shownName : QFileInfo(logName).fileName();
+    }
 
     defaultHandler = qInstallMessageHandler(filterMessages);
     QGuiApplication application(argc, argv);
     warnAboutFonts();
-    const Chart chart(log, layout);
+    std::vector<const ChargeLog *> drawn;
+    for (const ChargeLog &log : logs)
+        drawn.push_back(&log);
+    const Chart chart(drawn, labels, layout);
     const QStringList leftOut = chart.leftOut();
     if (!leftOut.isEmpty())
         fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
-            escapedLine(shownName.toLocal8Bit()).constData(),
+            escapedLine(shownNames.join(QLatin1String(", ")).toLocal8Bit()).constData(),
             leftOut.join(QLatin1String(", ")).toLocal8Bit().constData());
-    const QByteArray picture = format == Format::Svg ? svg(chart, log) : png(chart);
+    const QByteArray picture = format == Format::Svg ? svg(chart) : png(chart);
     if (picture.isEmpty())
         return fail(output, QStringLiteral("the picture could not be made"));
     const QString problem = replaceFile(QFile::encodeName(output), picture);

@@ -171,6 +171,7 @@ private slots:
     void localeOfTheStamps();
     void failures_data();
     void failures();
+    void severalLogs();
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
@@ -490,8 +491,11 @@ void ChargePlotTest::failures_data()
         << QStringList { "-o", "picture.svg", "log.csv" } << QByteArray() << 1
         << "charge-plot: picture.svg: the picture would overwrite the log\n" + tryHelp
         << QStringList { "log.csv", "picture.svg" };
-    QTest::newRow("two logs") << QStringList { "a.csv", "b.csv" } << QByteArray() << 1
-                              << "charge-plot: one log at a time\n" + tryHelp << QStringList {};
+    QTest::newRow("standard input twice") << QStringList { "-", "-" } << QByteArray() << 1
+                              << "charge-plot: standard input (-) given more than once\n" + tryHelp << QStringList {};
+    QTest::newRow("a label that names no log")
+        << QStringList { "-", "--label=phone" } << QByteArray() << 1
+        << "charge-plot: --label: \"phone\" names no log\n" + tryHelp << QStringList {};
     QTest::newRow("an unknown option is named")
         << QStringList { "--colour=red" } << QByteArray() << 1
         << "charge-plot: unknown or ambiguous option '--colour'\n" + tryHelp << QStringList {};
@@ -548,13 +552,33 @@ void ChargePlotTest::failures()
         QCOMPARE(readFile(dir.filePath("log.csv")), voltageLog({ 0, 1 }));
 }
 
+// Several logs in one picture: one colour a log, named by its file or its
+// label; the columns that every log has, drawn in the panels they always
+// have.
+void ChargePlotTest::severalLogs()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.csv"), "TIME, VOLTAGE, CAPA_PCT\n" + stamp(0) + ", 3900, 80\n" + stamp(1) + ", 3901, 80\n");
+    writeFile(dir.filePath("b.csv"), "TIME, BATTERY_STATE, VOLTAGE\n" + stamp(0) + ", OK, 3800\n" + stamp(2) + ", LOW, 3700\n" + stamp(3) + ", LOW, 3600\n");
+    const Run run = plot(dir, { "-o", "both.svg", "a.csv", "--label=phone two", "b.csv" });
+    QCOMPARE(run.error, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("both.svg")));
+    for (const char *text : { "Voltage (mV)", "a.csv", "phone two", "5 rows from 2 logs: a.csv, phone two; no line where rows are missing" })
+        QVERIFY2(picture.texts.contains(text), text);
+    for (const char *text : { "Charge (%)", "States" })
+        QVERIFY2(!picture.texts.contains(text), text);
+    QCOMPARE(picture.lines.value(blue), QList<int> { 2 });
+    QCOMPARE(picture.lines.value("#d62728"), QList<int> { 3 });
+}
+
 // --help and --version: on standard output, status 0.
 void ChargePlotTest::helpAndVersion()
 {
     QTemporaryDir dir;
     const Run help = plot(dir, { "--help" });
     QCOMPARE(help.exitCode, 0);
-    QVERIFY(help.output.startsWith("Usage: charge-plot [OPTION]... [LOG]\n"));
+    QVERIFY(help.output.startsWith("Usage: charge-plot [OPTION]... [LOG]...\n"));
     QCOMPARE(help.error, QByteArray());
     const Run version = plot(dir, { "--vers" });
     QCOMPARE(version.exitCode, 0);
