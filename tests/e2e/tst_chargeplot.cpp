@@ -33,6 +33,7 @@ struct Picture
     QMap<QString, QList<int>> lines; // colour: points of each line in order
     QMap<QString, QList<QPointF>> points; // colour: all points
     QStringList dashed; // "dashed " and the colour of each dashed data line
+    QMap<QString, double> filled; // fill colour: width of its rectangles together
     int width = 0;
     int height = 0;
 
@@ -41,10 +42,13 @@ struct Picture
         Picture picture;
         QXmlStreamReader xml(svg);
         QStringList strokes { QString() };
+        QStringList fills { QString() };
         while (!xml.atEnd()) {
             xml.readNext();
-            if (xml.isEndElement() && xml.name() == QLatin1String("g"))
+            if (xml.isEndElement() && xml.name() == QLatin1String("g")) {
                 strokes.removeLast();
+                fills.removeLast();
+            }
             if (!xml.isStartElement())
                 continue;
             const QXmlStreamAttributes attributes = xml.attributes();
@@ -52,7 +56,10 @@ struct Picture
                 const QStringList box = attributes.value("viewBox").toString().split(' ');
                 picture.width = box.value(2).toInt();
                 picture.height = box.value(3).toInt();
+            } else if (xml.name() == QLatin1String("rect")) {
+                picture.filled[fills.last()] += attributes.value("width").toDouble();
             } else if (xml.name() == QLatin1String("g")) {
+                fills << attributes.value("fill").toString();
                 strokes << (attributes.value("stroke-width") == QLatin1String("1.5")
                         ? attributes.value("stroke").toString()
                         : QString());
@@ -172,6 +179,7 @@ private slots:
     void failures_data();
     void failures();
     void severalLogs();
+    void statesHeldUntilAGap();
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
@@ -570,6 +578,25 @@ void ChargePlotTest::severalLogs()
         QVERIFY2(!picture.texts.contains(text), text);
     QCOMPARE(picture.lines.value(blue), QList<int> { 2 });
     QCOMPARE(picture.lines.value("#d62728"), QList<int> { 3 });
+}
+
+// A state holds until the next row, and for one interval before a gap and
+// at the end: over 11 s, LOW for 1 s before the gap and 1 s after it.
+void ChargePlotTest::statesHeldUntilAGap()
+{
+    QTemporaryDir dir;
+    QByteArray log = "TIME, BATTERY_STATE\n";
+    const QList<QPair<int, const char *>> rows
+        = { { 0, "OK" }, { 1, "OK" }, { 2, "LOW" }, { 10, "LOW" }, { 11, "OK" } };
+    for (const auto &row : rows)
+        log += stamp(row.first) + ", " + row.second + "\n";
+    writeFile(dir.filePath("log.csv"), log);
+    QCOMPARE(plot(dir, { "log.csv" }).exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
+    const double second = (1200 - 88 - 64) / 11.0;
+    const double swatch = 12;
+    QVERIFY2(qAbs(picture.filled.value("#fd8d3c") - swatch - 2 * second) < 3,
+        qPrintable(QString::number(picture.filled.value("#fd8d3c"))));
 }
 
 // --help and --version: on standard output, status 0.
