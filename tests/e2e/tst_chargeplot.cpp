@@ -282,10 +282,6 @@ void ChargePlotTest::drawing_data()
         << QByteArray("charge-plot: no battery values in log.csv: CAPA_PCT, COULOMB_COUNTER, "
                       "TALK_TIME left out\n")
         << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
-    QTest::newRow("a coulomb counter of -1 mAh is drawn")
-        << QByteArray("TIME, COULOMB_COUNTER\n") + stamp(0) + ", -1\n" + stamp(1) + ", -2\n"
-        << QByteArray() << QStringList { "Charge (mAh)" } << QStringList { "coulomb counter" }
-        << QList<int> { 2 } << QStringList {};
     QTest::newRow("the average current dashed over the current it equals")
         << QByteArray("TIME, BATTERY_CURRENT, BATTERY_AVG_CURRENT\n") + stamp(0) + ", -200, -200\n"
             + stamp(1) + ", -200, -200\n"

@@ -124,9 +124,6 @@ void ChargeLogTest::rows_data()
     QTest::newRow("charger -1 written as a number is UNKNOWN, not a gap")
         << QByteArray("TIME, CHARGER_TYPE, BATTERY_STATE") << QByteArray("t, -1, 9")
         << QString() << QStringList { "UNKNOWN", "Undefined battery state: 9" };
-    QTest::newRow("a column this program does not know is passed over")
-        << QByteArray("TIME, NEW_COLUMN, VOLTAGE") << QByteArray("t, x, 3900") << QString()
-        << QStringList { "3900" };
     QTest::newRow("one cell too few")
         << QByteArray("TIME, VOLTAGE, CAPA_PCT") << QByteArray("t, 3900")
         << QString("1 values after the time where the header has 2") << QStringList {};
