@@ -394,13 +394,18 @@ void ChargePlotTest::pictureSize_data()
 {
     QTest::addColumn<QByteArray>("log");
     QTest::addColumn<QSize>("size");
+    QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("one panel") << voltageLog({ 0, 1 }) << QSize(1200, 286);
+    QTest::newRow("one panel") << voltageLog({ 0, 1 }) << QSize(1200, 286) << QStringList {};
+    QTest::newRow("a width of its own") << voltageLog({ 0, 1 }) << QSize(800, 286)
+                                        << QStringList { "--size=800" };
+    QTest::newRow("a height of its own")
+        << voltageLog({ 0, 1 }) << QSize(800, 600) << QStringList { "--size=800x600" };
     QTest::newRow("all columns")
         << allHeader + stamp(0)
             + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
               "11, 5760\n"
-        << QSize(1200, 1284);
+        << QSize(1200, 1284) << QStringList {};
 }
 
 // PNG by the output's name, as large as the SVG says.
@@ -408,10 +413,11 @@ void ChargePlotTest::pictureSize()
 {
     QFETCH(QByteArray, log);
     QFETCH(QSize, size);
+    QFETCH(QStringList, arguments);
 
     QTemporaryDir dir;
     writeFile(dir.filePath("log.csv"), log);
-    QCOMPARE(plot(dir, { "-o", "picture.PNG", "log.csv" }).exitCode, 0);
+    QCOMPARE(plot(dir, QStringList { "-o", "picture.PNG", "log.csv" } + arguments).exitCode, 0);
     const QByteArray png = readFile(dir.filePath("picture.PNG"));
     QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
     // The IHDR chunk comes first: width and height, 32 bits big-endian.
@@ -420,7 +426,7 @@ void ChargePlotTest::pictureSize()
                  qFromBigEndian<quint32>(png.constData() + 20)),
         size);
 
-    QCOMPARE(plot(dir, { "--output=picture.svg", "log.csv" }).exitCode, 0);
+    QCOMPARE(plot(dir, QStringList { "--output=picture.svg", "log.csv" } + arguments).exitCode, 0);
     const Picture picture = Picture::read(readFile(dir.filePath("picture.svg")));
     QCOMPARE(QSize(picture.width, picture.height), size);
 }
