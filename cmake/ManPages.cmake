@@ -45,3 +45,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/completion/charge-recorder.bash
 install(FILES ${PROJECT_SOURCE_DIR}/completion/_charge-recorder
     DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
     COMPONENT programs)
+install(FILES ${PROJECT_SOURCE_DIR}/completion/charge-plot.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME charge-plot
+    COMPONENT programs)
+install(FILES ${PROJECT_SOURCE_DIR}/completion/_charge-plot
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+    COMPONENT programs)

@@ -4,6 +4,9 @@
 #include "chargelog.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,53 +16,17 @@
 
 namespace {
 
-const char *const names[ColumnCount] = {
-    "CHARGER_TYPE",
-    "CHARGING_STATE",
-    "CHARGING_TIME",
-    "BATTERY_STATE",
-    "CAPA_BARS",
-    "CAPA_PCT",
-    "CAPA_MAH",
-    "VOLTAGE",
-    "BATTERY_CURRENT",
-    "BATTERY_AVG_CURRENT",
-    "COULOMB_COUNTER",
-    "TALK_CURRENT",
-    "TALK_TIME",
-    "ACTIVE_CURRENT",
-    "ACTIVE_TIME",
-    "IDLE_CURRENT",
-    "IDLE_TIME",
-};
-
 // A state written as a number (charge-recorder --numerical) is shown with
 // the word the recorder writes without that option, so both kinds of log
 // look alike.
-QString stateText(Column column, const char *text)
+QString stateWord(Column column, const char *text)
 {
     char *end = nullptr;
     errno = 0;
     const long value = strtol(text, &end, 10);
-    if (end == text || *end || errno == ERANGE)
+    if (end == text || *end || errno == ERANGE || value < INT_MIN || value > INT_MAX)
         return QString::fromLocal8Bit(text);
-    static const char *const chargerTypes[] = { "UNKNOWN", "NONE", "WALL", "USB500MA", "USB100MA" };
-    static const char *const chargingStates[] = { "STOPPED", "STARTED", "ERROR" };
-    static const char *const batteryStates[] = { "EMPTY", "LOW", "OK", "FULL", "ERROR" };
-    switch (column) {
-    case ChargerType:
-        if (value >= -1 && value <= 3)
-            return QLatin1String(chargerTypes[value + 1]);
-        return QStringLiteral("Undefined charger type: %1").arg(value);
-    case ChargingState:
-        if (value >= 0 && value <= 2)
-            return QLatin1String(chargingStates[value]);
-        return QStringLiteral("Undefined charging state: %1").arg(value);
-    default:
-        if (value >= 0 && value <= 4)
-            return QLatin1String(batteryStates[value]);
-        return QStringLiteral("Undefined battery state: %1").arg(value);
-    }
+    return stateText(*batteryColumns[column].states, int(value));
 }
 
 // Month abbreviations as the locale of the environment writes them (the
@@ -96,6 +63,14 @@ struct Months
         return -1;
     }
 };
+
+// 31 February is not a date: mktime() would make it 3 March.
+int daysInMonth(long year, int month)
+{
+    static const int days[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return days[month] + (month == 1 && leap ? 1 : 0);
+}
 
 bool digits(const char *text, size_t length, long *value)
 {
@@ -167,7 +142,7 @@ bool parseStamp(
     if (yearStart <= dayEnd + 2 || !digits(yearStart, size_t(yearEnd - yearStart), &year))
         return false;
     const int month = months.find(dayEnd + 1, size_t(yearStart - 1 - (dayEnd + 1)));
-    if (month < 0)
+    if (month < 0 || day > daysInMonth(year, month))
         return false;
     return clock.toEpoch(int(year), month, int(day), int(hour), int(minute), int(second), result);
 }
@@ -199,16 +174,38 @@ void finish(Segment &segment)
     segment.interval = steps[middle];
 }
 
+// Reads one line of at most maxLine bytes (its end not counted) into line,
+// without it. Returns 1 for a line, 0 at the end of the stream, -1 for a
+// line cut off by the end of the stream, -2 for a longer line, which is
+// read past without being kept.
+int readLine(FILE *stream, std::vector<char> &line, size_t maxLine)
+{
+    line.resize(maxLine + 2);
+    if (!fgets(line.data(), int(line.size()), stream))
+        return 0;
+    size_t length = strlen(line.data());
+    if (length > 0 && line[length - 1] == '\n') {
+        line[length - 1] = '\0';
+        return 1;
+    }
+    if (length <= maxLine)
+        return feof(stream) ? -1 : 1; // a NUL byte ends what is kept
+    int c;
+    while ((c = getc(stream)) != EOF && c != '\n') {
+    }
+    return -2;
+}
+
 } // namespace
 
 const char *columnName(Column column)
 {
-    return names[column];
+    return batteryColumns[column].header;
 }
 
 bool isState(Column column)
 {
-    return column == ChargerType || column == ChargingState || column == BatteryState;
+    return batteryColumns[column].kind == CellKind::State;
 }
 
 bool Segment::breakBetween(size_t row) const
@@ -217,7 +214,7 @@ bool Segment::breakBetween(size_t row) const
     return step < 0 || (interval > 0 && step > 2 * interval);
 }
 
-bool ChargeLog::has(Column column) const
+bool ChargeLog::written(Column column) const
 {
     for (const Segment &segment : segments) {
         if (segment.present[column] && !segment.times.empty())
@@ -226,70 +223,183 @@ bool ChargeLog::has(Column column) const
     return false;
 }
 
-ChargeLog readChargeLog(FILE *stream, const QString &name)
+bool ChargeLog::has(Column column) const
 {
-    ChargeLog log;
+    for (const Segment &segment : segments) {
+        if (!segment.present[column])
+            continue;
+        for (float value : segment.values[column]) {
+            if (!std::isnan(value))
+                return true;
+        }
+    }
+    return false;
+}
+
+QByteArray escapedLine(const QByteArray &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const uchar c = uchar(text[i]);
+        // C1 controls in UTF-8 are 0xc2 0x80 to 0xc2 0x9f.
+        const bool c1 = c == 0xc2 && i + 1 < text.size() && uchar(text[i + 1]) >= 0x80
+            && uchar(text[i + 1]) <= 0x9f;
+        if (c == '\n' || c == '\r' || c == '\t')
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        else if (c < 0x20 || c == 0x7f || c1) {
+            const int count = c1 ? 2 : 1;
+            for (int k = 0; k < count; ++k)
+                out += "\\x" + QByteArray::number(uchar(text[i + k]), 16).rightJustified(2, '0');
+            i += count - 1;
+        } else
+            out += char(c);
+    }
+    return out;
+}
+
+void splitCells(char *line, std::vector<char *> &cells)
+{
+    cells.clear();
+    char *cell = line;
+    for (char *at = line;; ++at) {
+        if (*at == ',' || *at == '\0') {
+            const bool last = *at == '\0';
+            cells.push_back(const_cast<char *>(trimmed(cell, at)));
+            if (last)
+                break;
+            cell = at + 1;
+        }
+    }
+}
+
+std::vector<int> headerColumns(const std::vector<char *> &cells)
+{
+    std::vector<int> columns;
+    std::array<bool, ColumnCount> seen {};
+    for (size_t i = 1; i < cells.size(); ++i) {
+        int column = columnByHeader(cells[i]);
+        if (column >= 0 && seen[size_t(column)])
+            column = -1;
+        if (column >= 0)
+            seen[size_t(column)] = true;
+        columns.push_back(column);
+    }
+    return columns;
+}
+
+struct RowReader::Private
+{
     const Months months;
     LocalClock clock;
-    const QByteArray prefix = "charge-plot: " + name.toLocal8Bit() + ": line ";
-    auto warn = [&prefix](long long line, const QString &reason) {
-        fprintf(stderr, "%s%lld: %s\n", prefix.constData(), line,
-            reason.toLocal8Bit().constData());
-    };
-
-    // Position of each field after the time in the current header: its
-    // column, or -1 for a column this program does not know.
-    std::vector<int> fields;
     // The last text of each state column and its index: states change
     // seldom, and a text is looked up only when it changed.
     std::array<std::string, ColumnCount> lastState;
     std::array<int, ColumnCount> lastStateIndex {};
+};
+
+RowReader::RowReader()
+    : d(new Private)
+{
+}
+
+RowReader::~RowReader()
+{
+    delete d;
+}
+
+bool RowReader::parseStamp(const char *text, long long *result)
+{
+    return ::parseStamp(text, strlen(text), d->months, d->clock, result);
+}
+
+QString RowReader::readCells(const std::vector<char *> &cells, const std::vector<int> &columns,
+    std::array<QStringList, ColumnCount> &states, float *values)
+{
+    if (cells.size() != columns.size() + 1)
+        return QStringLiteral("%1 values after the time where the header has %2")
+            .arg(cells.size() - 1)
+            .arg(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i] < 0)
+            continue;
+        const Column column = Column(columns[i]);
+        const char *text = cells[i + 1];
+        if (isState(column)) {
+            if (!d->lastState[column].empty() && d->lastState[column] == text) {
+                values[column] = float(d->lastStateIndex[column]);
+                continue;
+            }
+            const QString state = stateWord(column, text);
+            int index = states[column].indexOf(state);
+            if (index < 0) {
+                index = states[column].size();
+                states[column] << state;
+            }
+            values[column] = float(index);
+            d->lastState[column] = text;
+            d->lastStateIndex[column] = index;
+            continue;
+        }
+        char *end = nullptr;
+        errno = 0;
+        const long long value = strtoll(text, &end, 10);
+        if (end == text || *end || errno == ERANGE)
+            return QStringLiteral("%1 \"%2\" is not a whole number")
+                .arg(QLatin1String(columnName(column)), QString::fromLocal8Bit(text));
+        values[column] = value == markerCell(column) ? std::numeric_limits<float>::quiet_NaN()
+                                                     : float(value);
+    }
+    return QString();
+}
+
+ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &range)
+{
+    const size_t maxLine = range.maxLine;
+    ChargeLog log;
+    RowReader reader;
+    const QByteArray prefix = "charge-plot: " + escapedLine(name.toLocal8Bit()) + ": line ";
+    auto warn = [&prefix](long long line, const QString &reason) {
+        fprintf(stderr, "%s%lld: %s\n", prefix.constData(), line,
+            escapedLine(reason.toLocal8Bit()).constData());
+    };
+
+    // The column of each field after the time in the current header.
+    std::vector<int> columns;
     bool header = false;
     std::vector<char *> cells;
-    char *line = nullptr;
-    size_t capacity = 0;
+    std::vector<char> buffer;
     long long number = 0;
-    ssize_t length;
-    while ((length = getline(&line, &capacity, stream)) > 0) {
+    for (;;) {
+        const int got = readLine(stream, buffer, maxLine);
+        if (got == 0)
+            break;
         ++number;
-        if (line[length - 1] != '\n') {
+        if (got == -1) {
             warn(number, QStringLiteral("cut off (no line end), ignored"));
             break;
         }
-        line[--length] = '\0';
+        if (got == -2) {
+            warn(number, QStringLiteral("longer than %1 bytes, ignored").arg(maxLine));
+            continue;
+        }
+        char *line = buffer.data();
+        size_t length = strlen(line);
         if (length > 0 && line[length - 1] == '\r')
             line[--length] = '\0';
         if (length == 0)
             continue;
 
-        cells.clear();
-        char *cell = line;
-        for (char *at = line;; ++at) {
-            if (*at == ',' || *at == '\0') {
-                const bool last = *at == '\0';
-                cells.push_back(const_cast<char *>(trimmed(cell, at)));
-                if (last)
-                    break;
-                cell = at + 1;
-            }
-        }
-
+        splitCells(line, cells);
         if (strcmp(cells[0], "TIME") == 0) {
             // charge-recorder was started (again): a new segment.
             if (!log.segments.empty())
                 finish(log.segments.back());
             log.segments.emplace_back();
-            Segment &segment = log.segments.back();
-            fields.clear();
-            for (size_t i = 1; i < cells.size(); ++i) {
-                int column = -1;
-                for (int c = 0; c < ColumnCount; ++c) {
-                    if (strcmp(cells[i], names[c]) == 0 && !segment.present[c]) {
-                        column = c;
-                        segment.present[c] = true;
-                    }
-                }
-                fields.push_back(column);
+            columns = headerColumns(cells);
+            for (int column : columns) {
+                if (column >= 0)
+                    log.segments.back().present[size_t(column)] = true;
             }
             header = true;
             continue;
@@ -298,54 +408,20 @@ ChargeLog readChargeLog(FILE *stream, const QString &name)
             warn(number, QStringLiteral("not a header, and no header before it"));
             continue;
         }
-        if (cells.size() != fields.size() + 1) {
-            warn(number,
-                QStringLiteral("%1 values after the time where the header has %2")
-                    .arg(cells.size() - 1)
-                    .arg(fields.size()));
-            continue;
-        }
-        long long time;
-        if (!parseStamp(cells[0], strlen(cells[0]), months, clock, &time)) {
-            warn(number,
-                QStringLiteral("time stamp \"%1\" not understood").arg(QString::fromLocal8Bit(cells[0])));
-            continue;
-        }
+        // The count of cells first, then the stamp, then each value.
         float values[ColumnCount];
-        bool valid = true;
-        for (size_t i = 0; i < fields.size() && valid; ++i) {
-            if (fields[i] < 0)
-                continue;
-            const Column column = Column(fields[i]);
-            const char *text = cells[i + 1];
-            if (isState(column)) {
-                if (!lastState[column].empty() && lastState[column] == text) {
-                    values[column] = float(lastStateIndex[column]);
-                    continue;
-                }
-                const QString state = stateText(column, text);
-                int index = log.states[column].indexOf(state);
-                if (index < 0) {
-                    index = log.states[column].size();
-                    log.states[column] << state;
-                }
-                values[column] = float(index);
-                lastState[column] = text;
-                lastStateIndex[column] = index;
-                continue;
-            }
-            char *end = nullptr;
-            errno = 0;
-            const long long value = strtoll(text, &end, 10);
-            if (end == text || *end || errno == ERANGE) {
-                warn(number,
-                    QStringLiteral("%1 \"%2\" is not a whole number")
-                        .arg(QLatin1String(names[column]), QString::fromLocal8Bit(text)));
-                valid = false;
-            }
-            values[column] = float(value);
+        long long time = 0;
+        QString problem;
+        if (cells.size() == columns.size() + 1 && !reader.parseStamp(cells[0], &time))
+            problem = QStringLiteral("time stamp \"%1\" not understood")
+                          .arg(QString::fromLocal8Bit(cells[0]));
+        else
+            problem = reader.readCells(cells, columns, log.states, values);
+        if (!problem.isEmpty()) {
+            warn(number, problem);
+            continue;
         }
-        if (!valid)
+        if (time < range.from || time > range.to)
             continue;
 
         Segment &segment = log.segments.back();
@@ -363,7 +439,6 @@ ChargeLog readChargeLog(FILE *stream, const QString &name)
         log.lastTime = std::max(log.lastTime, time);
         ++log.rows;
     }
-    free(line);
     if (!log.segments.empty())
         finish(log.segments.back());
     return log;

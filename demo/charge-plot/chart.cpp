@@ -16,16 +16,16 @@
 
 namespace {
 
-constexpr int width = 1200;
 constexpr int left = 88; // tick labels of the left axes, names of the state rows
 constexpr int right = 64; // tick labels of a right axis
-constexpr int plotWidth = width - left - right;
 constexpr int titleHeight = 58;
 constexpr int panelHeader = 30;
-constexpr int plotHeight = 130;
+constexpr int defaultPlotHeight = 130;
+constexpr int minimumPlotHeight = 40;
 constexpr int panelGap = 14;
 constexpr int stateRow = 20;
 constexpr int stateGap = 4;
+constexpr int headingRow = 18;
 constexpr int axisHeight = 40;
 constexpr int bottomMargin = 14;
 
@@ -112,18 +112,101 @@ QString thousands(long long value)
 
 } // namespace
 
-Chart::Chart(const ChargeLog &log)
-    : log(log)
-    , start(log.firstTime)
-    , end(std::max(log.lastTime, log.firstTime + 1))
+QPen Chart::pen(const Trace &trace, double lineWidth)
+{
+    QPen result(QColor(QRgb(trace.colour)), lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    if (trace.dashed)
+        result.setDashPattern({ 4, 3 });
+    else
+        result.setCapStyle(Qt::RoundCap);
+    return result;
+}
+
+QStringList Chart::panelNames()
+{
+    return { QStringLiteral("charge"), QStringLiteral("capacity"), QStringLiteral("voltage"),
+        QStringLiteral("current"), QStringLiteral("uses"), QStringLiteral("remaining"),
+        QStringLiteral("states") };
+}
+
+// The largest value of a column in any of the logs, markers left out; 0
+// for none.
+static double largest(const std::vector<const ChargeLog *> &logs, Column column)
+{
+    double result = 0;
+    for (const ChargeLog *log : logs)
+    for (const Segment &segment : log->segments) {
+        if (!segment.present[column])
+            continue;
+        for (float value : segment.values[column]) {
+            if (!std::isnan(value))
+                result = std::max(result, double(value));
+        }
+    }
+    return result;
+}
+
+bool Chart::shared(Column column) const
+{
+    for (const ChargeLog *one : logs) {
+        if (!one->has(column))
+            return false;
+    }
+    return true;
+}
+
+Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labels,
+    const ChartLayout &layout)
+    : log(*logs.front())
+    , logs(logs)
+    , labels(labels)
+    , width(layout.width)
+    , plotWidth(layout.width - left - right)
+    , plotHeight(defaultPlotHeight)
+    , requestedHeight(layout.height)
+    , start(logs.front()->firstTime)
+    , end(logs.front()->lastTime)
     , legendHeight(0)
 {
-    auto add = [this](Panel panel, std::initializer_list<std::pair<Column, const char *>> columns) {
+    for (const ChargeLog *one : logs) {
+        start = std::min(start, one->firstTime);
+        end = std::max(end, one->lastTime);
+    }
+    end = std::max(end, start + 1);
+    // Several logs: one colour a log, and the later columns of a panel
+    // dashed. One log: one colour a column, the later ones dashed.
+    const bool several = logs.size() > 1;
+    auto addTraces = [this, several](Panel &panel, Column column, const QString &label,
+                         int colour, bool rightAxis, bool dashed, int kinds) {
+        for (size_t i = 0; i < this->logs.size(); ++i) {
+            const QString name = !several ? label
+                : kinds > 1 ? this->labels[int(i)] + QLatin1Char(' ') + label
+                            : this->labels[int(i)];
+            panel.traces.push_back({ column, name,
+                several ? palette[i % (sizeof palette / sizeof *palette)] : colour, rightAxis,
+                dashed, this->logs[i] });
+        }
+    };
+    const auto wanted = [&layout](const char *name) {
+        return layout.panels.isEmpty() || layout.panels.contains(QLatin1String(name));
+    };
+    // Later traces of a panel are dashed: where two series are equal (the
+    // remaining charge and the coulomb counter, the current and its
+    // average) the solid one shows between the dashes.
+    auto add = [this, &wanted, &addTraces](Panel panel, const char *name,
+                   std::initializer_list<std::pair<Column, const char *>> columns) {
+        if (!wanted(name))
+            return;
+        panel.name = QLatin1String(name);
+        // A log's name alone where the panel can show one column only.
+        const int kinds = int(columns.size());
         int colour = 0;
         for (const auto &[column, label] : columns) {
-            if (this->log.has(column))
-                panel.traces.push_back(
-                    { column, QLatin1String(label), palette[colour++], false });
+            if (shared(column)) {
+                addTraces(panel, column, QLatin1String(label), palette[colour], false, colour > 0,
+                    kinds);
+                ++colour;
+            }
         }
         if (!panel.traces.empty())
             panels.push_back(panel);
@@ -132,61 +215,136 @@ Chart::Chart(const ChargeLog &log)
     Panel charge;
     charge.title = QStringLiteral("Charge (%)");
     charge.percent = true;
-    if (log.has(Percent))
-        charge.traces.push_back({ Percent, QStringLiteral("percent"), palette[0], false });
-    if (log.has(Bars)) {
-        charge.traces.push_back({ Bars, QStringLiteral("bars (right axis)"), palette[3], true });
+    charge.name = QStringLiteral("charge");
+    const int chargeKinds = 2;
+    if (shared(Percent))
+        addTraces(charge, Percent, QStringLiteral("percent"), palette[0], false, false, chargeKinds);
+    if (shared(Bars) && shared(Percent)) {
+        addTraces(charge, Bars, QStringLiteral("bars (right axis)"), palette[3], true, true,
+            chargeKinds);
         charge.rightTitle = QStringLiteral("bars");
-    }
-    if (!log.has(Percent) && log.has(Bars)) {
+    } else if (shared(Bars)) {
         charge.title = QStringLiteral("Charge (bars)");
         charge.percent = false;
-        charge.traces.back().rightAxis = false;
-        charge.traces.back().label = QStringLiteral("bars");
-        charge.rightTitle.clear();
+        addTraces(charge, Bars, QStringLiteral("bars"), palette[3], false, false, chargeKinds);
     }
-    if (!charge.traces.empty())
+    if (!charge.traces.empty() && wanted("charge"))
         panels.push_back(charge);
 
     Panel capacity;
     capacity.title = QStringLiteral("Charge (mAh)");
-    add(capacity, { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
+    add(capacity, "capacity",
+        { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
     Panel voltage;
     voltage.title = QStringLiteral("Voltage (mV)");
-    add(voltage, { { Voltage, "voltage" } });
+    add(voltage, "voltage", { { Voltage, "voltage" } });
     Panel current;
     current.title = QStringLiteral("Battery current (mA)");
-    add(current, { { Current, "current" }, { AverageCurrent, "average current" } });
+    add(current, "current", { { Current, "current" }, { AverageCurrent, "average current" } });
     Panel uses;
     uses.title = QStringLiteral("Average current of a use (mA)");
-    add(uses, { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
+    add(uses, "uses",
+        { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
 
     // Remaining times are logged in minutes; days of idle time read better
-    // in hours.
+    // in hours. Idle time lasts some twenty times as long as talk or
+    // active use: on one axis it flattens them onto the bottom, so it gets
+    // the right axis of its own when it is more than four times the rest.
     Panel remaining;
     double longest = 0;
+    double others = 0;
     for (Column column : { ChargingTime, TalkTime, ActiveTime, IdleTime }) {
-        for (const Segment &segment : log.segments) {
-            if (segment.present[column] && !segment.values[column].empty())
-                longest = std::max(longest,
-                    double(*std::max_element(
-                        segment.values[column].begin(), segment.values[column].end())));
-        }
+        longest = std::max(longest, largest(logs, column));
+        if (column != IdleTime)
+            others = std::max(others, largest(logs, column));
     }
     const bool hours = longest > 300;
     remaining.title = hours ? QStringLiteral("Remaining time (h)")
                             : QStringLiteral("Remaining time (min)");
     remaining.scale = hours ? 1.0 / 60 : 1;
-    add(remaining,
+    add(remaining, "remaining",
         { { ChargingTime, "until full" }, { TalkTime, "talk" }, { ActiveTime, "active" },
             { IdleTime, "idle" } });
+    if (!panels.empty() && panels.back().name == QLatin1String("remaining")) {
+        Panel &shown = panels.back();
+        if (shown.traces.back().column == IdleTime && shown.traces.front().column != IdleTime
+            && largest(logs, IdleTime) > 4 * others) {
+            for (Trace &idle : shown.traces) {
+                if (idle.column != IdleTime)
+                    continue;
+                idle.rightAxis = true;
+                idle.dashed = several;
+                idle.label = several ? idle.label + QStringLiteral(" (right axis)")
+                                     : QStringLiteral("idle (right axis)");
+            }
+            shown.rightTitle = QStringLiteral("idle");
+        }
+    }
 
-    for (Column column : { ChargerType, ChargingState, BatteryState }) {
-        if (log.has(column))
+    if (wanted("states")) {
+        for (Column column : { ChargerType, ChargingState, BatteryState }) {
+            bool everyLog = true;
+            for (const ChargeLog *one : logs) {
+                everyLog = everyLog && one->written(column);
+                for (const QString &word : one->states[column]) {
+                    if (!stateWords[column].contains(word))
+                        stateWords[column] << word;
+                }
+            }
+            if (!everyLog)
+                continue;
             stateColumns.push_back(column);
+            // Several logs: a heading for the column, then a row a log.
+            if (several)
+                stateRows.push_back({ column, nullptr, QLatin1String(stateTitle(column)) });
+            for (size_t i = 0; i < logs.size(); ++i)
+                stateRows.push_back({ column, logs[i],
+                    several ? labels[int(i)] : QLatin1String(stateTitle(column)) });
+        }
     }
     layOutLegend();
+    if (requestedHeight > 0 && !panels.empty()) {
+        const int fixed = fixedHeight();
+        plotHeight = std::max(minimumPlotHeight, (requestedHeight - fixed) / int(panels.size()));
+    }
     ticks = timeTicks();
+}
+
+int Chart::stateBandHeight() const
+{
+    int height = 0;
+    for (const StateRow &row : stateRows)
+        height += row.source ? stateRow + stateGap : headingRow;
+    return height;
+}
+
+// The first and the last time stamp of all the logs.
+QString Chart::title() const
+{
+    const ChargeLog *first = logs.front(), *last = logs.front();
+    for (const ChargeLog *one : logs) {
+        if (one->firstTime < first->firstTime)
+            first = one;
+        if (one->lastTime > last->lastTime)
+            last = one;
+    }
+    return QStringLiteral("Battery log%1 %2 to %3")
+        .arg(logs.size() > 1 ? QStringLiteral("s") : QString(), first->firstStamp, last->lastStamp);
+}
+
+QStringList Chart::leftOut() const
+{
+    QStringList columns;
+    for (const ColumnSpec &spec : batteryColumns) {
+        bool written = false, has = false;
+        for (const ChargeLog *one : logs) {
+            written = written || one->written(spec.column);
+            has = has || one->has(spec.column);
+        }
+        if (spec.kind != CellKind::State && written && !has)
+            columns << QLatin1String(spec.header);
+    }
+    return columns;
 }
 
 void Chart::layOutLegend()
@@ -208,7 +366,7 @@ void Chart::layOutLegend()
             x += 18;
         const QString title = QLatin1String(stateTitle(column)) + QLatin1Char(':');
         place(title, -1, titleMetrics.horizontalAdvance(title) + 8);
-        const QStringList &states = log.states[column];
+        const QStringList &states = stateWords[column];
         for (int i = 0; i < states.size(); ++i)
             place(states[i], int(stateColour(states[i], i).rgb() & 0xffffff),
                 16 + metrics.horizontalAdvance(states[i]) + 14);
@@ -216,12 +374,19 @@ void Chart::layOutLegend()
     legendHeight = legend.empty() ? 0 : (line + 1) * 20 + 6;
 }
 
+// Everything but the plots of the panels.
+int Chart::fixedHeight() const
+{
+    int height = titleHeight + int(panels.size()) * (panelHeader + panelGap);
+    if (!stateColumns.empty())
+        height += panelHeader + stateBandHeight();
+    return height + axisHeight + legendHeight + bottomMargin;
+}
+
 QSize Chart::size() const
 {
-    int height = titleHeight + int(panels.size()) * (panelHeader + plotHeight + panelGap);
-    if (!stateColumns.empty())
-        height += panelHeader + int(stateColumns.size()) * (stateRow + stateGap);
-    return QSize(width, height + axisHeight + legendHeight + bottomMargin);
+    const int height = fixedHeight() + int(panels.size()) * plotHeight;
+    return QSize(width, std::max(height, requestedHeight));
 }
 
 double Chart::x(long long time) const
@@ -237,12 +402,16 @@ void Chart::draw(QPainter &painter) const
 
     painter.setPen(Qt::black);
     painter.setFont(font(titleFont, true));
-    painter.drawText(QRect(left, 8, plotWidth, 24), Qt::AlignLeft | Qt::AlignVCenter,
-        QStringLiteral("Battery log %1 to %2").arg(log.firstStamp, log.lastStamp));
+    painter.drawText(QRect(left, 8, plotWidth, 24), Qt::AlignLeft | Qt::AlignVCenter, title());
     painter.setFont(font(tickFont));
     painter.setPen(QColor(0x55, 0x55, 0x55));
-    QString note = QStringLiteral("%1 rows").arg(thousands(log.rows));
-    if (log.segments.size() > 1)
+    long long rows = 0;
+    for (const ChargeLog *one : logs)
+        rows += one->rows;
+    QString note = QStringLiteral("%1 rows").arg(thousands(rows));
+    if (logs.size() > 1)
+        note += QStringLiteral(" from %1 logs: %2").arg(logs.size()).arg(labels.join(QLatin1String(", ")));
+    else if (log.segments.size() > 1)
         note += QStringLiteral(" from %1 runs of charge-recorder (dashed line: started again)")
                     .arg(log.segments.size());
     note += QStringLiteral("; no line where rows are missing");
@@ -255,7 +424,7 @@ void Chart::draw(QPainter &painter) const
     }
     if (!stateColumns.empty()) {
         drawStates(painter, top);
-        top += panelHeader + int(stateColumns.size()) * (stateRow + stateGap);
+        top += panelHeader + stateBandHeight();
     }
     drawTimeAxis(painter, top - (stateColumns.empty() ? panelGap : stateGap));
     drawLegend(painter, top + axisHeight);
@@ -279,7 +448,7 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
         painter.setPen(QColor(0x33, 0x33, 0x33));
         painter.drawText(QRect(legendX, top, textWidth + 2, panelHeader - 11),
             Qt::AlignLeft | Qt::AlignBottom, trace->label);
-        painter.setPen(QPen(QColor(QRgb(trace->colour)), 2.5));
+        painter.setPen(pen(*trace, 2.5));
         painter.drawLine(QPointF(legendX - 22, top + panelHeader - 16),
             QPointF(legendX - 6, top + panelHeader - 16));
         legendX -= 22 + 18;
@@ -289,14 +458,16 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
     double range[2][2] = { { std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest() },
         { std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest() } };
     for (const Trace &trace : panel.traces) {
-        for (const Segment &segment : log.segments) {
+        for (const Segment &segment : trace.source->segments) {
             if (!segment.present[trace.column] || segment.values[trace.column].empty())
                 continue;
-            const auto [low, high] = std::minmax_element(
-                segment.values[trace.column].begin(), segment.values[trace.column].end());
             double *r = range[trace.rightAxis];
-            r[0] = std::min(r[0], *low * panel.scale);
-            r[1] = std::max(r[1], *high * panel.scale);
+            for (float value : segment.values[trace.column]) {
+                if (std::isnan(value))
+                    continue; // no figure: a gap
+                r[0] = std::min(r[0], value * panel.scale);
+                r[1] = std::max(r[1], value * panel.scale);
+            }
         }
     }
     double axis[2][3]; // low, high, step
@@ -358,7 +529,7 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
 void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, double low,
     double high, int top) const
 {
-    painter.setPen(QPen(QColor(QRgb(trace.colour)), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(pen(trace, 1.5));
     const double yScale = plotHeight / (high - low);
     auto y = [&](float value) { return top + plotHeight - (value * scale - low) * yScale; };
     QPolygonF line;
@@ -373,7 +544,7 @@ void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, doubl
             painter.drawPolyline(line);
         line.clear();
     };
-    for (const Segment &segment : log.segments) {
+    for (const Segment &segment : trace.source->segments) {
         if (!segment.present[trace.column])
             continue;
         const auto &values = segment.values[trace.column];
@@ -389,7 +560,15 @@ void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, doubl
                 line << QPointF(x(times[second]), y(values[second]));
         };
         for (size_t row = 0; row < times.size(); ++row) {
-            if (row > 0 && segment.breakBetween(row)) {
+            if (std::isnan(values[row])) {
+                // No figure: the line stops here, and starts again at the
+                // next row that has one.
+                emitColumn();
+                column = -1;
+                flush();
+                continue;
+            }
+            if (row > 0 && !std::isnan(values[row - 1]) && segment.breakBetween(row)) {
                 emitColumn();
                 column = -1;
                 flush();
@@ -421,10 +600,21 @@ void Chart::drawStates(QPainter &painter, int top) const
     painter.drawText(QRect(left - 60, top, plotWidth, panelHeader - 11),
         Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("States"));
     int rowTop = top + panelHeader;
-    for (Column column : stateColumns) {
-        const int count = log.states[column].size();
+    for (const StateRow &stateRow_ : stateRows) {
+        const Column column = stateRow_.column;
+        if (!stateRow_.source) {
+            // A column's heading above its logs' rows.
+            painter.setPen(Qt::black);
+            painter.setFont(font(tickFont, true));
+            painter.drawText(QRect(0, rowTop, plotWidth, headingRow), Qt::AlignLeft | Qt::AlignBottom,
+                stateRow_.title);
+            rowTop += headingRow;
+            continue;
+        }
+        const ChargeLog &source = *stateRow_.source;
+        const int count = source.states[column].size();
         std::vector<float> share(size_t(plotWidth + 1) * size_t(count), 0.0f);
-        for (const Segment &segment : log.segments) {
+        for (const Segment &segment : source.segments) {
             if (!segment.present[column])
                 continue;
             const auto &times = segment.times;
@@ -447,7 +637,8 @@ void Chart::drawStates(QPainter &painter, int top) const
         int runState = -1;
         auto paintRun = [&](int until) {
             if (runState >= 0) {
-                painter.setBrush(stateColour(log.states[column][runState], runState));
+                const QString &word = source.states[column][runState];
+                painter.setBrush(stateColour(word, stateWords[column].indexOf(word)));
                 painter.drawRect(QRectF(left + runStart, rowTop, until - runStart, stateRow));
             }
         };
@@ -475,7 +666,7 @@ void Chart::drawStates(QPainter &painter, int top) const
         painter.setPen(Qt::black);
         painter.setFont(font(tickFont));
         painter.drawText(QRect(0, rowTop, left - 8, stateRow), Qt::AlignRight | Qt::AlignVCenter,
-            QLatin1String(stateTitle(column)));
+            QFontMetrics(font(tickFont)).elidedText(stateRow_.title, Qt::ElideMiddle, left - 10));
         rowTop += stateRow + stateGap;
     }
 }
@@ -552,10 +743,12 @@ void Chart::drawTimeGrid(QPainter &painter, const QRectF &plot) const
     for (const Tick &tick : ticks)
         painter.drawLine(QPointF(x(tick.time), plot.top() + 1), QPointF(x(tick.time), plot.bottom() - 1));
     painter.setPen(QPen(QColor(0x55, 0x55, 0x55), 1, Qt::DashLine));
-    for (size_t i = 1; i < log.segments.size(); ++i) {
-        if (!log.segments[i].times.empty()) {
-            const double at = x(log.segments[i].times.front());
-            painter.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
+    for (const ChargeLog *one : logs) {
+        for (size_t i = 1; i < one->segments.size(); ++i) {
+            if (!one->segments[i].times.empty()) {
+                const double at = x(one->segments[i].times.front());
+                painter.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
+            }
         }
     }
 }

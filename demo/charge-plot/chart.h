@@ -3,13 +3,24 @@
 
 #include "chargelog.h"
 
+#include <QPen>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
 class QPainter;
 class QRectF;
+
+// What the user chose of the picture: its width, its height (0: as the
+// panels need), and which panels (empty: every one the log has).
+struct ChartLayout
+{
+    int width = 1200;
+    int height = 0;
+    QStringList panels;
+};
 
 // The picture of a log: panels of the value columns on one time axis, a
 // band of the state columns with its legend, and a title. Its width is
@@ -17,9 +28,20 @@ class QRectF;
 class Chart
 {
 public:
-    explicit Chart(const ChargeLog &log);
+    // One log or several, each with its label.
+    Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labels,
+        const ChartLayout &layout);
+
+    static constexpr int minimumWidth = 400;
+    static constexpr int maximumSide = 20000;
+    // The names --panels takes, in the order the panels are drawn.
+    static QStringList panelNames();
 
     QSize size() const;
+    QString title() const;
+    // The headers of the value columns that hold nothing but markers: no
+    // panel shows them.
+    QStringList leftOut() const;
     void draw(QPainter &painter) const;
 
 private:
@@ -29,17 +51,30 @@ private:
         QString label;
         int colour; // RGB
         bool rightAxis;
+        bool dashed; // drawn over another trace of the panel that may hide it
+        const ChargeLog *source;
+    };
+    // A row of the state band: a column of one log, or (source null) the
+    // heading of a column above its logs' rows.
+    struct StateRow
+    {
+        Column column;
+        const ChargeLog *source;
+        QString title;
     };
     struct Panel
     {
         QString title; // with the unit
         QString rightTitle;
+        QString name; // as --panels calls it
         std::vector<Trace> traces;
         double scale = 1; // drawn value per logged value
         bool percent = false;
     };
 
+    static QPen pen(const Trace &trace, double lineWidth);
     double x(long long time) const;
+    int fixedHeight() const;
     void drawPanel(QPainter &painter, const Panel &panel, int top) const;
     void drawTrace(QPainter &painter, const Trace &trace, double scale, double low, double high,
         int top) const;
@@ -56,7 +91,20 @@ private:
     void drawTimeGrid(QPainter &painter, const QRectF &plot) const;
     void drawTimeAxis(QPainter &painter, int bottom) const;
 
+    bool shared(Column column) const;
+    int stateBandHeight() const;
+
     const ChargeLog &log;
+    std::vector<const ChargeLog *> logs;
+    QStringList labels;
+    std::vector<StateRow> stateRows;
+    // Each state column's words over all the logs, in order of first
+    // appearance: the colour of a word that is not known by its index.
+    std::array<QStringList, ColumnCount> stateWords;
+    int width;
+    int plotWidth;
+    int plotHeight;
+    int requestedHeight;
     std::vector<Panel> panels;
     std::vector<Column> stateColumns;
     // The legend of the state band: a title for each state column, then a

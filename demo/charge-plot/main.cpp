@@ -11,6 +11,8 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QFontMetrics>
+#include <QDateTime>
 #include <QSvgGenerator>
 
 #include <cerrno>
@@ -18,21 +20,33 @@
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-const char usage[] = "Usage: charge-plot [-o FILE] [LOG]\n"
+const char usage[] = "Usage: charge-plot [OPTION]... [LOG]...\n"
                      "\n"
                      "Draws a charge-recorder log as a picture: charge, voltage, current and\n"
                      "remaining times on one time axis, and the charger, charging and battery\n"
                      "states as a band of coloured spans.\n"
                      "\n"
                      "  LOG                the CSV that charge-recorder wrote; standard input\n"
-                     "                     when missing or -\n"
+                     "                     when missing or -; several logs are drawn in one\n"
+                     "                     picture, one colour a log\n"
                      "  -o, --output=FILE  the picture, SVG or PNG as FILE ends in .svg or .png;\n"
                      "                     by default LOG ending in .svg, or charge.svg for\n"
                      "                     standard input\n"
+                     "      --from=TIME    leave out the rows before TIME, local time as\n"
+                     "                     YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]\n"
+                     "      --to=TIME      leave out the rows after TIME\n"
+                     "      --size=W[xH]   the picture's width, and height, in pixels\n"
+                     "      --panels=LIST  the panels to draw, separated by commas, of: charge,\n"
+                     "                     capacity, voltage, current, uses, remaining, states\n"
+                     "      --label=NAME   the name of the log after it in the picture; by\n"
+                     "                     default its file name\n"
                      "  -h, --help         this text\n"
+                     "      --version      the program's version\n"
                      "\n"
                      "Exit status: 0 drawn, 1 a refused command line, 2 a log without rows or\n"
                      "that cannot be read, or a picture that cannot be written.\n";
@@ -58,22 +72,64 @@ QString defaultOutput(const QString &log)
     return info.dir().filePath(base + QStringLiteral(".svg"));
 }
 
-bool sameFile(const QString &a, const QString &b)
+// Two names of one file, a hard link or a symbolic one included.
+bool sameFile(const QByteArray &a, const QByteArray &b)
 {
-    const QFileInfo first(a), second(b);
-    if (first.exists() && second.exists())
-        return first.canonicalFilePath() == second.canonicalFilePath();
-    return first.absoluteFilePath() == second.absoluteFilePath();
+    struct stat first, second;
+    return stat(a.constData(), &first) == 0 && stat(b.constData(), &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 int fail(const QString &name, const QString &message)
 {
-    fprintf(stderr, "charge-plot: %s: %s\n", name.toLocal8Bit().constData(),
-        message.toLocal8Bit().constData());
+    fprintf(stderr, "charge-plot: %s: %s\n", escapedLine(name.toLocal8Bit()).constData(),
+        escapedLine(message.toLocal8Bit()).constData());
     return 2;
 }
 
-QByteArray svg(const Chart &chart, const ChargeLog &log)
+// A refused command line: what was wrong, naming the option, and where to
+// read how it is used.
+int usageError(const QString &message)
+{
+    fprintf(stderr, "charge-plot: %s\nTry 'charge-plot --help'.\n",
+        escapedLine(message.toLocal8Bit()).constData());
+    return 1;
+}
+
+// Local time, from a day's start or to the second.
+bool parseTime(const QString &text, long long *seconds)
+{
+    QDateTime time = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODate);
+    if (!time.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (!day.isValid())
+            return false;
+        time = QDateTime(day, QTime(0, 0));
+    }
+    *seconds = time.toSecsSinceEpoch();
+    return true;
+}
+
+// "1200" or "1200x800".
+bool parseSize(const QString &text, int *width, int *height)
+{
+    const QStringList parts = text.split(QLatin1Char('x'));
+    if (parts.size() > 2)
+        return false;
+    bool ok = true;
+    *width = parts[0].toInt(&ok);
+    if (!ok || *width < Chart::minimumWidth || *width > Chart::maximumSide)
+        return false;
+    *height = 0;
+    if (parts.size() == 2) {
+        *height = parts[1].toInt(&ok);
+        if (!ok || *height < 1 || *height > Chart::maximumSide)
+            return false;
+    }
+    return true;
+}
+
+QByteArray svg(const Chart &chart)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
@@ -84,7 +140,7 @@ QByteArray svg(const Chart &chart, const ChargeLog &log)
     generator.setResolution(96);
     generator.setSize(chart.size());
     generator.setViewBox(QRect(QPoint(0, 0), chart.size()));
-    generator.setTitle(QStringLiteral("Battery log %1 to %2").arg(log.firstStamp, log.lastStamp));
+    generator.setTitle(chart.title());
     generator.setDescription(QStringLiteral("Drawn by charge-plot"));
     QPainter painter(&generator);
     chart.draw(painter);
@@ -118,6 +174,50 @@ void filterMessages(QtMsgType type, const QMessageLogContext &context, const QSt
     defaultHandler(type, context, message);
 }
 
+// Writes the file beside the old one and renames it over it when whole:
+// a full disk or a file-size limit leaves the old picture as it was, never
+// a cut-off one. The cause of a failure, or an empty text.
+QString replaceFile(const QByteArray &path, const QByteArray &data)
+{
+    QByteArray temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return QString::fromLocal8Bit(strerror(errno));
+    // As open() would have made it: mkstemp() allows the owner alone.
+    const mode_t mask = umask(0);
+    umask(mask);
+    int error = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+    for (qint64 done = 0; error == 0 && done < data.size();) {
+        const ssize_t written = write(fd, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno != EINTR)
+            error = errno;
+        else if (written > 0)
+            done += written;
+    }
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && rename(temporary.constData(), path.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        unlink(temporary.constData());
+        return QString::fromLocal8Bit(strerror(error));
+    }
+    return QString();
+}
+
+// Without a font the picture's text is drawn as boxes; the picture is
+// still made, but the user is told why it cannot be read.
+void warnAboutFonts()
+{
+    // Qt names families even where fontconfig has no file at all; a
+    // digit that no font can draw is the sign.
+    const bool none = !QFontMetrics(QFont(QStringLiteral("DejaVu Sans"))).inFont(QLatin1Char('0'));
+    if (none)
+        fputs("charge-plot: no font found: the picture's text will not be readable "
+              "(fonts-dejavu-core has the font it is drawn with)\n",
+            stderr);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -126,71 +226,167 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     setlocale(LC_ALL, "");
 
+    enum { FromOption = 256, ToOption, SizeOption, PanelsOption, LabelOption, VersionOption };
     static const option options[] = {
         { "output", required_argument, nullptr, 'o' },
+        { "from", required_argument, nullptr, FromOption },
+        { "to", required_argument, nullptr, ToOption },
+        { "size", required_argument, nullptr, SizeOption },
+        { "panels", required_argument, nullptr, PanelsOption },
+        { "label", required_argument, nullptr, LabelOption },
         { "help", no_argument, nullptr, 'h' },
+        { "version", no_argument, nullptr, VersionOption },
         { nullptr, 0, nullptr, 0 },
     };
     QString output;
+    ReadRange range;
+    ChartLayout layout;
+    QStringList logNames;
+    QStringList labels; // of each log; null for its file name
+    QString pendingLabel;
+    // The messages are ours: they name the option and end with where to
+    // read more, as for our other tools.
+    opterr = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, "o:h", options, nullptr);
+        // "-": the logs come back in their place among the options, so that
+        // a --label names the log after it.
+        const int option = getopt_long(argc, argv, "-:o:h", options, nullptr);
         if (option == -1)
             break;
-        if (option == 'h') {
+        const QString given = QString::fromLocal8Bit(argv[optind - 1]);
+        const QString value = optarg ? QString::fromLocal8Bit(optarg) : QString();
+        switch (option) {
+        case 'h':
             fputs(usage, stdout);
             return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+        case VersionOption:
+            fputs("charge-plot " KV_VERSION "\n", stdout);
+            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+        case 'o':
+            output = value;
+            break;
+        case LabelOption:
+            if (!pendingLabel.isNull())
+                return usageError(QStringLiteral("--label: \"%1\" names no log").arg(pendingLabel));
+            pendingLabel = value;
+            break;
+        case 1:
+            logNames << value;
+            labels << pendingLabel;
+            pendingLabel = QString();
+            break;
+        case FromOption:
+        case ToOption:
+            if (!parseTime(value, option == FromOption ? &range.from : &range.to))
+                return usageError(QStringLiteral("--%1: \"%2\" is not a time (YYYY-MM-DD or "
+                                                 "YYYY-MM-DD HH:MM[:SS])")
+                                      .arg(QLatin1String(option == FromOption ? "from" : "to"),
+                                          value));
+            break;
+        case SizeOption:
+            if (!parseSize(value, &layout.width, &layout.height))
+                return usageError(QStringLiteral("--size: \"%1\" is not a width from %2 to %3, "
+                                                 "or WIDTHxHEIGHT")
+                                      .arg(value)
+                                      .arg(Chart::minimumWidth)
+                                      .arg(Chart::maximumSide));
+            break;
+        case PanelsOption:
+            layout.panels.clear();
+            for (const QString &name : value.split(QLatin1Char(','))) {
+                if (!Chart::panelNames().contains(name))
+                    return usageError(QStringLiteral("--panels: no panel \"%1\"; there are %2")
+                                          .arg(name, Chart::panelNames().join(QLatin1String(", "))));
+                layout.panels << name;
+            }
+            break;
+        case ':':
+            return usageError(QStringLiteral("option '%1' needs a value").arg(given));
+        case '?':
+            if (optopt == 'h' || optopt == VersionOption)
+                return usageError(QStringLiteral("option '%1' takes no value")
+                                      .arg(given.section(QLatin1Char('='), 0, 0)));
+            Q_FALLTHROUGH();
+        default:
+            // An unknown or ambiguous option, or one given a value it does
+            // not take: as it was written, a short one by its letter.
+            if (optopt > 0 && optopt < 256 && !given.startsWith(QLatin1String("--")))
+                return usageError(QStringLiteral("unknown option '-%1'").arg(QChar(optopt)));
+            return usageError(QStringLiteral("unknown or ambiguous option '%1'").arg(given.section(QLatin1Char('='), 0, 0)));
         }
-        if (option != 'o') {
-            fputs(usage, stderr);
-            return 1;
-        }
-        output = QString::fromLocal8Bit(optarg);
     }
-    if (argc - optind > 1) {
-        fprintf(stderr, "charge-plot: one log at a time\n%s", usage);
-        return 1;
+    if (range.from > range.to)
+        return usageError(QStringLiteral("--from: later than --to"));
+    // After "--" every argument is a log.
+    for (int i = optind; i < argc; ++i) {
+        logNames << QString::fromLocal8Bit(argv[i]);
+        labels << pendingLabel;
+        pendingLabel = QString();
     }
-    const QString logName = optind < argc ? QString::fromLocal8Bit(argv[optind]) : QStringLiteral("-");
+    if (logNames.isEmpty()) {
+        logNames << QStringLiteral("-");
+        labels << pendingLabel;
+        pendingLabel = QString();
+    }
+    if (!pendingLabel.isNull())
+        return usageError(QStringLiteral("--label: \"%1\" names no log").arg(pendingLabel));
+    if (logNames.count(QStringLiteral("-")) > 1)
+        return usageError(QStringLiteral("standard input (-) given more than once"));
     if (output.isEmpty())
-        output = defaultOutput(logName);
+        output = defaultOutput(logNames.first());
     const Format format = formatOf(output);
     if (format == Format::Unknown) {
-        fprintf(stderr, "charge-plot: %s: the picture's name must end in .svg or .png\n%s",
-            output.toLocal8Bit().constData(), usage);
-        return 1;
+        return usageError(QStringLiteral("%1: the picture's name must end in .svg or .png").arg(output));
     }
-    if (logName != QLatin1String("-") && sameFile(logName, output)) {
-        fprintf(stderr, "charge-plot: %s: the picture would overwrite the log\n%s",
-            output.toLocal8Bit().constData(), usage);
-        return 1;
+    for (const QString &logName : logNames) {
+        if (logName != QLatin1String("-")
+            && (sameFile(QFile::encodeName(logName), QFile::encodeName(output))
+                || QFileInfo(logName).absoluteFilePath() == QFileInfo(output).absoluteFilePath()))
+            return usageError(QStringLiteral("%1: the picture would overwrite the log").arg(output));
     }
 
-    const bool standardInput = logName == QLatin1String("-");
-    const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
-    FILE *stream = standardInput ? stdin : fopen(argv[optind], "r");
-    if (!stream)
-        return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
-    const ChargeLog log = readChargeLog(stream, shownName);
-    const bool readError = ferror(stream);
-    const int readErrno = errno;
-    if (!standardInput)
-        fclose(stream);
-    if (readError)
-        return fail(shownName, QString::fromLocal8Bit(strerror(readErrno)));
-    if (log.rows == 0)
-        return fail(shownName, QStringLiteral("no rows to draw"));
+    // Each log on its own, its warnings naming it.
+    std::vector<ChargeLog> logs;
+    logs.reserve(size_t(logNames.size()));
+    QStringList shownNames;
+    for (const QString &logName : logNames) {
+        const bool standardInput = logName == QLatin1String("-");
+        const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
+        FILE *stream = standardInput ? stdin : fopen(QFile::encodeName(logName).constData(), "r");
+        if (!stream)
+            return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
+        logs.push_back(readChargeLog(stream, shownName, range));
+        const bool readError = ferror(stream);
+        const int readErrno = errno;
+        if (!standardInput)
+            fclose(stream);
+        if (readError)
+            return fail(shownName, QString::fromLocal8Bit(strerror(readErrno)));
+        if (logs.back().rows == 0)
+            return fail(shownName, QStringLiteral("no rows to draw"));
+        shownNames << shownName;
+        QString &label = labels[shownNames.size() - 1];
+        if (label.isNull())
+            label = standardInput ? shownName : QFileInfo(logName).fileName();
+    }
 
     defaultHandler = qInstallMessageHandler(filterMessages);
     QGuiApplication application(argc, argv);
-    const Chart chart(log);
-    const QByteArray picture = format == Format::Svg ? svg(chart, log) : png(chart);
-    QFile file(output);
-    if (picture.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(picture) != picture.size() || !file.flush()) {
-        return fail(output, file.errorString());
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return fail(output, file.errorString());
+    warnAboutFonts();
+    std::vector<const ChargeLog *> drawn;
+    for (const ChargeLog &log : logs)
+        drawn.push_back(&log);
+    const Chart chart(drawn, labels, layout);
+    const QStringList leftOut = chart.leftOut();
+    if (!leftOut.isEmpty())
+        fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
+            escapedLine(shownNames.join(QLatin1String(", ")).toLocal8Bit()).constData(),
+            leftOut.join(QLatin1String(", ")).toLocal8Bit().constData());
+    const QByteArray picture = format == Format::Svg ? svg(chart) : png(chart);
+    if (picture.isEmpty())
+        return fail(output, QStringLiteral("the picture could not be made"));
+    const QString problem = replaceFile(QFile::encodeName(output), picture);
+    if (!problem.isEmpty())
+        return fail(output, problem);
     return 0;
 }

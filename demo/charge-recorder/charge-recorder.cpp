@@ -2,6 +2,10 @@
 
 #include "charge-recorder.h"
 
+#include "batterycolumns.h"
+#include "schedule.h"
+
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,94 +18,68 @@
 
 namespace {
 
-// Values that getopt_long() returns: 0 to 31 is the bit of a column in the
-// column mask, the same bit that places the column in the header and rows.
+// Values that getopt_long() returns besides the columns' bits (0 to 31).
 enum Option : int {
-    ChargerTypeColumn = 0,
-    ChargingStateColumn = 1,
-    ChargingTimeColumn = 2,
-    BatteryStateColumn = 3,
-    // Bit 4 has no column.
-    BatteryBarsColumn = 5,
-    BatteryPctColumn = 6,
-    BatteryMahColumn = 7,
-    BatteryVoltageColumn = 8,
-    BatteryCurrentColumn = 9,
-    BatteryAvgCurrentColumn = 10,
-    CoulombCounterColumn = 11,
-    TalkCurrentColumn = 12,
-    TalkTimeColumn = 13,
-    ActiveCurrentColumn = 14,
-    ActiveTimeColumn = 15,
-    IdleCurrentColumn = 16,
-    IdleTimeColumn = 17,
-    ColumnCount = 18,
     IntervalOption = 32,
     NumericalOption = 33,
     HelpOption = 34,
 };
 
-const option optionTable[] = {
-    { "charger-type", no_argument, nullptr, ChargerTypeColumn },
-    { "charging-state", no_argument, nullptr, ChargingStateColumn },
-    { "charging-time", no_argument, nullptr, ChargingTimeColumn },
-    { "battery-state", no_argument, nullptr, BatteryStateColumn },
-    { "battery-bars", no_argument, nullptr, BatteryBarsColumn },
-    { "battery-pct", no_argument, nullptr, BatteryPctColumn },
-    { "battery-mah", no_argument, nullptr, BatteryMahColumn },
-    { "battery-voltage", no_argument, nullptr, BatteryVoltageColumn },
-    { "battery-current", no_argument, nullptr, BatteryCurrentColumn },
-    { "battery-avg-current", no_argument, nullptr, BatteryAvgCurrentColumn },
-    { "coulomb-counter", no_argument, nullptr, CoulombCounterColumn },
-    { "talk-current", no_argument, nullptr, TalkCurrentColumn },
-    { "talk-time", no_argument, nullptr, TalkTimeColumn },
-    { "active-current", no_argument, nullptr, ActiveCurrentColumn },
-    { "active-time", no_argument, nullptr, ActiveTimeColumn },
-    { "idle-current", no_argument, nullptr, IdleCurrentColumn },
-    { "idle-time", no_argument, nullptr, IdleTimeColumn },
-    { "interval", required_argument, nullptr, IntervalOption },
-    { "numerical", no_argument, nullptr, NumericalOption },
-    { "help", no_argument, nullptr, HelpOption },
-    { nullptr, 0, nullptr, 0 },
-};
+using OptionTable = std::array<option, ColumnCount + 4>;
 
-// Header text of each column, by bit.
-const char *const columnHeaders[ColumnCount] = {
-    ", CHARGER_TYPE",
-    ", CHARGING_STATE",
-    ", CHARGING_TIME",
-    ", BATTERY_STATE",
-    nullptr,
-    ", CAPA_BARS",
-    ", CAPA_PCT",
-    ", CAPA_MAH",
-    ", VOLTAGE",
-    ", BATTERY_CURRENT",
-    ", BATTERY_AVG_CURRENT",
-    ", COULOMB_COUNTER",
-    ", TALK_CURRENT",
-    ", TALK_TIME",
-    ", ACTIVE_CURRENT",
-    ", ACTIVE_TIME",
-    ", IDLE_CURRENT",
-    ", IDLE_TIME",
+// The columns' options in table order, then the three others and the
+// terminating record.
+constexpr OptionTable makeOptionTable()
+{
+    OptionTable table {};
+    int at = 0;
+    for (const ColumnSpec &spec : batteryColumns)
+        table[at++] = { spec.option, no_argument, nullptr, spec.bit };
+    table[at++] = { "interval", required_argument, nullptr, IntervalOption };
+    table[at++] = { "numerical", no_argument, nullptr, NumericalOption };
+    table[at++] = { "help", no_argument, nullptr, HelpOption };
+    table[at] = { nullptr, 0, nullptr, 0 };
+    return table;
+}
+
+constexpr OptionTable optionTable = makeOptionTable();
+
+// The library's own names for its markers are the ones the log is read by.
+static_assert(noValue == Vorna::KvBattery::NoValue && noTime == Vorna::KvBattery::NoTime
+        && noCounter == Vorna::KvBattery::NoCounter,
+    "the column table's markers are the library's");
+
+// The getter that feeds each column, in column order. The average current
+// and the coulomb counter share one reading of the counter a row (printRow).
+using Getter = int (*)(Vorna::KvBattery &);
+constexpr auto mode = Vorna::KvBattery::NormalMode;
+constexpr Getter getters[ColumnCount] = {
+    [](Vorna::KvBattery &b) { return b.getChargerType(); },
+    [](Vorna::KvBattery &b) { return b.getChargingState(); },
+    [](Vorna::KvBattery &b) { return b.getRemainingChargingTime(); },
+    [](Vorna::KvBattery &b) { return b.getBatteryState(); },
+    [](Vorna::KvBattery &b) { return b.getRemainingCapacityBars(); },
+    [](Vorna::KvBattery &b) { return b.getRemainingCapacityPct(); },
+    [](Vorna::KvBattery &b) { return b.getRemainingCapacitymAh(); },
+    [](Vorna::KvBattery &b) { return b.getVoltage(); },
+    [](Vorna::KvBattery &b) { return b.getBatteryCurrent(); },
+    [](Vorna::KvBattery &b) { return b.getCumulativeBatteryCurrent(); },
+    [](Vorna::KvBattery &b) { return b.getCumulativeBatteryCurrent(); },
+    [](Vorna::KvBattery &b) { return b.getAverageTalkCurrent(mode); },
+    [](Vorna::KvBattery &b) { return b.getRemainingTalkTime(mode); },
+    [](Vorna::KvBattery &b) { return b.getAverageActiveCurrent(mode); },
+    [](Vorna::KvBattery &b) { return b.getRemainingActiveTime(mode); },
+    [](Vorna::KvBattery &b) { return b.getAverageIdleCurrent(mode); },
+    [](Vorna::KvBattery &b) { return b.getRemainingIdleTime(mode); },
 };
 
 // The next row is due at most this many seconds ahead: the timer takes its
 // delay as a signed 32-bit count of milliseconds.
 constexpr long maxInterval = INT_MAX / 1000;
 
-// The library reports the remaining times in seconds; the recorder writes minutes.
-constexpr int secondsPerMinute = 60;
-// The cumulative current counts mA·s; the coulomb counter is written in mAh.
-constexpr int secondsPerHour = 3600;
-
 // Where the previous average current ended: the time of the last row that
 // wrote the column (0 before the first) and the cumulative current it read.
 time_t lastAverageTime = 0;
-// The library's cumulative current when no battery gives a charge (none
-// there, or its files failing): the coulomb counter then shows -1.
-constexpr qint32 noCounter = std::numeric_limits<qint32>::min();
 qint32 lastCumulativeCurrent = 0;
 
 // A line on standard output is passed on by its newline (the stream is
@@ -116,85 +94,9 @@ bool outputWritten()
     return false;
 }
 
-// Wall-clock arithmetic for the schedule. Times as timeval holds them (the
-// microseconds never negative); seconds in 64 bits, and sums that would
-// leave that range stop at its end instead: a clock set to the far future or
-// past must not wrap the schedule around.
-using Seconds = long long;
-
-Seconds addSeconds(Seconds a, Seconds b)
+bool selected(quint32 columns, const ColumnSpec &spec)
 {
-    Seconds sum;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<Seconds>::max() : std::numeric_limits<Seconds>::min();
-    return sum;
-}
-
-// The span from earlier to later as seconds and microseconds, the seconds
-// saturated as above.
-struct Span
-{
-    Seconds seconds;
-    long micros;
-};
-
-Span span(const timeval &earlier, const timeval &later)
-{
-    Seconds seconds;
-    if (__builtin_sub_overflow(Seconds(later.tv_sec), Seconds(earlier.tv_sec), &seconds))
-        return { later.tv_sec > earlier.tv_sec ? std::numeric_limits<Seconds>::max()
-                                               : std::numeric_limits<Seconds>::min(),
-            0 };
-    Span result { seconds, long(later.tv_usec - earlier.tv_usec) };
-    if (result.micros < 0) {
-        result.micros += 1000000;
-        --result.seconds;
-    }
-    return result;
-}
-
-bool longerThan(const Span &a, const Span &b)
-{
-    return a.seconds > b.seconds || (a.seconds == b.seconds && a.micros > b.micros);
-}
-
-// The first due time strictly after `after` on the grid through `due`: due
-// plus a whole number, of either sign, of intervals. Found from remainders,
-// without a loop and without subtracting times that lie far apart, so that
-// a clock stepped by any amount costs the same.
-timeval firstDueAfter(const timeval &due, const timeval &after, qint32 interval)
-{
-    // A due time lies after `after` when its second is later, or the same
-    // second with more microseconds.
-    const Seconds from = addSeconds(after.tv_sec, due.tv_usec > after.tv_usec ? 0 : 1);
-    const auto remainder = [interval](Seconds t) {
-        const Seconds r = t % interval;
-        return r < 0 ? r + interval : r;
-    };
-    Seconds offset = remainder(due.tv_sec) - remainder(from);
-    if (offset < 0)
-        offset += interval;
-    timeval next;
-    next.tv_sec = time_t(addSeconds(from, offset));
-    next.tv_usec = due.tv_usec;
-    return next;
-}
-
-// Milliseconds from now to the due time, rounded up: a timer armed with
-// them never fires before the due time, so a row due just after a whole
-// second is stamped with that second.
-qint64 delayMs(const timeval &now, const timeval &due)
-{
-    const Span ahead = span(now, due);
-    return ahead.seconds * 1000 + (ahead.micros + 999) / 1000;
-}
-
-void writeState(bool numerical, int value, QString (*text)(int))
-{
-    if (numerical)
-        printf(", %d", value);
-    else
-        printf(", %s", text(value).toLocal8Bit().constData());
+    return columns & (quint32(1) << spec.bit);
 }
 
 } // namespace
@@ -234,7 +136,7 @@ bool ChargeRecorder::parseOptions()
 {
     for (;;) {
         int longIndex = 0;
-        const int value = getopt_long(argumentCount, argumentVector, "", optionTable, &longIndex);
+        const int value = getopt_long(argumentCount, argumentVector, "", optionTable.data(), &longIndex);
         if (value == -1)
             break;
         // getopt_long() has said on standard error what it refused.
@@ -288,7 +190,7 @@ void ChargeRecorder::printUsage(FILE *stream) const
         "Output battery related values at desired interval in CSV format.\n"
         "Note: All times are in minutes.\n\n");
     fprintf(stream, "COLUMN-OPTIONS (if nothing given, ALL assumed):\n");
-    for (const option *record = optionTable; record->name; ++record) {
+    for (const option *record = optionTable.data(); record->name; ++record) {
         if (unsigned(record->val) < 32)
             fprintf(stream, "  --%s\n", record->name);
     }
@@ -391,9 +293,9 @@ void ChargeRecorder::clockChanged()
 void ChargeRecorder::printHeader()
 {
     printf("TIME");
-    for (int bit = 0; bit < ColumnCount; ++bit) {
-        if (columns & (quint32(1) << bit) && columnHeaders[bit])
-            printf("%s", columnHeaders[bit]);
+    for (const ColumnSpec &spec : batteryColumns) {
+        if (selected(columns, spec))
+            printf(", %s", spec.header);
     }
     printf("\n");
 }
@@ -458,44 +360,30 @@ bool ChargeRecorder::printRow()
     }
     printf("%s", stamp);
 
-    const auto mode = Vorna::KvBattery::NormalMode;
     qint32 cumulative = 0;
-    for (int bit = 0; bit < ColumnCount; ++bit) {
+    for (const ColumnSpec &spec : batteryColumns) {
         // Read once a row, whichever columns are chosen; the average current
         // and the coulomb counter share the reading.
-        if (bit == BatteryAvgCurrentColumn)
+        if (spec.column == AverageCurrent)
             cumulative = battery->getCumulativeBatteryCurrent();
-        if (!(columns & (quint32(1) << bit)))
+        if (!selected(columns, spec))
             continue;
-        switch (bit) {
-        case ChargerTypeColumn:
-            writeState(numerical, battery->getChargerType(), chargerTypeText);
+        switch (spec.kind) {
+        case CellKind::State: {
+            const int value = getters[spec.column](*battery);
+            if (numerical)
+                printf(", %d", value);
+            else
+                printf(", %s", stateText(*spec.states, value).toLocal8Bit().constData());
             break;
-        case ChargingStateColumn:
-            writeState(numerical, battery->getChargingState(), chargingStateText);
+        }
+        case CellKind::Value:
+            printf(", %d", getters[spec.column](*battery));
             break;
-        case ChargingTimeColumn:
-            printf(", %d", battery->getRemainingChargingTime() / secondsPerMinute);
+        case CellKind::Minutes:
+            printf(", %d", getters[spec.column](*battery) / secondsPerMinute);
             break;
-        case BatteryStateColumn:
-            writeState(numerical, battery->getBatteryState(), batteryStateText);
-            break;
-        case BatteryBarsColumn:
-            printf(", %d", battery->getRemainingCapacityBars());
-            break;
-        case BatteryPctColumn:
-            printf(", %d", battery->getRemainingCapacityPct());
-            break;
-        case BatteryMahColumn:
-            printf(", %d", battery->getRemainingCapacitymAh());
-            break;
-        case BatteryVoltageColumn:
-            printf(", %d", battery->getVoltage());
-            break;
-        case BatteryCurrentColumn:
-            printf(", %d", battery->getBatteryCurrent());
-            break;
-        case BatteryAvgCurrentColumn: {
+        case CellKind::Average: {
             // Charge drawn since the previous such row over the seconds
             // between them. The difference of two 32-bit readings needs 64
             // bits, and so may the quotient. In the first row, or when the
@@ -507,32 +395,16 @@ bool ChargeRecorder::printRow()
                 average
                     = (qint64(cumulative) - lastCumulativeCurrent) / qint64(t - lastAverageTime);
             else
-                average = battery->getBatteryCurrent();
+                average = getters[Current](*battery);
             printf(", %lld", static_cast<long long>(average));
             lastAverageTime = cumulative == noCounter ? 0 : t;
             lastCumulativeCurrent = cumulative;
             break;
         }
-        case CoulombCounterColumn:
-            printf(", %d", cumulative == noCounter ? -1 : cumulative / secondsPerHour);
-            break;
-        case TalkCurrentColumn:
-            printf(", %d", battery->getAverageTalkCurrent(mode));
-            break;
-        case TalkTimeColumn:
-            printf(", %d", battery->getRemainingTalkTime(mode) / secondsPerMinute);
-            break;
-        case ActiveCurrentColumn:
-            printf(", %d", battery->getAverageActiveCurrent(mode));
-            break;
-        case ActiveTimeColumn:
-            printf(", %d", battery->getRemainingActiveTime(mode) / secondsPerMinute);
-            break;
-        case IdleCurrentColumn:
-            printf(", %d", battery->getAverageIdleCurrent(mode));
-            break;
-        case IdleTimeColumn:
-            printf(", %d", battery->getRemainingIdleTime(mode) / secondsPerMinute);
+        case CellKind::Counter:
+            // The marker too goes through the division: -596523 is a count
+            // no battery reaches, where -1 would be a real one.
+            printf(", %d", cumulative / secondsPerHour);
             break;
         }
     }
@@ -542,47 +414,15 @@ bool ChargeRecorder::printRow()
 
 QString ChargeRecorder::chargerTypeText(int value)
 {
-    switch (value) {
-    case -1:
-        return QStringLiteral("UNKNOWN");
-    case 0:
-        return QStringLiteral("NONE");
-    case 1:
-        return QStringLiteral("WALL");
-    case 2:
-        return QStringLiteral("USB500MA");
-    case 3:
-        return QStringLiteral("USB100MA");
-    }
-    return QStringLiteral("Undefined charger type: ") + QString::number(value);
+    return stateText(chargerTypeStates, value);
 }
 
 QString ChargeRecorder::chargingStateText(int value)
 {
-    switch (value) {
-    case 0:
-        return QStringLiteral("STOPPED");
-    case 1:
-        return QStringLiteral("STARTED");
-    case 2:
-        return QStringLiteral("ERROR");
-    }
-    return QStringLiteral("Undefined charging state: ") + QString::number(value);
+    return stateText(chargingStateStates, value);
 }
 
 QString ChargeRecorder::batteryStateText(int value)
 {
-    switch (value) {
-    case 0:
-        return QStringLiteral("EMPTY");
-    case 1:
-        return QStringLiteral("LOW");
-    case 2:
-        return QStringLiteral("OK");
-    case 3:
-        return QStringLiteral("FULL");
-    case 4:
-        return QStringLiteral("ERROR");
-    }
-    return QStringLiteral("Undefined battery state: ") + QString::number(value);
+    return stateText(batteryStateStates, value);
 }

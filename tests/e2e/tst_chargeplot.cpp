@@ -9,6 +9,8 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "timelocale.h"
 
 #ifndef CHARGE_PLOT_PATH
@@ -30,6 +32,8 @@ struct Picture
     QStringList texts;
     QMap<QString, QList<int>> lines; // colour: points of each line in order
     QMap<QString, QList<QPointF>> points; // colour: all points
+    QStringList dashed; // "dashed " and the colour of each dashed data line
+    QMap<QString, double> filled; // fill colour: width of its rectangles together
     int width = 0;
     int height = 0;
 
@@ -38,10 +42,13 @@ struct Picture
         Picture picture;
         QXmlStreamReader xml(svg);
         QStringList strokes { QString() };
+        QStringList fills { QString() };
         while (!xml.atEnd()) {
             xml.readNext();
-            if (xml.isEndElement() && xml.name() == QLatin1String("g"))
+            if (xml.isEndElement() && xml.name() == QLatin1String("g")) {
                 strokes.removeLast();
+                fills.removeLast();
+            }
             if (!xml.isStartElement())
                 continue;
             const QXmlStreamAttributes attributes = xml.attributes();
@@ -49,10 +56,16 @@ struct Picture
                 const QStringList box = attributes.value("viewBox").toString().split(' ');
                 picture.width = box.value(2).toInt();
                 picture.height = box.value(3).toInt();
+            } else if (xml.name() == QLatin1String("rect")) {
+                picture.filled[fills.last()] += attributes.value("width").toDouble();
             } else if (xml.name() == QLatin1String("g")) {
+                fills << attributes.value("fill").toString();
                 strokes << (attributes.value("stroke-width") == QLatin1String("1.5")
                         ? attributes.value("stroke").toString()
                         : QString());
+                if (!strokes.last().isEmpty() && attributes.hasAttribute("stroke-dasharray")
+                    && attributes.value("stroke-dasharray") != QLatin1String("none"))
+                    picture.dashed << "dashed " + strokes.last();
             } else if (xml.name() == QLatin1String("text")) {
                 picture.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
             } else if ((xml.name() == QLatin1String("ellipse")
@@ -165,6 +178,10 @@ private slots:
     void localeOfTheStamps();
     void failures_data();
     void failures();
+    void severalLogs();
+    void statesHeldUntilAGap();
+    void helpAndVersion();
+    void pictureThatDoesNotFit();
     void recorderOutput();
 };
 
@@ -177,6 +194,7 @@ void ChargePlotTest::drawing_data()
     QTest::addColumn<QStringList>("texts");
     // Points of each line in the first trace colour.
     QTest::addColumn<QList<int>>("lines");
+    QTest::addColumn<QStringList>("arguments");
 
     QTest::newRow("all columns: six panels and the state band with its legend")
         << allHeader + stamp(0)
@@ -194,39 +212,39 @@ void ChargePlotTest::drawing_data()
         << QStringList { "Battery log 06 Dec 2026 10:05:00 to 06 Dec 2026 10:05:02",
                "3 rows; no line where rows are missing", "percent", "bars (right axis)",
                "voltage", "average current", "until full", "idle", "Charger", "Charging",
-               "Battery", "Charger:", "NONE", "WALL", "STOPPED", "STARTED", "ERROR", "OK", "LOW",
+               "Battery", "Charger:", "NONE", "WALL", "idle (right axis)", "dashed #d62728", "STOPPED", "STARTED", "ERROR", "OK", "LOW",
                "Undefined battery state: 9", "10:05:00", "6 Dec 2026", "10:05:01", "10:05:02" }
-        << QList<int> { 3, 3, 3, 3, 3, 3 };
+        << QList<int> { 3, 3, 3, 3, 3, 3 } << QStringList {};
     QTest::newRow("only the voltage: one panel, one line of three points")
         << voltageLog({ 0, 1, 2 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList { "3900", "3901", "3902" } << QList<int> { 3 };
+        << QStringList { "3900", "3901", "3902" } << QList<int> { 3 } << QStringList {};
     QTest::newRow("states written as numbers show as the recorder's words")
         << QByteArray("TIME, CHARGER_TYPE, BATTERY_STATE\n") + stamp(0) + ", 1, 3\n" + stamp(1)
             + ", 7, -2\n"
         << QByteArray() << QStringList { "States" }
         << QStringList { "WALL", "FULL", "Undefined charger type: 7",
                "Undefined battery state: -2" }
-        << QList<int> {};
+        << QList<int> {} << QStringList {};
     QTest::newRow("a gap longer than twice the interval is a break")
         << voltageLog({ 0, 1, 2, 3, 10, 11 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList {} << QList<int> { 4, 2 };
+        << QStringList {} << QList<int> { 4, 2 } << QStringList {};
     QTest::newRow("rows twice the interval apart are joined")
         << voltageLog({ 0, 1, 2, 4, 5 }) << QByteArray() << QStringList { "Voltage (mV)" }
-        << QStringList {} << QList<int> { 5 };
+        << QStringList {} << QList<int> { 5 } << QStringList {};
     QTest::newRow("a clock set back is a break")
         << voltageLog({ 0, 1, 2, -3600, -3599 }) << QByteArray()
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 } << QStringList {};
     QTest::newRow("a second header starts a new run")
         << voltageLog({ 0, 1, 2 }) + voltageLog({ 3, 4 }) << QByteArray()
         << QStringList { "Voltage (mV)" }
         << QStringList { "5 rows from 2 runs of charge-recorder (dashed line: started again); no "
                          "line where rows are missing" }
-        << QList<int> { 3, 2 };
+        << QList<int> { 3, 2 } << QStringList {};
     QTest::newRow("a run with other columns")
         << voltageLog({ 0, 1, 2 }) + "TIME, CAPA_PCT\n" + stamp(3) + ", 50\n" + stamp(4)
             + ", 49\n"
         << QByteArray() << QStringList { "Charge (%)", "Voltage (mV)" }
-        << QStringList { "percent", "voltage" } << QList<int> { 2, 3 };
+        << QStringList { "percent", "voltage" } << QList<int> { 2, 3 } << QStringList {};
     QTest::newRow("bad lines: one warning each, the rest drawn")
         << voltageLog({ 0, 1 }) + "06 Dec 2026 10:05:02\n" + stamp(3) + ", 39x0\n"
             + "6 Dec 2026 10:5:04, 3900\n" + stamp(5) + ", 3901, 12\n" + voltageLog({ 6 }).mid(14)
@@ -238,21 +256,75 @@ void ChargePlotTest::drawing_data()
                       "charge-plot: log.csv: line 7: 2 values after the time where the header "
                       "has 1\n")
         << QStringList { "Voltage (mV)" } << QStringList { "3 rows; no line where rows are missing" }
-        << QList<int> { 2, 1 };
+        << QList<int> { 2, 1 } << QStringList {};
     QTest::newRow("lines before the first header")
         << "garbage\n" + voltageLog({ 0, 1 })
         << QByteArray("charge-plot: log.csv: line 1: not a header, and no header before it\n")
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
     QTest::newRow("the last line cut off by a kill")
         << voltageLog({ 0, 1, 2 }) + stamp(3) + ", 39"
         << QByteArray("charge-plot: log.csv: line 5: cut off (no line end), ignored\n")
-        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 };
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 } << QStringList {};
     QTest::newRow("a day of rows: ticks every few hours, dates under the day's first")
         << voltageLog({ 0, 3600 * 6, 3600 * 12, 3600 * 18, 3600 * 24, 3600 * 26 })
         << QByteArray() << QStringList { "Voltage (mV)" }
         << QStringList { "12:00", "15:00", "18:00", "21:00", "00:00", "7 Dec 2026", "03:00",
                "06:00", "09:00", "12:00" }
-        << QList<int> { 6 };
+        << QList<int> { 6 } << QStringList {};
+    QTest::newRow("a marker is a gap, not a point")
+        << QByteArray("TIME, VOLTAGE\n") + stamp(0) + ", 3900\n" + stamp(1) + ", -1\n" + stamp(2)
+            + ", 3902\n" + stamp(3) + ", 3903\n"
+        << QByteArray() << QStringList { "Voltage (mV)" } << QStringList { "3902" }
+        << QList<int> { 1, 2 } << QStringList {};
+    QTest::newRow("columns of nothing but markers are left out with one warning")
+        << QByteArray("TIME, VOLTAGE, CAPA_PCT, TALK_TIME, COULOMB_COUNTER\n") + stamp(0)
+            + ", 3900, -1, -1, -596523\n" + stamp(1) + ", 3901, -1, -1, -596523\n"
+        << QByteArray("charge-plot: no battery values in log.csv: CAPA_PCT, COULOMB_COUNTER, "
+                      "TALK_TIME left out\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
+    QTest::newRow("the average current dashed over the current it equals")
+        << QByteArray("TIME, BATTERY_CURRENT, BATTERY_AVG_CURRENT\n") + stamp(0) + ", -200, -200\n"
+            + stamp(1) + ", -200, -200\n"
+        << QByteArray() << QStringList { "Battery current (mA)" }
+        << QStringList { "dashed #d62728" } << QList<int> { 2 } << QStringList {};
+    QTest::newRow("31 February and a line past the bound are bad lines")
+        << voltageLog({ 0, 1 }) + "31 Feb 2026 10:05:02, 3900\n" + QByteArray(70000, '9') + "\n"
+            + voltageLog({ 2 }).mid(14)
+        << QByteArray("charge-plot: log.csv: line 4: time stamp \"31 Feb 2026 10:05:02\" not "
+                      "understood\n"
+                      "charge-plot: log.csv: line 5: longer than 65536 bytes, ignored\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 } << QStringList {};
+    QTest::newRow("control characters of a log are escaped in warnings")
+        << voltageLog({ 0, 1 }) + "\x1b[2J\rall fine\a, 3900\n"
+        << QByteArray("charge-plot: log.csv: line 4: time stamp \"\\x1b[2J\\rall fine\\x07\" not "
+                      "understood\n")
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2 } << QStringList {};
+    QTest::newRow("--from and --to leave out the rows outside")
+        << voltageLog({ 0, 1, 2, 3, 4 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList { "Battery log 06 Dec 2026 10:05:01 to 06 Dec 2026 10:05:03" }
+        << QList<int> { 3 }
+        << QStringList { "--from=2026-12-06 10:05:01", "--to=2026-12-06T10:05:03" };
+    QTest::newRow("--panels draws only those named")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QByteArray() << QStringList { "Voltage (mV)", "States" } << QStringList {}
+        << QList<int> { 1 } << QStringList { "--panels=states,voltage" };
+    QTest::newRow("a gap inside an earlier run is a break too")
+        << voltageLog({ 0, 1, 5, 6 }) + voltageLog({ 7, 8 }) << QByteArray()
+        << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 2, 2, 2 }
+        << QStringList {};
+    QTest::newRow("rows in the same second are joined")
+        << voltageLog({ 0, 0, 1, 2 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList {} << QList<int> { 4 } << QStringList {};
+    QTest::newRow("remaining times over five hours in hours")
+        << QByteArray("TIME, TALK_TIME\n") + stamp(0) + ", 600\n" + stamp(1) + ", 120\n"
+        << QByteArray() << QStringList { "Remaining time (h)" } << QStringList { "2", "10" }
+        << QList<int> { 2 } << QStringList {};
+    QTest::newRow("idle time within four times the others shares their axis")
+        << QByteArray("TIME, TALK_TIME, IDLE_TIME\n") + stamp(0) + ", 100, 400\n"
+        << QByteArray() << QStringList { "Remaining time (h)" } << QStringList { "idle" }
+        << QList<int> { 1 } << QStringList {};
 }
 
 void ChargePlotTest::drawing()
@@ -262,10 +334,11 @@ void ChargePlotTest::drawing()
     QFETCH(QStringList, panels);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, lines);
+    QFETCH(QStringList, arguments);
 
     QTemporaryDir dir;
     writeFile(dir.filePath("log.csv"), log);
-    const Run run = plot(dir, { "log.csv" });
+    const Run run = plot(dir, arguments << "log.csv");
     QCOMPARE(run.error, warnings);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.output, QByteArray());
@@ -278,7 +351,7 @@ void ChargePlotTest::drawing()
     }
     QCOMPARE(shownPanels, panels);
     for (const QString &text : texts)
-        QVERIFY2(picture.texts.contains(text), qPrintable(text + " missing in: " + picture.texts.join(" | ")));
+        QVERIFY2(picture.texts.contains(text) || picture.dashed.contains(text), qPrintable(text + " missing in: " + picture.texts.join(" | ")));
     QCOMPARE(picture.lines.value(blue), lines);
 }
 
@@ -321,13 +394,18 @@ void ChargePlotTest::pictureSize_data()
 {
     QTest::addColumn<QByteArray>("log");
     QTest::addColumn<QSize>("size");
+    QTest::addColumn<QStringList>("arguments");
 
-    QTest::newRow("one panel") << voltageLog({ 0, 1 }) << QSize(1200, 286);
+    QTest::newRow("one panel") << voltageLog({ 0, 1 }) << QSize(1200, 286) << QStringList {};
+    QTest::newRow("a width of its own") << voltageLog({ 0, 1 }) << QSize(800, 286)
+                                        << QStringList { "--size=800" };
+    QTest::newRow("a height of its own")
+        << voltageLog({ 0, 1 }) << QSize(800, 600) << QStringList { "--size=800x600" };
     QTest::newRow("all columns")
         << allHeader + stamp(0)
             + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
               "11, 5760\n"
-        << QSize(1200, 1284);
+        << QSize(1200, 1284) << QStringList {};
 }
 
 // PNG by the output's name, as large as the SVG says.
@@ -335,10 +413,11 @@ void ChargePlotTest::pictureSize()
 {
     QFETCH(QByteArray, log);
     QFETCH(QSize, size);
+    QFETCH(QStringList, arguments);
 
     QTemporaryDir dir;
     writeFile(dir.filePath("log.csv"), log);
-    QCOMPARE(plot(dir, { "-o", "picture.PNG", "log.csv" }).exitCode, 0);
+    QCOMPARE(plot(dir, QStringList { "-o", "picture.PNG", "log.csv" } + arguments).exitCode, 0);
     const QByteArray png = readFile(dir.filePath("picture.PNG"));
     QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
     // The IHDR chunk comes first: width and height, 32 bits big-endian.
@@ -347,7 +426,7 @@ void ChargePlotTest::pictureSize()
                  qFromBigEndian<quint32>(png.constData() + 20)),
         size);
 
-    QCOMPARE(plot(dir, { "--output=picture.svg", "log.csv" }).exitCode, 0);
+    QCOMPARE(plot(dir, QStringList { "--output=picture.svg", "log.csv" } + arguments).exitCode, 0);
     const Picture picture = Picture::read(readFile(dir.filePath("picture.svg")));
     QCOMPARE(QSize(picture.width, picture.height), size);
 }
@@ -383,36 +462,83 @@ void ChargePlotTest::failures_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("error");
-    // The file that is written, if any.
-    QTest::addColumn<QString>("picture");
+    // The files in the directory afterwards.
+    QTest::addColumn<QStringList>("files");
+
+    const QByteArray tryHelp = "Try 'charge-plot --help'.\n";
 
     QTest::newRow("standard input draws charge.svg")
-        << QStringList {} << voltageLog({ 0, 1 }) << 0 << QByteArray() << "charge.svg";
+        << QStringList {} << voltageLog({ 0, 1 }) << 0 << QByteArray()
+        << QStringList { "charge.svg" };
     QTest::newRow("- is standard input")
         << QStringList { "-o", "out.png", "-" } << voltageLog({ 0, 1 }) << 0 << QByteArray()
-        << "out.png";
+        << QStringList { "out.png" };
     QTest::newRow("a header and no row")
         << QStringList { "-" } << QByteArray("TIME, VOLTAGE\n") << 2
-        << QByteArray("charge-plot: standard input: no rows to draw\n") << QString();
+        << QByteArray("charge-plot: standard input: no rows to draw\n") << QStringList {};
     QTest::newRow("an empty log") << QStringList {} << QByteArray() << 2
                                   << QByteArray("charge-plot: standard input: no rows to draw\n")
-                                  << QString();
+                                  << QStringList {};
+    QTest::newRow("no row within --from and --to")
+        << QStringList { "--from=2026-12-06 10:06", "-" } << voltageLog({ 0, 1 }) << 2
+        << QByteArray("charge-plot: standard input: no rows to draw\n") << QStringList {};
     QTest::newRow("a log that is not there")
         << QStringList { "missing.csv" } << QByteArray() << 2
-        << QByteArray("charge-plot: missing.csv: No such file or directory\n") << QString();
+        << QByteArray("charge-plot: missing.csv: No such file or directory\n") << QStringList {};
     QTest::newRow("a picture of another kind")
         << QStringList { "-o", "out.jpg" } << voltageLog({ 0 }) << 1
-        << QByteArray("charge-plot: out.jpg: the picture's name must end in .svg or .png\n")
-        << QString();
+        << "charge-plot: out.jpg: the picture's name must end in .svg or .png\n" + tryHelp
+        << QStringList {};
     QTest::newRow("a picture that cannot be written")
         << QStringList { "-o", "no/such/dir/out.svg" } << voltageLog({ 0 }) << 2
         << QByteArray("charge-plot: no/such/dir/out.svg: No such file or directory\n")
-        << QString();
+        << QStringList {};
     QTest::newRow("a picture in place of the log")
         << QStringList { "-o", "log.svg", "log.svg" } << QByteArray() << 1
-        << QByteArray("charge-plot: log.svg: the picture would overwrite the log\n") << QString();
-    QTest::newRow("two logs") << QStringList { "a.csv", "b.csv" } << QByteArray() << 1
-                              << QByteArray("charge-plot: one log at a time\n") << QString();
+        << "charge-plot: log.svg: the picture would overwrite the log\n" + tryHelp
+        << QStringList {};
+    QTest::newRow("a picture that is a hard link of the log")
+        << QStringList { "-o", "picture.svg", "log.csv" } << QByteArray() << 1
+        << "charge-plot: picture.svg: the picture would overwrite the log\n" + tryHelp
+        << QStringList { "log.csv", "picture.svg" };
+    QTest::newRow("standard input twice") << QStringList { "-", "-" } << QByteArray() << 1
+                              << "charge-plot: standard input (-) given more than once\n" + tryHelp << QStringList {};
+    QTest::newRow("a label that names no log")
+        << QStringList { "-", "--label=phone" } << QByteArray() << 1
+        << "charge-plot: --label: \"phone\" names no log\n" + tryHelp << QStringList {};
+    QTest::newRow("an unknown option is named")
+        << QStringList { "--colour=red" } << QByteArray() << 1
+        << "charge-plot: unknown or ambiguous option '--colour'\n" + tryHelp << QStringList {};
+    QTest::newRow("an unknown short option is named")
+        << QStringList { "-x" } << QByteArray() << 1
+        << "charge-plot: unknown option '-x'\n" + tryHelp << QStringList {};
+    QTest::newRow("an option without its value")
+        << QStringList { "--output" } << QByteArray() << 1
+        << "charge-plot: option '--output' needs a value\n" + tryHelp << QStringList {};
+    QTest::newRow("help given a value")
+        << QStringList { "--help=all" } << QByteArray() << 1
+        << "charge-plot: option '--help' takes no value\n" + tryHelp << QStringList {};
+    QTest::newRow("a time that is not one")
+        << QStringList { "--to=yesterday" } << QByteArray() << 1
+        << "charge-plot: --to: \"yesterday\" is not a time (YYYY-MM-DD or YYYY-MM-DD "
+           "HH:MM[:SS])\n"
+            + tryHelp
+        << QStringList {};
+    QTest::newRow("--from after --to")
+        << QStringList { "--from=2026-12-07", "--to=2026-12-06" } << QByteArray() << 1
+        << "charge-plot: --from: later than --to\n" + tryHelp << QStringList {};
+    QTest::newRow("a size too narrow")
+        << QStringList { "--size=300x200" } << QByteArray() << 1
+        << "charge-plot: --size: \"300x200\" is not a width from 400 to 20000, or "
+           "WIDTHxHEIGHT\n"
+            + tryHelp
+        << QStringList {};
+    QTest::newRow("a panel that does not exist")
+        << QStringList { "--panels=voltage,temperature" } << QByteArray() << 1
+        << "charge-plot: --panels: no panel \"temperature\"; there are charge, capacity, "
+           "voltage, current, uses, remaining, states\n"
+            + tryHelp
+        << QStringList {};
 }
 
 void ChargePlotTest::failures()
@@ -421,17 +547,90 @@ void ChargePlotTest::failures()
     QFETCH(QByteArray, input);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, error);
-    QFETCH(QString, picture);
+    QFETCH(QStringList, files);
 
     QTemporaryDir dir;
+    if (files.contains("picture.svg")) {
+        writeFile(dir.filePath("log.csv"), voltageLog({ 0, 1 }));
+        QCOMPARE(link(qPrintable(dir.filePath("log.csv")), qPrintable(dir.filePath("picture.svg"))), 0);
+    }
     const Run run = plot(dir, arguments, input);
+    QCOMPARE(run.error, error);
     QCOMPARE(run.exitCode, exitCode);
-    if (exitCode == 1)
-        QVERIFY(run.error.startsWith(error + "Usage: charge-plot [-o FILE] [LOG]\n"));
-    else
-        QCOMPARE(run.error, error);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-        picture.isEmpty() ? QStringList() : QStringList { picture });
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files);
+    if (files.contains("picture.svg"))
+        QCOMPARE(readFile(dir.filePath("log.csv")), voltageLog({ 0, 1 }));
+}
+
+// Several logs in one picture: one colour a log, named by its file or its
+// label; the columns that every log has, drawn in the panels they always
+// have.
+void ChargePlotTest::severalLogs()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.csv"), "TIME, VOLTAGE, CAPA_PCT\n" + stamp(0) + ", 3900, 80\n" + stamp(1) + ", 3901, 80\n");
+    writeFile(dir.filePath("b.csv"), "TIME, BATTERY_STATE, VOLTAGE\n" + stamp(0) + ", OK, 3800\n" + stamp(2) + ", LOW, 3700\n" + stamp(3) + ", LOW, 3600\n");
+    const Run run = plot(dir, { "-o", "both.svg", "a.csv", "--label=phone two", "b.csv" });
+    QCOMPARE(run.error, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("both.svg")));
+    for (const char *text : { "Voltage (mV)", "a.csv", "phone two", "5 rows from 2 logs: a.csv, phone two; no line where rows are missing" })
+        QVERIFY2(picture.texts.contains(text), text);
+    for (const char *text : { "Charge (%)", "States" })
+        QVERIFY2(!picture.texts.contains(text), text);
+    QCOMPARE(picture.lines.value(blue), QList<int> { 2 });
+    QCOMPARE(picture.lines.value("#d62728"), QList<int> { 3 });
+}
+
+// A state holds until the next row, and for one interval before a gap and
+// at the end: over 11 s, LOW for 1 s before the gap and 1 s after it.
+void ChargePlotTest::statesHeldUntilAGap()
+{
+    QTemporaryDir dir;
+    QByteArray log = "TIME, BATTERY_STATE\n";
+    const QList<QPair<int, const char *>> rows
+        = { { 0, "OK" }, { 1, "OK" }, { 2, "LOW" }, { 10, "LOW" }, { 11, "OK" } };
+    for (const auto &row : rows)
+        log += stamp(row.first) + ", " + row.second + "\n";
+    writeFile(dir.filePath("log.csv"), log);
+    QCOMPARE(plot(dir, { "log.csv" }).exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
+    const double second = (1200 - 88 - 64) / 11.0;
+    const double swatch = 12;
+    QVERIFY2(qAbs(picture.filled.value("#fd8d3c") - swatch - 2 * second) < 3,
+        qPrintable(QString::number(picture.filled.value("#fd8d3c"))));
+}
+
+// --help and --version: on standard output, status 0.
+void ChargePlotTest::helpAndVersion()
+{
+    QTemporaryDir dir;
+    const Run help = plot(dir, { "--help" });
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY(help.output.startsWith("Usage: charge-plot [OPTION]... [LOG]...\n"));
+    QCOMPARE(help.error, QByteArray());
+    const Run version = plot(dir, { "--vers" });
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(QRegularExpression("^charge-plot \\d+\\.\\d+\\.\\d+\n$").match(version.output).hasMatch(),
+        version.output.constData());
+}
+
+// A picture that does not fit (a file-size limit; a full disk alike) is
+// named by its cause, and the old picture stays whole.
+void ChargePlotTest::pictureThatDoesNotFit()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("log.csv"), voltageLog({ 0, 1, 2, 3 }));
+    writeFile(dir.filePath("log.svg"), "the old picture");
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start("/bin/sh",
+        { "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" -o log.svg log.csv", CHARGE_PLOT_PATH });
+    QVERIFY(shell.waitForFinished(deadlineMs));
+    QCOMPARE(shell.readAllStandardError(), QByteArray("charge-plot: log.svg: File too large\n"));
+    QCOMPARE(shell.exitCode(), 2);
+    QCOMPARE(readFile(dir.filePath("log.svg")), QByteArray("the old picture"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({ "log.csv", "log.svg" }));
 }
 
 // What the recorder writes on the virtual handset is drawn without a

@@ -390,8 +390,8 @@ void ChargeRecorderTest::cells_data()
         -3599, false, "0");
     row("smallest cumulative current", "coulomb-counter", "cumulativeBatteryCurrent", -2147483647,
         false, "-596523");
-    row("no counter (the library's -2147483648) is no coulomb count", "coulomb-counter",
-        "cumulativeBatteryCurrent", -2147483647 - 1, false, "-1");
+    row("no counter (the library's -2147483648) writes -596523, which no count reaches",
+        "coulomb-counter", "cumulativeBatteryCurrent", -2147483647 - 1, false, "-596523");
     row("currents as they come", "talk-current", "averageTalkCurrent", -2147483647 - 1, false,
         "-2147483648");
     row("numerical leaves plain numbers alone", "battery-voltage", "voltage", 3700, true, "3700");
@@ -465,10 +465,10 @@ void ChargeRecorderTest::averageCurrent_data()
         << QStringList { stamp(0) + ", 11, 22, 596523", stamp(1) + ", 33, -4294967294, -596523" };
     QTest::newRow("no average across a counter missing at the end: the current instead")
         << QByteArray("1") << QByteArray("[1000, -2147483648]")
-        << QStringList { stamp(0) + ", 11, 22, 0", stamp(1) + ", 33, 44, -1" };
+        << QStringList { stamp(0) + ", 11, 22, 0", stamp(1) + ", 33, 44, -596523" };
     QTest::newRow("no average across a counter missing at the start: the current instead")
         << QByteArray("1") << QByteArray("[-2147483648, 1000]")
-        << QStringList { stamp(0) + ", 11, 22, -1", stamp(1) + ", 33, 44, 0" };
+        << QStringList { stamp(0) + ", 11, 22, -596523", stamp(1) + ", 33, 44, 0" };
     QTest::newRow("two rows in the same second")
         << QByteArray("0") << QByteArray("[1000, 580]")
         << QStringList { stamp(0) + ", 11, 22, 0", stamp(0) + ", 33, 44, 0" };
@@ -535,6 +535,11 @@ void ChargeRecorderTest::schedule_data()
         << justAfter << QByteArray("3900") << "1" << QByteArray() << true
         << QStringList { stamp(0) + ", 3900, 5", stamp(1) + ", 3900, -30", stamp(2) + ", 3900, -10",
                stamp(3) + ", 3900, -7" };
+
+    QTest::newRow("a clock before 1970 keeps the grid into 1970")
+        << QByteArray("-3.25") << voltages << "1" << QByteArray() << true
+        << QStringList { "31 Dec 1969 23:59:57, 3900, 5", "31 Dec 1969 23:59:58, 3901, -30",
+               "31 Dec 1969 23:59:59, 3902, -10", "01 Jan 1970 00:00:00, 3903, -7" };
 
     // Steps come half-way between the second and the third row. After a
     // step back the average current has no earlier time to divide by and
