@@ -100,7 +100,7 @@ int options(int argc, char **argv)
         }
     }
     if (optind < argc)
-        return refuse(QByteArray("no arguments are taken; '") + argv[optind] + "' is one");
+        return refuse("no arguments are taken; '" + QByteArray(argv[optind]) + "' is one");
     return -1;
 }
 

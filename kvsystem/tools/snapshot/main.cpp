@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     if (optind == argc)
         return refuse("no DIR given");
     if (argc - optind > 1)
-        return refuse(QByteArray("one DIR only; '") + argv[optind + 1] + "' is one too many");
+        return refuse("one DIR only; '" + QByteArray(argv[optind + 1]) + "' is one too many");
     const QString out = QFile::decodeName(argv[optind]);
 
     Snapshot::Result result;
