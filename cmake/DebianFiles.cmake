@@ -13,7 +13,8 @@ foreach(component runtime dev programs)
     endif()
     set(usr ${root}${CPACK_PACKAGING_INSTALL_PREFIX})
     set(package ${CPACK_KV_PACKAGE_${component}})
-    file(INSTALL ${CPACK_KV_SOURCE_DIR}/packaging/copyright ${CPACK_KV_CHANGELOG}
+    # file(COPY), not file(INSTALL): CPack's DESTDIR would be put in front.
+    file(COPY ${CPACK_KV_SOURCE_DIR}/packaging/copyright ${CPACK_KV_CHANGELOG}
         DESTINATION ${usr}/share/doc/${package}
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     if(EXISTS ${CPACK_KV_SOURCE_DIR}/packaging/${package}/lintian-overrides)

@@ -30,6 +30,7 @@ add_custom_command(OUTPUT ${deb_changelog}
     VERBATIM)
 add_custom_target(package_changelog ALL DEPENDS ${deb_changelog})
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianFiles.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianScripts.cmake)
 set(CPACK_KV_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_KV_CHANGELOG ${deb_changelog})
 foreach(component runtime dev programs)
@@ -80,7 +81,8 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The ldconfig trigger instead of maintainer scripts that call ldconfig:
 # with no scripts at all, installing into another root (dpkg --root) runs
 # nothing on the machine, and `dpkg -r` removes the package whole (a postrm
-# would keep it in state rc until a purge).
+# would keep it in state rc until a purge). cmake/DebianScripts.cmake takes
+# out the scripts that CPack adds of its own.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-1/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)

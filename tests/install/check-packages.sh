@@ -62,7 +62,7 @@ for binary in usr/bin/charge-recorder usr/bin/lux-demo "$libdir/libkvsystem2.so.
     readelf -d "$work/extracted/$binary" | grep -qE 'FLAGS.*\bNOW\b|BIND_NOW' || fail "$binary is not linked with -z now"
     readelf -S "$work/extracted/$binary" | grep -q '\.comment' && fail "$binary has a .comment section"
 done
-readelf --dyn-syms "$work/extracted/$libdir/libkvsystem2.so.1" | grep -q '__[a-z]*_chk' \
+nm -D "$work/extracted/$libdir/libkvsystem2.so.1" | grep -qE ' __[a-z]+printf_chk@' \
     || fail "libkvsystem2.so.1 calls no fortified function"
 kind=$(file -b "$work/extracted/usr/bin/charge-recorder")
 case $kind in
