@@ -309,6 +309,12 @@ void LinuxDemos::probe_data()
         << QStringList { "=== Power supplies in %1/class/power_supply",
                "    AC: charger (Mains), online",
                "    ups\\x1b[2J\\rfine\\n: charger (Mains), offline" };
+    QTest::newRow("supplies in the kernel's order: BAT2 before BAT10")
+        << int(FakeSysfs::Desktop)
+        << QStringList { "class/power_supply/BAT10/type=Mains", "class/power_supply/BAT2/type=Mains" }
+        << QStringList { "=== Power supplies in %1/class/power_supply",
+               "    AC: charger (Mains), online", "    BAT2: charger (Mains), offline",
+               "    BAT10: charger (Mains), offline" };
     QTest::newRow("a zone past its critical trip point is named in words")
         << int(FakeSysfs::Phone) << QStringList { FakeSysfs::zone + "temp=95000" }
         << QStringList { "=== KvThermal state Alert (2), KvDeviceMode Normal (0)" };
