@@ -45,10 +45,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/completion/charge-recorder.bash
 install(FILES ${PROJECT_SOURCE_DIR}/completion/_charge-recorder
     DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
     COMPONENT programs)
-install(FILES ${PROJECT_SOURCE_DIR}/completion/charge-plot.bash
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-    RENAME charge-plot
-    COMPONENT programs)
-install(FILES ${PROJECT_SOURCE_DIR}/completion/_charge-plot
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
-    COMPONENT programs)
+foreach(tool charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot)
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/${tool}.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME ${tool}
+        COMPONENT programs)
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/_${tool}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        COMPONENT programs)
+endforeach()

@@ -8,7 +8,7 @@
 #
 #   libkvsystem2-1     the library (runtime component)
 #   libkvsystem2-dev   headers, the .so link, CMake and pkg-config files (dev)
-#   kvsystem2-demos    the fourteen programs, the Linux backend's logind
+#   kvsystem2-demos    the seventeen programs, the Linux backend's logind
 #                      module, manual pages and shell completion (programs)
 # and a -dbgsym package for each with binaries.
 
@@ -19,7 +19,8 @@ set(deb_runtime libkvsystem2-1)
 set(deb_dev libkvsystem2-dev)
 set(deb_programs kvsystem2-demos)
 
-# Each package carries its copyright file and changelog, as Debian wants.
+# Each package carries its copyright file and changelog, as Debian wants;
+# cmake/DebianFiles.cmake puts them into the packages only.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in
     ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
 set(deb_changelog ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
@@ -28,11 +29,26 @@ add_custom_command(OUTPUT ${deb_changelog}
     DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog
     VERBATIM)
 add_custom_target(package_changelog ALL DEPENDS ${deb_changelog})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianFiles.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianScripts.cmake)
+set(CPACK_KV_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_KV_CHANGELOG ${deb_changelog})
 foreach(component runtime dev programs)
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${deb_changelog}
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_${component}}
-        COMPONENT ${component})
+    set(CPACK_KV_PACKAGE_${component} ${deb_${component}})
 endforeach()
+
+# What a developer reads beside the headers: the README, the docs and the
+# example program.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_dev}
+    COMPONENT dev)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_dev}/docs
+    COMPONENT dev
+    PATTERN man EXCLUDE)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_dev}/examples
+    COMPONENT dev)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kvsystem2-demos)
@@ -56,16 +72,19 @@ set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_STRIP_FILES OFF)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${deb_runtime})
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# One copy a machine architecture can be installed side by side (the library
+# lives in the multiarch directory). CPack of Debian 12 writes no Multi-Arch
+# field of its own, so the field rides on the line of the one before it.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "libs\nMulti-Arch: same")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-# The ldconfig trigger instead of CPack's maintainer scripts that call
-# ldconfig: the scripts given here do nothing, so installing into another
-# root (dpkg --root) runs nothing on the machine.
+# The ldconfig trigger instead of maintainer scripts that call ldconfig:
+# with no scripts at all, installing into another root (dpkg --root) runs
+# nothing on the machine, and `dpkg -r` removes the package whole (a postrm
+# would keep it in state rc until a purge). cmake/DebianScripts.cmake takes
+# out the scripts that CPack adds of its own.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-1/triggers
-    ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-1/postinst
-    ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-1/postrm)
+    ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-1/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "handset device-services library
 libkvsystem2 gives programs the handset's sensors (ambient light,
@@ -75,10 +94,6 @@ state and its battery as Qt ${QT_MAJOR_VERSION} classes. It answers from a
 simulated handset, from a scenario file, or from the machine's own sysfs.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${deb_dev})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/libkvsystem2-dev/lintian-overrides
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-    RENAME ${deb_dev}
-    COMPONENT dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 if(QT_MAJOR_VERSION EQUAL 6)
@@ -94,11 +109,15 @@ pkg-config file kvsystem2.pc.")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${deb_programs})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_PROGRAMS_DEPENDS runtime)
-set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "handset demos and battery recorder
-Thirteen console programs that show what the handset's sensors and system
-state deliver (lux-demo, heading-demo, screen-demo and others), and
-charge-recorder, which writes the battery's values as CSV at a fixed
-interval. Includes the module through which the Linux backend asks the
-login manager for the idle hint.")
+set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "handset demos, battery recorder and tools
+Seventeen console programs. Thirteen show what the handset's sensors and
+system state deliver: lux-demo, near-demo, knock-demo, posture-demo,
+tilt-demo, flux-demo, heading-demo, motion-demo, screen-demo,
+powerstate-demo, idle-demo, heat-demo and opmode-demo. charge-recorder
+writes the battery's values as CSV at a fixed interval, and charge-plot
+draws its logs. kvsystem2-probe lists what the library's Linux backend
+finds on a machine, and kvsystem2-snapshot copies it into a tree to replay.
+Includes the module through which the Linux backend asks the login manager
+for the idle hint.")
 
 include(CPack)

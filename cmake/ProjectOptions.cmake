@@ -31,3 +31,30 @@ if(sanitizer_flags)
     target_compile_options(project_options INTERFACE ${sanitizer_flags})
     target_link_options(project_options INTERFACE ${sanitizer_flags})
 endif()
+
+# Hardening as Debian builds its packages: the flags of dpkg-buildflags with
+# every hardening feature (fortified libc functions, stack protector, format
+# checks, relocations read-only and bound at start). Optimisation and debug
+# information stay the build type's, and glibc's fortified functions, which
+# need optimisation, are left out of Debug builds. The sanitizers bring
+# checks of their own.
+option(KV_HARDENING "Compile and link with dpkg-buildflags' hardening flags" ON)
+find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+mark_as_advanced(DPKG_BUILDFLAGS)
+if(KV_HARDENING AND DPKG_BUILDFLAGS AND NOT sanitizer_flags)
+    foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+                ${DPKG_BUILDFLAGS} --get ${kind}
+            OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
+        separate_arguments(flags UNIX_COMMAND "${flags}")
+        list(FILTER flags EXCLUDE REGEX "^-(g.*|O.*|f(file|debug|macro)-prefix-map=.*)$")
+        set(hardening_${kind} ${flags})
+    endforeach()
+    set(fortify ${hardening_CPPFLAGS})
+    list(FILTER fortify INCLUDE REGEX "_FORTIFY_SOURCE")
+    list(FILTER hardening_CPPFLAGS EXCLUDE REGEX "_FORTIFY_SOURCE")
+    target_compile_options(project_options INTERFACE ${hardening_CPPFLAGS} ${hardening_CXXFLAGS}
+        "$<$<NOT:$<CONFIG:Debug>>:${fortify}>")
+    target_link_options(project_options INTERFACE ${hardening_LDFLAGS})
+endif()

@@ -3,26 +3,105 @@
 // serves each sensor class or why the class is refused, and the display,
 // thermal and radio state. It reads the tree that KVSYSTEM_SYSFS_ROOT names
 // (default /sys) and changes nothing.
+//
+//   kvsystem2-probe [--help] [--version]
 
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/linuxbattery.h"
 #include "backends/linux/linuxsensor.h"
 #include "backends/linux/sysfs.h"
 #include "sensors.h"
+#include "trace.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <getopt.h>
 
 using namespace Vorna;
 using namespace Vorna::Backend;
 
 namespace {
 
+const char usage[] = "Usage: kvsystem2-probe [--help] [--version]\n"
+                     "Lists what the kvsystem2 library's Linux backend finds below\n"
+                     "KVSYSTEM_SYSFS_ROOT (default /sys): power supplies and the battery, the\n"
+                     "device of each sensor class, the backlight, thermal state and device mode.\n"
+                     "\n"
+                     "  --help     this text\n"
+                     "  --version  the version\n"
+                     "\n"
+                     "Exit status: 0 listed, 2 a refused command line or a sysfs root that is\n"
+                     "not a directory.\n";
+
+// One line of the list. Device and file names come from the machine: their
+// control characters are escaped as the library's errors escape them, so
+// that a crafted name cannot move the cursor or forge a line.
 void line(const QString &text)
 {
-    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::printf("%s\n", Trace::escaped(text.toUtf8()).constData());
+}
+
+void error(const QByteArray &message)
+{
+    std::fprintf(stderr, "kvsystem2-probe: %s\n", Trace::escaped(message).constData());
+}
+
+int refuse(const QByteArray &message)
+{
+    error(message);
+    std::fputs("Try 'kvsystem2-probe --help' for more information.\n", stderr);
+    return 2;
+}
+
+// The states in the words of the library's enumerations, with their numbers
+// as heat-demo and opmode-demo print them.
+QString thermalWord(KvThermal::ThermalState state)
+{
+    static const char *const words[] = { "Normal", "Warning", "Alert", "Error" };
+    const int n = int(state);
+    return QString("%1 (%2)").arg(n >= 0 && n < 4 ? words[n] : "unknown").arg(n);
+}
+
+QString modeWord(KvDeviceMode::DeviceMode mode)
+{
+    const int n = int(mode);
+    const char *word = n == KvDeviceMode::Error ? "Error"
+        : n == KvDeviceMode::Normal             ? "Normal"
+        : n == KvDeviceMode::Flight             ? "Flight"
+                                                : "unknown";
+    return QString("%1 (%2)").arg(word).arg(n);
+}
+
+// Reads the command line: -1 to go on, or the status to end with.
+int options(int argc, char **argv)
+{
+    static const option known[] = { { "help", no_argument, nullptr, 'h' },
+        { "version", no_argument, nullptr, 'v' }, { nullptr, 0, nullptr, 0 } };
+    opterr = 0;
+    for (;;) {
+        const int previous = optind;
+        const int c = getopt_long(argc, argv, "+", known, nullptr);
+        if (c == -1)
+            break;
+        const QByteArray given = QByteArray(argv[previous]).split('=').first();
+        switch (c) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case 'v':
+            std::printf("kvsystem2-probe %s\n", KV_VERSION);
+            return 0;
+        default:
+            if (optopt == 'h' || optopt == 'v')
+                return refuse("option '" + given + "' takes no value");
+            return refuse("unknown option '" + given + '\'');
+        }
+    }
+    if (optind < argc)
+        return refuse("no arguments are taken; '" + QByteArray(argv[optind]) + "' is one");
+    return -1;
 }
 
 QString supplyRole(const QString &dir)
@@ -52,18 +131,14 @@ QString supplyRole(const QString &dir)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc > 1) {
-        std::fprintf(stderr,
-            "Usage: kvsystem2-probe\n"
-            "Lists what the Linux backend finds below KVSYSTEM_SYSFS_ROOT (default /sys).\n");
-        return 2;
-    }
+    const int status = options(argc, argv);
+    if (status >= 0)
+        return status;
     QString root = QString::fromLocal8Bit(qgetenv("KVSYSTEM_SYSFS_ROOT"));
     if (root.isEmpty())
         root = "/sys";
     if (!QFileInfo(root).isDir()) {
-        std::fprintf(
-            stderr, "kvsystem2-probe: %s: not a directory\n", root.toLocal8Bit().constData());
+        error(root.toUtf8() + ": not a directory");
         return 2;
     }
     const Sysfs sysfs(root);
@@ -122,7 +197,7 @@ int main(int argc, char **argv)
             ? QString("=== No backlight: the display state reads On, every set is refused")
             : "=== Has backlight: " + backlights.first());
     line(QString("=== KvThermal state %1, KvDeviceMode %2")
-             .arg(LinuxBackend::thermalState(sysfs))
-             .arg(LinuxBackend::deviceMode(sysfs)));
+             .arg(thermalWord(LinuxBackend::thermalState(sysfs)),
+                 modeWord(LinuxBackend::deviceMode(sysfs))));
     return 0;
 }

@@ -21,6 +21,10 @@ class Snapshot : public QObject
 private slots:
     void sameValuesAsTheDevice_data();
     void sameValuesAsTheDevice();
+    void whatIsCopied_data();
+    void whatIsCopied();
+    void commandLine_data();
+    void commandLine();
 };
 
 namespace {
@@ -183,6 +187,217 @@ void Snapshot::sameValuesAsTheDevice()
     QVERIFY2(text.contains("model:   " + model.toUtf8() + '\n'), text.constData());
     QVERIFY2(text.contains("kernel:  "), text.constData());
     QVERIFY2(!text.contains("998877") && !text.contains("SN-0042"), text.constData());
+}
+
+namespace {
+
+// A umockdev-record file of one battery, with the lines given after its own.
+QByteArray recordedBattery(const QByteArray &lines)
+{
+    return "P: /devices/platform/battery/power_supply/battery\n"
+           "E: SUBSYSTEM=power_supply\n"
+           "A: type=Battery\\n\n"
+        + lines;
+}
+
+// The tool's run: exit status, standard output and standard error.
+struct Run
+{
+    int status = -1;
+    QByteArray out, err;
+};
+
+Run run(const QString &program, const QStringList &arguments, const QString &sysfsRoot = {})
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("KVSYSTEM_SYSFS_ROOT");
+    if (!sysfsRoot.isEmpty())
+        env.insert("KVSYSTEM_SYSFS_ROOT", sysfsRoot);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(BIN_DIR "/") + program, arguments);
+    Run r;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        r.status = process.exitCode();
+    r.out = process.readAllStandardOutput();
+    r.err = process.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+void Snapshot::whatIsCopied_data()
+{
+    QTest::addColumn<QByteArray>("record"); // a umockdev-record file; none: the fake phone
+    QTest::addColumn<QStringList>("edits"); // of the fake phone
+    QTest::addColumn<int>("status");
+    // The first line on standard error; <root>, <record> and <snapshot> stand
+    // for the fake phone's root, the record file and the snapshot's directory.
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QStringList>("files"); // "path=contents" in the snapshot; "path=" absent
+
+    QTest::newRow("a class entry that links out of the devices tree is skipped and named")
+        << QByteArray() << QStringList { "class/power_supply/x=<link out>" } << 0
+        << "kvsystem2-snapshot: skipped class/power_supply/x: a link out of <root>/devices"
+        << QStringList { "class/power_supply/x/shadow=", "class/power_supply/battery/type=Battery\n" };
+    QTest::newRow("a class entry that links into the devices tree is copied")
+        << QByteArray() << QStringList { "class/power_supply/y=<link in>" } << 0 << ""
+        << QStringList { "class/power_supply/y/type=Mains\n" };
+    QTest::newRow("an attribute named Serial in capitals is left out")
+        << QByteArray() << QStringList { FakeSysfs::battery + "Serial=SN-1" } << 0 << ""
+        << QStringList { "class/power_supply/battery/Serial=" };
+    QTest::newRow("three-digit octal escapes of a umockdev value are its bytes")
+        << recordedBattery("A: manufacturer=Caf\\303\\251 \\1011\\n\n") << QStringList() << 0 << ""
+        << QStringList { "class/power_supply/battery/manufacturer=Caf\xc3\xa9 A1\n" };
+    QTest::newRow("a umockdev device named .. is refused before anything is written")
+        << QByteArray("P: /devices/platform/..\nE: SUBSYSTEM=power_supply\nA: type=Battery\\n\n")
+        << QStringList() << 1
+        << "kvsystem2-snapshot: <record>: refused: the device name \"..\" is not a plain file name"
+        << QStringList { "README=" };
+    QTest::newRow("a umockdev attribute named .. is refused before anything is written")
+        << recordedBattery("A: ..=x\n") << QStringList() << 1
+        << "kvsystem2-snapshot: <record>: refused: battery has an attribute named \"..\", not a plain "
+           "file name"
+        << QStringList { "README=", "class/power_supply/battery/type=" };
+    QTest::newRow("a vendor with a line end stays on the README's model line")
+        << recordedBattery("P: /devices/virtual/dmi/id\nE: SUBSYSTEM=dmi\n"
+                           "A: sys_vendor=Vorna\\nkernel:  forged\\n\n")
+        << QStringList() << 0 << "" << QStringList { "class/power_supply/battery/type=Battery\n" };
+    QTest::newRow("a record without a device the library reads is said to give nothing")
+        << QByteArray("P: /devices/virtual/dmi/id\nE: SUBSYSTEM=dmi\nA: sys_vendor=Vorna\\n\n")
+        << QStringList() << 0
+        << "kvsystem2-snapshot: warning: found nothing to copy; <snapshot>/README is all the tree holds"
+        << QStringList { "README=<any>" };
+}
+
+void Snapshot::whatIsCopied()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QStringList, edits);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(QStringList, files);
+
+    QTemporaryDir dir;
+    const QString snapshot = dir.filePath("snapshot");
+    FakeSysfs tree(FakeSysfs::Phone);
+    // Links: one into the tree's devices/, as the kernel makes them, and
+    // one to a private directory elsewhere.
+    tree.apply({ "devices/platform/ac/type=Mains" });
+    QVERIFY(QDir(dir.path()).mkpath("private"));
+    QFile secret(dir.filePath("private/shadow"));
+    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("root:secret\n") > 0);
+    secret.close();
+    for (const QString &edit : qAsConst(edits)) {
+        const QString path = tree.root() + "/" + edit.section('=', 0, 0);
+        const QString contents = edit.section('=', 1);
+        if (contents == "<link out>")
+            QVERIFY(QFile::link(dir.filePath("private"), path));
+        else if (contents == "<link in>")
+            QVERIFY(QFile::link("../../devices/platform/ac", path));
+        else
+            tree.apply({ edit });
+    }
+
+    Run r;
+    const QString file = dir.filePath("device.umockdev");
+    if (record.isEmpty()) {
+        r = run("kvsystem2-snapshot", { snapshot }, tree.root());
+    } else {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(record) == record.size());
+        f.close();
+        r = run("kvsystem2-snapshot", { "--umockdev=" + file, snapshot });
+    }
+    QCOMPARE(r.status, status);
+    const QString realRoot = QFileInfo(tree.root()).canonicalFilePath();
+    if (said.isEmpty())
+        QCOMPARE(r.err, QByteArray());
+    else
+        QVERIFY2(r.err.startsWith(QString(said)
+                                       .replace("<root>", realRoot)
+                                       .replace("<record>", file)
+                                       .replace("<snapshot>", snapshot)
+                                       .toUtf8()),
+            r.err.constData());
+    for (const QString &entry : qAsConst(files)) {
+        QFile f(snapshot + "/" + entry.section('=', 0, 0));
+        const QString want = entry.section('=', 1);
+        if (want.isEmpty()) {
+            QVERIFY2(!f.exists(), qPrintable(f.fileName()));
+            continue;
+        }
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
+        if (want != "<any>")
+            QCOMPARE(f.readAll(), want.toUtf8());
+    }
+    QFile readme(snapshot + "/README");
+    if (readme.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = readme.readAll().split('\n');
+        for (const QByteArray &line : lines)
+            QVERIFY2(!line.startsWith("kernel:  forged"), line.constData());
+    }
+}
+
+void Snapshot::commandLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // its first line
+    QTest::addColumn<QString>("err");
+
+    const QString tryProbe = "Try 'kvsystem2-probe --help' for more information.\n";
+    const QString trySnapshot = "Try 'kvsystem2-snapshot --help' for more information.\n";
+    QTest::newRow("the snapshot's usage is on standard output")
+        << "kvsystem2-snapshot" << QStringList { "--help" } << 0
+        << "Usage: kvsystem2-snapshot [--umockdev=FILE] DIR" << "";
+    QTest::newRow("the probe's usage is on standard output")
+        << "kvsystem2-probe" << QStringList { "--help" } << 0
+        << "Usage: kvsystem2-probe [--help] [--version]" << "";
+    QTest::newRow("the snapshot's version is on standard output")
+        << "kvsystem2-snapshot" << QStringList { "--version", "dir" } << 0
+        << "kvsystem2-snapshot " KV_VERSION << "";
+    QTest::newRow("the probe's version is on standard output")
+        << "kvsystem2-probe" << QStringList { "--version" } << 0 << "kvsystem2-probe " KV_VERSION
+        << "";
+    QTest::newRow("an unknown option of the snapshot is named")
+        << "kvsystem2-snapshot" << QStringList { "--frob=1", "dir" } << 2 << ""
+        << "kvsystem2-snapshot: unknown option '--frob'\n" + trySnapshot;
+    QTest::newRow("an unknown option of the probe is named")
+        << "kvsystem2-probe" << QStringList { "-x" } << 2 << ""
+        << "kvsystem2-probe: unknown option '-x'\n" + tryProbe;
+    QTest::newRow("a value given to the probe's --help")
+        << "kvsystem2-probe" << QStringList { "--help=all" } << 2 << ""
+        << "kvsystem2-probe: option '--help' takes no value\n" + tryProbe;
+    QTest::newRow("an argument the probe does not take")
+        << "kvsystem2-probe" << QStringList { "now" } << 2 << ""
+        << "kvsystem2-probe: no arguments are taken; 'now' is one\n" + tryProbe;
+    QTest::newRow("--umockdev without its file")
+        << "kvsystem2-snapshot" << QStringList { "--umockdev" } << 2 << ""
+        << "kvsystem2-snapshot: option '--umockdev' needs a FILE\n" + trySnapshot;
+    QTest::newRow("a snapshot without a directory") << "kvsystem2-snapshot" << QStringList() << 2
+                                                    << "" << "kvsystem2-snapshot: no DIR given\n" + trySnapshot;
+    QTest::newRow("a snapshot into two directories")
+        << "kvsystem2-snapshot" << QStringList { "a", "b" } << 2 << ""
+        << "kvsystem2-snapshot: one DIR only; 'b' is one too many\n" + trySnapshot;
+    QTest::newRow("a sysfs root that is not a directory, with a control character")
+        << "kvsystem2-probe" << QStringList() << 2 << ""
+        << "kvsystem2-probe: /nonexistent\\x1b[2J: not a directory\n";
+}
+
+void Snapshot::commandLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    const Run r = run(program, arguments, "/nonexistent\x1b[2J");
+    QCOMPARE(r.status, status);
+    QCOMPARE(QString::fromUtf8(r.out).section('\n', 0, 0), out);
+    QCOMPARE(QString::fromUtf8(r.err).split('\n'), err.split('\n'));
 }
 
 QTEST_GUILESS_MAIN(Snapshot)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every manual page renders without a warning from man or groff, and
-# charge-recorder(1) documents every option the program's --help lists.
-#   check-manpages.sh MAN_SOURCE_DIR CHARGE_RECORDER
+# charge-recorder(1) documents every option the program's --help lists, as
+# does each further PAGE for its PROGRAM.
+#   check-manpages.sh MAN_SOURCE_DIR CHARGE_RECORDER [PAGE PROGRAM]...
 set -euo pipefail
 dir=$1
 recorder=$2
@@ -23,5 +24,13 @@ done
 rendered=$(man -l "$dir/charge-recorder.1" 2>/dev/null | col -b)
 for option in $("$recorder" --help | grep -oE -- '--[a-z-]+' | sort -u); do
     grep -qe "$option" <<<"$rendered" || { echo "FAIL: charge-recorder(1) does not mention $option" >&2; status=1; }
+done
+shift 2
+while [ $# -ge 2 ]; do
+    rendered=$(man -l "$dir/$1" 2>/dev/null | col -b)
+    for option in $("$2" --help | grep -oE -- '--[a-z-]+' | sort -u); do
+        grep -qe "$option" <<<"$rendered" || { echo "FAIL: $1 does not mention $option" >&2; status=1; }
+    done
+    shift 2
 done
 exit $status

@@ -30,6 +30,9 @@ for file in "$libdir/libkvsystem2.so.1" "$libdir/libkvsystem2.so" "$libdir/kvsys
     share/bash-completion/completions/charge-recorder; do
     [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
+# What only the Debian packages carry stays out of a plain installation.
+debian_only=$(cd "$prefix" && find . -name 'changelog.Debian.gz' -o -name copyright -o -path '*/lintian/*')
+[ -z "$debian_only" ] || fail "Debian's files in a plain installation: $debian_only"
 
 # The library's output: its charge and voltage, then one light reading.
 check_output() {

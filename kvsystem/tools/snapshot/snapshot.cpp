@@ -1,4 +1,5 @@
 #include "snapshot.h"
+#include "trace.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -42,6 +43,36 @@ const char *const leftOut[] = { "uevent", "modalias" };
 bool matches(const QString &name, const char *pattern)
 {
     return QDir::match(QString::fromLatin1(pattern), name);
+}
+
+// A text from the machine or the record (a vendor name, a path) as one line
+// of the README: a newline in it cannot forge a line of its own.
+QString oneLine(const QString &text)
+{
+    return QString::fromUtf8(Vorna::Trace::escaped(text.toUtf8()));
+}
+
+// Whether a name from a record can be a file of its own in the tree.
+bool plainName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+// Why a device directory below the sysfs root is not copied, or nothing
+// when it lies inside the tree. The kernel's class and bus entries are links
+// into devices/; a link that leads anywhere else (a crafted tree, /etc) is
+// never followed. A plain directory (a stand-in tree, an earlier snapshot)
+// is inside the tree as long as nothing on its way is a link out.
+QString outside(const QString &realRoot, const QString &entry, const QString &real)
+{
+    if (real.isEmpty())
+        return QStringLiteral("a link that leads nowhere");
+    if (real == entry)
+        return QString();
+    if (real.startsWith(realRoot + QStringLiteral("/devices/")))
+        return QString();
+    return QStringLiteral("a link out of %1/devices (to %2)").arg(realRoot, real);
 }
 
 class Writer
@@ -110,7 +141,8 @@ public:
             "    KVSYSTEM_BACKEND=linux KVSYSTEM_SYSFS_ROOT=<this directory> charge-recorder\n")
                                  .arg(QDateTime::currentDateTimeUtc().toString(
                                           QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")),
-                                     origin, kernel, model, copied.join(QStringLiteral(", ")))
+                                     oneLine(origin), oneLine(kernel), oneLine(model),
+                                     copied.join(QStringLiteral(", ")))
                                  .arg(attributes);
         QFile f(out + QStringLiteral("/README"));
         if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0) {
@@ -178,13 +210,22 @@ Result copyTree(const QString &sysfs, const QString &out)
     QString error;
     if (!writer.start(&error))
         return failed(error);
+    Result result;
+    const QString realRoot = QFileInfo(sysfs).canonicalFilePath();
     for (const Place &place : places) {
         const QDir dir(sysfs + QLatin1Char('/') + QLatin1String(place.dir));
-        // The class entries are links to the devices; follow them.
+        // The class entries are links to the devices; follow them, as far
+        // as the devices tree.
         const QStringList devices = dir.entryList(
             { QString::fromLatin1(place.devices) }, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &device : devices) {
-            const QDir deviceDir(dir.filePath(device));
+            const QString entry = QStringLiteral("%1/%2/%3").arg(realRoot, QLatin1String(place.dir), device);
+            const QString why = outside(realRoot, entry, QFileInfo(entry).canonicalFilePath());
+            if (!why.isEmpty()) {
+                result.skipped << QStringLiteral("%1/%2: %3").arg(QLatin1String(place.dir), device, why);
+                continue;
+            }
+            const QDir deviceDir(entry);
             const QFileInfoList files
                 = deviceDir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
             for (const QFileInfo &file : files) {
@@ -202,7 +243,6 @@ Result copyTree(const QString &sysfs, const QString &out)
             }
         }
     }
-    Result result;
     const QString dmi = sysfs + QStringLiteral("/class/dmi/id/");
     if (!writer.readme(QDir(sysfs).absolutePath(), thisKernel(),
             dmiModel(firstLine(dmi + QStringLiteral("sys_vendor")),
@@ -259,6 +299,16 @@ Result importUmockdev(const QByteArray &record, const QString &origin, const QSt
     };
     QVector<Device> devices;
     QString vendor, product;
+    const auto copiedAs = [](const Device &device, const Place &place) {
+        return device.subsystem == QLatin1String(place.subsystem)
+            && matches(device.name, place.devices);
+    };
+    const auto copied = [&](const Device &device) {
+        for (const Place &place : places)
+            if (copiedAs(device, place))
+                return true;
+        return false;
+    };
     const QList<QByteArray> lines = record.split('\n');
     for (int n = 0; n < lines.size(); ++n) {
         const QByteArray &line = lines.at(n);
@@ -301,14 +351,28 @@ Result importUmockdev(const QByteArray &record, const QString &origin, const QSt
         }
     }
 
+    // Names become files of the tree: check them all before the first write,
+    // so that a refused record leaves no tree half made.
+    for (const Device &device : qAsConst(devices)) {
+        if (!copied(device))
+            continue;
+        if (!plainName(device.name))
+            return failed(QStringLiteral("%1: refused: the device name \"%2\" is not a plain file name")
+                              .arg(origin, device.name));
+        for (const auto &attribute : device.attributes)
+            if (!attribute.first.contains(QLatin1Char('/')) && !plainName(attribute.first))
+                return failed(
+                    QStringLiteral("%1: refused: %2 has an attribute named \"%3\", not a plain file name")
+                        .arg(origin, device.name, attribute.first));
+    }
+
     Writer writer(out);
     QString error;
     if (!writer.start(&error))
         return failed(error);
     for (const Device &device : qAsConst(devices)) {
         for (const Place &place : places) {
-            if (device.subsystem != QLatin1String(place.subsystem)
-                || !matches(device.name, place.devices))
+            if (!copiedAs(device, place))
                 continue;
             for (const auto &attribute : device.attributes) {
                 // Only the device's own level, as from sysfs.
