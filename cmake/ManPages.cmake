@@ -3,6 +3,7 @@
 # demo's name is a link to the demos' page.
 
 set(man_sources
+    ${PROJECT_SOURCE_DIR}/docs/man/charge-exporter.1
     ${PROJECT_SOURCE_DIR}/docs/man/charge-plot.1
     ${PROJECT_SOURCE_DIR}/docs/man/charge-recorder.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-demos.1
