@@ -48,8 +48,8 @@ const char usage[] = "Usage: charge-plot [OPTION]... [LOG]...\n"
                      "  -h, --help         this text\n"
                      "      --version      the program's version\n"
                      "\n"
-                     "Exit status: 0 drawn, 1 a refused command line, 2 a log without rows or\n"
-                     "that cannot be read, or a picture that cannot be written.\n";
+                     "Exit status: 0 drawn, 1 a log without rows or that cannot be read, or a\n"
+                     "picture that cannot be written, 2 a refused command line.\n";
 
 enum class Format { Svg, Png, Unknown };
 
@@ -84,7 +84,7 @@ int fail(const QString &name, const QString &message)
 {
     fprintf(stderr, "charge-plot: %s: %s\n", escapedLine(name.toLocal8Bit()).constData(),
         escapedLine(message.toLocal8Bit()).constData());
-    return 2;
+    return 1;
 }
 
 // A refused command line: what was wrong, naming the option, and where to
@@ -93,7 +93,7 @@ int usageError(const QString &message)
 {
     fprintf(stderr, "charge-plot: %s\nTry 'charge-plot --help'.\n",
         escapedLine(message.toLocal8Bit()).constData());
-    return 1;
+    return 2;
 }
 
 // Local time, from a day's start or to the second.
