@@ -258,10 +258,10 @@ int main(int argc, char **argv)
         switch (option) {
         case 'h':
             fputs(usage, stdout);
-            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
         case VersionOption:
             fputs("charge-plot " KV_VERSION "\n", stdout);
-            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 2;
+            return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
         case 'o':
             output = value;
             break;
