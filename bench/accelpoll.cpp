@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // One accelerometer poll of the Linux backend, as the reader thread makes
 // it: CPU time and the files it opens (open, openat, access, stat calls
 // counted by interposing them) on a HID-style device whose scale and

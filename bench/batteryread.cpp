@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // One battery getter of the Linux backend on a phone's power-supply tree:
 // its wall time, and the delay from a charger plugged in (the supply's
 // online file changes, as the kernel changes it before its uevent) to the

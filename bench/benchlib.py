@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 """Shared helpers of the benchmarks: where the build is, running a program
 with a scenario, and CPU time and peak memory of a finished child."""
 

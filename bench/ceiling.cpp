@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The fastest a streaming demo could write: the same proximity lines, with
 // the same printf and fflush per line, and nothing else.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The least a Qt console program does: build the application object, run
 // the event loop once, and end.
 

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Precompiled headers for the library. Its fifty sources each spend about
 # three quarters of their compile time in Qt's and the standard library's
 # headers; parsed once a target, the library (which every program needs,

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Run by CPack (CPACK_PRE_BUILD_SCRIPTS) between installing each component
 # into its staging directory and making the Debian packages: what only the
 # packages carry (copyright, changelog, the lintian override), so that a

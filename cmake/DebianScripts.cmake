@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Run by CPack (CPACK_POST_BUILD_SCRIPTS) once the packages are made. CPack
 # gives a package with a library in /usr/lib maintainer scripts that call
 # ldconfig, which Debian does through the ldconfig trigger instead (see

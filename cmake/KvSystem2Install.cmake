@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # How libkvsystem2 is seen from outside: only the classes marked
 # KVSYSTEM2_EXPORT are exported, and `cmake --install` lays down the library,
 # its headers, a CMake package (find_package(KvSystem2) gives

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Manual pages (plain roff in docs/man) and shell completion, installed with
 # the programs. Pages are installed compressed, as Debian wants them; every
 # demo's name is a link to the demos' page.

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Debian packages from this build: `cpack -G DEB` in the build tree.
 #
 # CPack rather than a debian/ directory: the packages come from the same

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Compiler settings shared by every target of the project, attached as an
 # interface target so that nothing is set directory-wide.
 add_library(project_options INTERFACE)

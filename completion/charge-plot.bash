@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # bash completion for charge-plot                          -*- shell-script -*-
 
 _charge_plot()

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # bash completion for kvsystem2-probe                       -*- shell-script -*-
 
 _kvsystem2_probe()

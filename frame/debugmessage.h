@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef FRAME_DEBUGMESSAGE_H
 #define FRAME_DEBUGMESSAGE_H
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef FRAME_MYTHREAD_H
 #define FRAME_MYTHREAD_H
 

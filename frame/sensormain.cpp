@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // main() of the sensor demos: the program's client streams the sensor's
 // readings until the console thread sees Enter.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // main() of the system-state demos: the client runs its tests while it is
 // constructed, then prints change notifications until the process is ended
 // from outside.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // libFuzzer target: any argument vector for charge-recorder, parsed exactly
 // as the program parses it. Every vector must end in acceptance or a
 // refusal (with its message on standard error), never in a crash, a hang or

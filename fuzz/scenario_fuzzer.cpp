@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // libFuzzer target: any bytes as a scenario file. The parser must either
 // accept them or name a problem; it must never crash, hang or leak.
 

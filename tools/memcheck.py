@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 """Runs every program of the suite once under Valgrind's memcheck, through
 an ordinary run on a scenario file (sensor demos end on Enter, system-state
 demos on Ctrl+C, charge-recorder after a few rows), and fails on any invalid

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // motion-demo: reports the accelerometer session and every reading until Enter.
 
 #include "widget.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-exporter: passes a charge-recorder log through unchanged and keeps
 // its latest row in a file for node_exporter's textfile collector, so that
 // Prometheus sees the battery as the library reads it.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Reading charge-recorder's CSV: headers, rows, time stamps in the
 // recorder's locale, and the lines that are neither.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef DEMO_CHARGE_PLOT_CHARGELOG_H
 #define DEMO_CHARGE_PLOT_CHARGELOG_H
 

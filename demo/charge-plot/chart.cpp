@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Drawing a charge log with QPainter: the same code paints the PNG and the
 // SVG.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-plot: a charge-recorder log as a picture, SVG or PNG.
 
 #include "chargelog.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // ChargeRecorder: the command line, the schedule and the CSV rows.
 
 #include "charge-recorder.h"

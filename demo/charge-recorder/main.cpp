@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-recorder: battery values at a fixed interval, as CSV on standard output.
 
 #include "charge-recorder.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // heading-demo: reports the compass session and every heading until Enter.
 
 #include "widget.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef DEMO_SYSTEM_CLIENT_H
 #define DEMO_SYSTEM_CLIENT_H
 

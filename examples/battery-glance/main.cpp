@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // battery-glance: the battery's charge and voltage and one ambient light
 // reading from the handset, then it ends.
 //

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef KVSYSTEM_INCLUDE_KVSENSOR_H
 #define KVSYSTEM_INCLUDE_KVSENSOR_H
 

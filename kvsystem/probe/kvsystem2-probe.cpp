@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // kvsystem2-probe: what the library's Linux backend finds on this machine:
 // the power supplies and which of them make the battery, the device that
 // serves each sensor class or why the class is refused, and the display,

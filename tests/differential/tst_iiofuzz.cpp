@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Generated machines (iiomachines.h) under the real iio-sensor-proxy and
 // under our Linux backend: whether each finds an accelerometer, a light and
 // a proximity sensor, the pose, the light level and whether something is

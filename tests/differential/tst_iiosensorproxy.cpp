@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The sensors as the real iio-sensor-proxy reads them, on the very same
 // trees: each machine of the device table is put on a umockdev testbed
 // under iio-sensor-proxy on a private system bus, and our Linux backend

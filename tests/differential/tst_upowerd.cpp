@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The battery as the real upowerd reads it, on the very same trees: each
 // machine is put on a umockdev testbed under upowerd on a private system
 // bus, and our Linux backend reads the testbed's sys directory. upowerd's

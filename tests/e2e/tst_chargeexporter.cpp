@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-exporter: the log passes through unchanged, the text file holds the
 // latest good row as gauges, and the real node_exporter and Prometheus read it.
 

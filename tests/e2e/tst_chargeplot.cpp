@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-plot: the pictures it draws from charge-recorder logs, read back
 // from the SVG (panel titles, labels, lines and their points), its warnings
 // about lines it cannot use, and its failures.

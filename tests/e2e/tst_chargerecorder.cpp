@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // charge-recorder: the command line, the CSV header and rows, the schedule
 // on the wall clock's grid, and every way the recorder ends with code 1.
 //

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The console frame of the demos: how the console thread ends a sensor
 // demo's run, and the debug messages that every demo writes through it.
 

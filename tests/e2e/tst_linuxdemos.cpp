@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The sensor demos on the Linux backend, reading a fake sysfs tree: a
 // phone streams its readings and the changes written into the tree while
 // the demo runs; a desktop refuses the sensors cleanly; the backend is

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // KVSYSTEM_RECORD: a program's run on the virtual handset or on a fake
 // Linux device, recorded and played back as a scenario, writes the same
 // output and makes the same library calls; a recording cut short by a

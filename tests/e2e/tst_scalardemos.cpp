@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // lux-demo, near-demo and knock-demo: every reading on one console line in
 // the program's format, flushed at once, until Enter.
 

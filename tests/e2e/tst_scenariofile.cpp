@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // A scenario file or trace that the library cannot use ends the program
 // with one line on standard error and status 2, before any library call.
 

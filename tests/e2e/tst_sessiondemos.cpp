@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // heading-demo and motion-demo: the session they were granted, every reading
 // as a debug message, and the sensor released when the application quits.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // kvsystem2-snapshot: a snapshot of a fake /sys, or a umockdev-record file
 // imported, gives the programs on the Linux backend the same values as the
 // device itself (the fake tree, or umockdev's testbed), without the

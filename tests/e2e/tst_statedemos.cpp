@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The system-state demos: each runs its numbered sequence as debug messages
 // on standard error, then prints change notifications until it is ended from
 // outside (heat-demo spins instead, opmode-demo only idles).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // posture-demo, tilt-demo and flux-demo: every reading written to standard
 // output and flushed at once; tilt-demo and flux-demo first read their
 // sensor's current value, announced by debug messages on standard error.

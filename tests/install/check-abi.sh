@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # The library exports its public classes and nothing else, and its ABI is
 # the recorded one.
 #   check-abi.sh LIBRARY PUBLIC_HEADER_DIR RECORD            compare

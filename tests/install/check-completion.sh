@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # The bash completion offers exactly the options charge-recorder's --help
 # lists, completes prefixes, and suggests numbers after --interval.
 #   check-completion.sh COMPLETION_SCRIPT CHARGE_RECORDER

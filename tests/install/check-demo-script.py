@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 """scripts/demo on a terminal: keys typed before the program starts (during
 the build) are dropped, so lux-demo shows readings and ends only on the
 Enter typed after them.

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Every manual page renders without a warning from man or groff, and
 # charge-recorder(1) documents every option the program's --help lists, as
 # does each further PAGE for its PROGRAM.

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Builds the Debian packages from the build tree with CPack, checks them
 # with lintian (not one warning, pedantic), installs them with dpkg into a throwaway root
 # (its own package database; nothing of this machine changes), runs the

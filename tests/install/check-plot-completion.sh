@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # charge-plot's bash completion offers the options its --help lists, never
 # one already given, and completes panel names after a comma.
 #   check-plot-completion.sh COMPLETION_SCRIPT CHARGE_PLOT

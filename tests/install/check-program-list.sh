@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Every program the build makes is listed by scripts/demo, has a manual
 # page (its own, or a link to the demos' page) and is named there, in the
 # README's table and in the programs package's description; every page of

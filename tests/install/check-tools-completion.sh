@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # The bash completion of kvsystem2-probe and kvsystem2-snapshot offers the
 # options their --help lists, never one already given, nothing after
 # --help or --version, files after --umockdev and directories for DIR.

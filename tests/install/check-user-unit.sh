@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # charge-recorder's systemd user unit: systemd-analyze verify finds nothing
 # to say, and its command appends rows and a header per start to
 # kvsystem2/battery.csv in the data directory, which it creates.

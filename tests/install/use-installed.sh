@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: The KvSystem2 authors
+# SPDX-License-Identifier: MIT
+
 # Installs the build into a throwaway prefix, moves that prefix elsewhere
 # (the packages must not depend on where they were installed), then builds
 # examples/battery-glance against it twice, with find_package(KvSystem2) and

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef TESTS_SUPPORT_DEVICETABLE_H
 #define TESTS_SUPPORT_DEVICETABLE_H
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // A wall clock that a test sets, preloaded into a program under test
 // (LD_PRELOAD) in place of the C library's time() and gettimeofday():
 //

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Timed delivery of readings and changes, on the main thread and on the
 // library's own thread.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The program objects of heading-demo and motion-demo and the console frame,
 // linked into the test: what no run of the programs can reach from outside
 // (a slot that nothing connects, a second release, the meta-object indices

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The call trace: one line a call, in the exact shape scripts parse.
 
 #include "trace.h"

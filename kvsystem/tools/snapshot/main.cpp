@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // kvsystem2-snapshot [--umockdev=FILE] DIR
 //
 // Copies what the kvsystem2 library's Linux backend reads on this machine

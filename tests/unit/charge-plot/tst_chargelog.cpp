@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Reading a charge-recorder log, piece by piece: cells, header, stamps and
 // rows, each at its edges.
 

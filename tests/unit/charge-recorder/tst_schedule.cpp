@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The recorder's schedule arithmetic, at its edges: the timer's delay
 // rounded up, and the grid's next due time on either side of 1970.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // What comes from an IIO accelerometer: the acceleration itself in milli-g,
 // the side that faces up, and the tilt (with the compass heading as the
 // rotation's z axis where the machine also has a magnetometer).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef KVSYSTEM_SRC_BACKENDS_LINUX_LINUXSENSOR_H
 #define KVSYSTEM_SRC_BACKENDS_LINUX_LINUXSENSOR_H
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The login manager over D-Bus, built as a module of its own: only the Linux
 // backend needs it, and loading Qt's D-Bus module (and the libraries below it)
 // into every program would cost each of them a millisecond at start-up.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // What comes from an IIO magnetometer: the field itself in nT and the
 // compass heading, tilt compensated with the accelerometer. A machine
 // whose sensor hub gives the heading itself, only through its buffer

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Light and proximity: one value from one IIO channel, a row each.
 //
 // Light is in lux: the processed in_illuminance[Y]_input where the driver

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 #ifndef KVSYSTEM_SRC_BACKENDS_SIMULATED_JSONPATH_H
 #define KVSYSTEM_SRC_BACKENDS_SIMULATED_JSONPATH_H
 

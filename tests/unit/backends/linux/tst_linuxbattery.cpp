@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The battery model with numbers (each row a machine's supplies, one
 // "attribute=value;..." text a supply), then the battery on fake sysfs
 // trees: what each getter reads from the power supply class, and a machine

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The display on fake sysfs trees: the state read from the backlight, the
 // writes that dim and light it, and changes while a program runs.
 

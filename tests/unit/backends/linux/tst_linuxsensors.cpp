@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The sensors on fake sysfs trees: what each reads from the IIO devices,
 // absent hardware, unreadable and malformed files, values that change while
 // a sensor runs, and the motion maths behind orientation and heading.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // Thermal state, device mode, power requests and user activity on fake
 // sysfs trees and a fake login manager.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The scenario parser: what a file says ends up where the simulated device
 // looks, and every mistake is named by its JSON path.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The KvSystem2 authors
+// SPDX-License-Identifier: MIT
+
 // The virtual handset: values a person would believe, that agree with each other.
 
 #include "backends/simulated/virtualhandset.h"
