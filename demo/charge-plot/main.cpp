@@ -221,14 +221,21 @@ void warnAboutFonts()
             stderr);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// What the command line asks for.
+struct CommandLine
 {
-    // The picture is drawn into a file: no display is needed, or used.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    setlocale(LC_ALL, "");
+    QString output;
+    Format format = Format::Unknown;
+    ReadRange range;
+    ChartLayout layout;
+    QStringList logNames;
+    QStringList labels; // of each log; null for its file name
+};
 
+// Reads the options and logs named; -1 when the program goes on, else its
+// exit status (help, version, a refused command line).
+int parseCommandLine(int argc, char **argv, CommandLine *line)
+{
     enum { FromOption = 256, ToOption, SizeOption, PanelsOption, LabelOption, VersionOption };
     static const option options[] = {
         { "output", required_argument, nullptr, 'o' },
@@ -241,11 +248,11 @@ int main(int argc, char **argv)
         { "version", no_argument, nullptr, VersionOption },
         { nullptr, 0, nullptr, 0 },
     };
-    QString output;
-    ReadRange range;
-    ChartLayout layout;
-    QStringList logNames;
-    QStringList labels; // of each log; null for its file name
+    QString &output = line->output;
+    ReadRange &range = line->range;
+    ChartLayout &layout = line->layout;
+    QStringList &logNames = line->logNames;
+    QStringList &labels = line->labels;
     QString pendingLabel;
     // The messages are ours: they name the option and end with where to
     // read more, as for our other tools.
@@ -347,31 +354,55 @@ int main(int argc, char **argv)
                 || QFileInfo(logName).absoluteFilePath() == QFileInfo(output).absoluteFilePath()))
             return usageError(QStringLiteral("%1: the picture would overwrite the log").arg(output));
     }
+    line->format = format;
+    return -1;
 
-    // Each log on its own, its warnings naming it.
-    std::vector<ChargeLog> logs;
-    logs.reserve(size_t(logNames.size()));
-    QStringList shownNames;
-    for (const QString &logName : logNames) {
+}
+
+// Reads each log on its own, its warnings naming it; -1 when all have
+// rows, else the exit status.
+int readLogs(CommandLine &line, std::vector<ChargeLog> *logs, QStringList *shownNames)
+{
+    logs->reserve(size_t(line.logNames.size()));
+    for (const QString &logName : line.logNames) {
         const bool standardInput = logName == QLatin1String("-");
         const QString shownName = standardInput ? QStringLiteral("standard input") : logName;
         FILE *stream = standardInput ? stdin : fopen(QFile::encodeName(logName).constData(), "r");
         if (!stream)
             return fail(shownName, QString::fromLocal8Bit(strerror(errno)));
-        logs.push_back(readChargeLog(stream, shownName, range));
+        logs->push_back(readChargeLog(stream, shownName, line.range));
         const bool readError = ferror(stream);
         const int readErrno = errno;
         if (!standardInput)
             fclose(stream);
         if (readError)
             return fail(shownName, QString::fromLocal8Bit(strerror(readErrno)));
-        if (logs.back().rows == 0)
+        if (logs->back().rows == 0)
             return fail(shownName, QStringLiteral("no rows to draw"));
-        shownNames << shownName;
-        QString &label = labels[shownNames.size() - 1];
+        *shownNames << shownName;
+        QString &label = line.labels[shownNames->size() - 1];
         if (label.isNull())
             label = standardInput ? shownName : QFileInfo(logName).fileName();
     }
+
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The picture is drawn into a file: no display is needed, or used.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    setlocale(LC_ALL, "");
+
+    CommandLine line;
+    if (const int status = parseCommandLine(argc, argv, &line); status >= 0)
+        return status;
+    std::vector<ChargeLog> logs;
+    QStringList shownNames;
+    if (const int status = readLogs(line, &logs, &shownNames); status >= 0)
+        return status;
 
     defaultHandler = qInstallMessageHandler(filterMessages);
     QGuiApplication application(argc, argv);
@@ -379,17 +410,17 @@ int main(int argc, char **argv)
     std::vector<const ChargeLog *> drawn;
     for (const ChargeLog &log : logs)
         drawn.push_back(&log);
-    const Chart chart(drawn, labels, layout);
+    const Chart chart(drawn, line.labels, line.layout);
     const QStringList leftOut = chart.leftOut();
     if (!leftOut.isEmpty())
         fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
             escapedLine(shownNames.join(QLatin1String(", ")).toLocal8Bit()).constData(),
             leftOut.join(QLatin1String(", ")).toLocal8Bit().constData());
-    const QByteArray picture = format == Format::Svg ? svg(chart) : png(chart);
+    const QByteArray picture = line.format == Format::Svg ? svg(chart) : png(chart);
     if (picture.isEmpty())
-        return fail(output, QStringLiteral("the picture could not be made"));
-    const QString problem = replaceFile(QFile::encodeName(output), picture);
+        return fail(line.output, QStringLiteral("the picture could not be made"));
+    const QString problem = replaceFile(QFile::encodeName(line.output), picture);
     if (!problem.isEmpty())
-        return fail(output, problem);
+        return fail(line.output, problem);
     return 0;
 }
