@@ -56,7 +56,8 @@ void writeLine(QByteArray line)
             // A line cut short would be a line the program never made.
             struct stat st {};
             if (done > 0 && ::fstat(traceFd, &st) == 0 && S_ISREG(st.st_mode))
-                (void)::ftruncate(traceFd, st.st_size - off_t(done));
+                if (::ftruncate(traceFd, st.st_size - off_t(done)) != 0)
+                    done = 0; // the torn line stays; the warning below still says why
             if (error != EPIPE)
                 Backend::warning(tracePath + ": trace stopped: " + QByteArray(std::strerror(error)));
             return;
