@@ -22,6 +22,7 @@ _charge_exporter()
 
     # Each option once; --help and --version stand alone.
     local option options=()
+    [[ " ${words[*]} " == *" "@(--help|--version|-h|-V)" "* ]] && return
     for option in --textfile= --device=; do
         [[ " ${words[*]} " == *" ${option%=}"[=\ ]* ]] || options+=("$option")
     done

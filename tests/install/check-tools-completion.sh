@@ -2,19 +2,20 @@
 # SPDX-FileCopyrightText: The KvSystem2 authors
 # SPDX-License-Identifier: MIT
 
-# The bash completion of kvsystem2-probe and kvsystem2-snapshot offers the
-# options their --help lists, never one already given, nothing after
-# --help or --version, files after --umockdev and directories for DIR.
+# The bash completion of charge-recorder, charge-plot, charge-exporter,
+# kvsystem2-probe and kvsystem2-snapshot offers the options their --help
+# lists, never one already given, nothing after --help or --version, and
+# what each option takes: numbers, panel names, files, directories.
 #   check-tools-completion.sh COMPLETION_DIR BIN_DIR
 set -uo pipefail
 completions=$(cd "$1" && pwd)
 bin=$(cd "$2" && pwd)
 # shellcheck disable=SC1091
 source /usr/share/bash-completion/bash_completion || { echo "FAIL: bash-completion is not installed" >&2; exit 1; }
-# shellcheck disable=SC1090
-source "$completions/kvsystem2-probe.bash"
-# shellcheck disable=SC1090
-source "$completions/kvsystem2-snapshot.bash"
+for program in charge-recorder charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot; do
+    # shellcheck disable=SC1090
+    source "$completions/$program.bash"
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/snapshots" && touch "$work/phone.umockdev"
@@ -55,4 +56,22 @@ expect "nothing after --version" "" "$(complete_line kvsystem2-snapshot --versio
 expect "a file after --umockdev" "phone.umockdev" "$(complete_line kvsystem2-snapshot --umockdev ph)"
 expect "a directory for DIR" "snapshots" "$(complete_line kvsystem2-snapshot --umockdev phone.umockdev s)"
 expect "one DIR only" "" "$(complete_line kvsystem2-snapshot snapshots s)"
+
+want=$(options_of charge-recorder)
+expect "every option of the recorder" "$want" "$(complete_line charge-recorder -- | sed 's/=$//')"
+expect "a prefix" "$(printf '%s\n' --idle-current --idle-time)" "$(complete_line charge-recorder --idle)"
+expect "numbers after --interval" "$(printf '%s\n' 30 300 3600)" "$(complete_line charge-recorder --interval 3)"
+expect "no option as the interval" "" "$(complete_line charge-recorder --interval --)"
+
+want=$(options_of charge-plot)
+expect "every long option of the plot" "$want" "$(complete_line charge-plot -- | grep -- '^--' | sed 's/=$//')"
+expect "a plot option given is not offered again" "$(echo "$want" | grep -vx -- '--size')" \
+    "$(complete_line charge-plot --size=800 -- | grep -- '^--' | sed 's/=$//')"
+expect "-o given, --output is not offered" "" "$(complete_line charge-plot -o x.svg --out)"
+expect "the next panel after a comma" "voltage,uses" "$(complete_line charge-plot --panels voltage,u)"
+
+want=$(options_of charge-exporter)
+expect "every option of the exporter" "$want" "$(complete_line charge-exporter -- | sed 's/=$//')"
+expect "no second --textfile" "--device=" "$(complete_line charge-exporter --textfile=a.prom --d)"
+expect "nothing after the exporter's --help" "" "$(complete_line charge-exporter --help --)"
 exit $status
