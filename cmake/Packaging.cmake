@@ -118,8 +118,9 @@ system state deliver: lux-demo, near-demo, knock-demo, posture-demo,
 tilt-demo, flux-demo, heading-demo, motion-demo, screen-demo,
 powerstate-demo, idle-demo, heat-demo and opmode-demo. charge-recorder
 writes the battery's values as CSV at a fixed interval, charge-plot
-draws its logs, and charge-exporter hands them to Prometheus. kvsystem2-probe lists what the library's Linux backend
-finds on a machine, and kvsystem2-snapshot copies it into a tree to replay.
+draws its logs, and charge-exporter hands them to Prometheus.
+kvsystem2-probe lists what the library's Linux backend finds on a machine,
+and kvsystem2-snapshot copies it into a tree to replay.
 Includes the module through which the Linux backend asks the login manager
 for the idle hint.")
 

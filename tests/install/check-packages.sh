@@ -15,6 +15,12 @@ unset KVSYSTEM_SCENARIO KVSYSTEM_TRACE KVSYSTEM_BACKEND KVSYSTEM_SYSFS_ROOT LD_L
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 libdir=usr/lib/$multiarch
 
+# grep that reads all its input: grep -q stops at the first match, and under
+# pipefail the writer's SIGPIPE would turn a match into a failure.
+has() {
+    grep "$@" >/dev/null
+}
+
 fail() {
     echo "FAIL: $*" >&2
     exit 1
@@ -31,7 +37,7 @@ ls "$work"/out/*dbgsym*.ddeb >/dev/null 2>&1 || fail "no debug symbol packages"
 # 2. What each holds, and what each needs.
 contains() {
     local deb=$1 path=$2
-    dpkg-deb -c "$deb" | awk '{print $6}' | grep -qx "./$path" || fail "$(basename "$deb") lacks /$path"
+    dpkg-deb -c "$deb" | awk '{print $6}' | has -x "./$path" || fail "$(basename "$deb") lacks /$path"
 }
 contains "$runtime" "$libdir/libkvsystem2.so.1"
 contains "$runtime" usr/share/doc/libkvsystem2-1/copyright
@@ -50,22 +56,22 @@ contains "$dev" usr/share/lintian/overrides/libkvsystem2-dev
 [ "$(dpkg-deb -f "$runtime" Multi-Arch)" = same ] || fail "the library is not Multi-Arch: same: $(dpkg-deb -f "$runtime")"
 scripts=$(dpkg-deb --ctrl-tarfile "$runtime" | tar -t | grep -E 'inst$|rm$' || true)
 [ -z "$scripts" ] || fail "the library has maintainer scripts: $scripts"
-if dpkg-deb -c "$runtime" | grep -qE 'usr/(bin|include|share/man)/'; then
+if dpkg-deb -c "$runtime" | has -E 'usr/(bin|include|share/man)/'; then
     fail "the library package holds more than the library: $(dpkg-deb -c "$runtime")"
 fi
 depends_of() { dpkg-deb -f "$1" Depends; }
-depends_of "$runtime" | grep -q 'libc6' || fail "runtime dependencies not computed: $(depends_of "$runtime")"
+depends_of "$runtime" | has 'libc6' || fail "runtime dependencies not computed: $(depends_of "$runtime")"
 depends_of "$runtime" | grep -Eq 'libqt[56]core' || fail "no Qt dependency: $(depends_of "$runtime")"
-depends_of "$programs" | grep -q 'libkvsystem2-1' || fail "the programs do not depend on the library: $(depends_of "$programs")"
-depends_of "$dev" | grep -q 'libkvsystem2-1 (= ' || fail "the dev package does not pin the library: $(depends_of "$dev")"
+depends_of "$programs" | has 'libkvsystem2-1' || fail "the programs do not depend on the library: $(depends_of "$programs")"
+depends_of "$dev" | has 'libkvsystem2-1 (= ' || fail "the dev package does not pin the library: $(depends_of "$dev")"
 dpkg-deb -x "$programs" "$work/extracted"
 dpkg-deb -x "$runtime" "$work/extracted"
 # Hardened as Debian's own packages, and without the compiler's .comment.
 for binary in usr/bin/charge-recorder usr/bin/lux-demo "$libdir/libkvsystem2.so.1" "$libdir/kvsystem2/logind.so"; do
-    readelf -d "$work/extracted/$binary" | grep -qE 'FLAGS.*\bNOW\b|BIND_NOW' || fail "$binary is not linked with -z now"
-    readelf -S "$work/extracted/$binary" | grep -q '\.comment' && fail "$binary has a .comment section"
+    readelf -d "$work/extracted/$binary" | has -E 'FLAGS.*\bNOW\b|BIND_NOW' || fail "$binary is not linked with -z now"
+    readelf -S "$work/extracted/$binary" | has '\.comment' && fail "$binary has a .comment section"
 done
-nm -D "$work/extracted/$libdir/libkvsystem2.so.1" | grep -qE ' __[a-z]+printf_chk@' \
+nm -D "$work/extracted/$libdir/libkvsystem2.so.1" | has -E ' __[a-z]+printf_chk@' \
     || fail "libkvsystem2.so.1 calls no fortified function"
 kind=$(file -b "$work/extracted/usr/bin/charge-recorder")
 case $kind in
@@ -101,7 +107,7 @@ grep -q 'exiting\.\.' <<<"$out" || fail "installed lux-demo did not end on Enter
 used=$(ldd "$root/usr/bin/lux-demo" | awk '$1 == "libkvsystem2.so.1" {print $3}')
 [ -n "$used" ] && [ "$(realpath "$used")" = "$(realpath "$root/$libdir/libkvsystem2.so.1")" ] \
     || fail "lux-demo does not use the installed library: $(ldd "$root/usr/bin/lux-demo")"
-MANWIDTH=80 man -l "$root/usr/share/man/man1/charge-recorder.1.gz" | grep -q -- '--interval' \
+MANWIDTH=80 man -l "$root/usr/share/man/man1/charge-recorder.1.gz" | has -- '--interval' \
     || fail "the installed manual page does not render"
 
 # Removed (not purged), nothing is left behind, not even a state rc.
