@@ -234,6 +234,9 @@ void ChargePlotTest::drawing_data()
     QTest::newRow("rows twice the interval apart are joined")
         << voltageLog({ 0, 1, 2, 4, 5 }) << QByteArray() << QStringList { "Voltage (mV)" }
         << QStringList {} << QList<int> { 5 } << QStringList {};
+    QTest::newRow("rows three intervals apart are a break")
+        << voltageLog({ 0, 1, 2, 5, 6 }) << QByteArray() << QStringList { "Voltage (mV)" }
+        << QStringList {} << QList<int> { 3, 2 } << QStringList {};
     QTest::newRow("a clock set back is a break")
         << voltageLog({ 0, 1, 2, -3600, -3599 }) << QByteArray()
         << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3, 2 } << QStringList {};
@@ -291,7 +294,7 @@ void ChargePlotTest::drawing_data()
         << QByteArray() << QStringList { "Battery current (mA)" }
         << QStringList { "dashed #d62728" } << QList<int> { 2 } << QStringList {};
     QTest::newRow("31 February and a line past the bound are bad lines")
-        << voltageLog({ 0, 1 }) + "31 Feb 2026 10:05:02, 3900\n" + QByteArray(70000, '9') + "\n"
+        << voltageLog({ 0, 1 }) + "31 Feb 2026 10:05:02, 3900\n" + QByteArray(70000, '9') + ", 3900\n"
             + voltageLog({ 2 }).mid(14)
         << QByteArray("charge-plot: log.csv: line 4: time stamp \"31 Feb 2026 10:05:02\" not "
                       "understood\n"

@@ -81,6 +81,8 @@ void ChargeLogTest::stamps_data()
     QTest::newRow("29 February of a leap year")
         << QByteArray("29 Feb 2024 00:00:00") << qint64(1709164800);
     QTest::newRow("29 February of another year") << QByteArray("29 Feb 2026 00:00:00") << qint64(-1);
+    QTest::newRow("29 February of 2100, a century but no leap year")
+        << QByteArray("29 Feb 2100 00:00:00") << qint64(-1);
     QTest::newRow("31 February") << QByteArray("31 Feb 2026 00:00:00") << qint64(-1);
     QTest::newRow("31 April") << QByteArray("31 Apr 2026 00:00:00") << qint64(-1);
     QTest::newRow("a leap second is the next minute's first")
