@@ -42,6 +42,7 @@ inline void killAll()
 // Why the daemons cannot run here, or empty when they can.
 inline QString unavailable(const QString &daemon)
 {
+    Q_UNUSED(daemon) // in a sanitized build, which never asks
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return QStringLiteral("umockdev's preload library cannot run beside a sanitizer's runtime");
 #else

@@ -18,7 +18,7 @@ SupplyReading LinuxBattery::readSupplies() const
     SupplyReading r = reader.read();
     if (r.error != 0)
         warning("cannot read " + QFile::encodeName(reader.dir()) + ": "
-            + std::strerror(r.error) + ": battery values read -1 while it fails");
+            + QByteArray(std::strerror(r.error)) + ": battery values read -1 while it fails");
     return r;
 }
 
