@@ -22,7 +22,7 @@ for path in "$build_dir"/bin/*; do
     [ -e "$page" ] || { [ -L "$link" ] && page=$build_dir/man/man1/$(readlink "$link"); }
     [ -e "$page" ] || { echo "FAIL: no manual page for $program" >&2; status=1; continue; }
     # The NAME section (up to SYNOPSIS) names it.
-    zcat "$page" | sed -n '/^\.SH NAME/,/^\.SH SYNOPSIS/p' | grep -qE "(^|[ ,])$program([ ,]|$)" \
+    zcat "$page" | sed -n '/^\.SH NAME/,/^\.SH SYNOPSIS/p' | grep -E "(^|[ ,])$program([ ,]|$)" >/dev/null \
         || { echo "FAIL: $(basename "$page") does not name $program" >&2; status=1; }
 done
 description=$(sed -n '/^set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION/,/")$/p' "$build_dir/CPackConfig.cmake")
@@ -39,7 +39,7 @@ for page in "$build_dir"/man/man1/*.1.gz; do
     name=$(basename "$page" .1.gz)
     for other in kvsystem2.7 charge-recorder.1; do
         [ "$other" = "$name.1" ] && continue
-        see_also "$other" | grep -qE "(^|[ \"])$name \"?\(1\)" \
+        see_also "$other" | grep -E "(^|[ \"])$name \"?\(1\)" >/dev/null \
             || { echo "FAIL: $other does not refer to $name(1)" >&2; status=1; }
     done
 done

@@ -49,7 +49,7 @@ check_output() {
 cmake -S "$source_dir/examples" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "configuring the example"; }
 cmake --build "$work/with-cmake" >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "building the example with CMake"; }
-ldd "$work/with-cmake/battery-glance" | grep -q "$prefix/$libdir/libkvsystem2.so.1" \
+ldd "$work/with-cmake/battery-glance" | grep "$prefix/$libdir/libkvsystem2.so.1" >/dev/null \
     || fail "the CMake example does not use the installed library: $(ldd "$work/with-cmake/battery-glance")"
 check_output "find_package" "$("$work/with-cmake/battery-glance")"
 
