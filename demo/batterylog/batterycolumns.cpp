@@ -16,9 +16,9 @@ QString stateText(const StateWords &states, int value)
 
 int columnByHeader(const char *header)
 {
-    for (const ColumnSpec &spec : batteryColumns) {
-        if (strcmp(spec.header, header) == 0)
-            return spec.column;
+    for (const BatteryColumn &entry : batteryColumns) {
+        if (strcmp(entry.header, header) == 0)
+            return entry.column;
     }
     return -1;
 }

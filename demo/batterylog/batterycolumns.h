@@ -76,7 +76,7 @@ inline constexpr StateWords chargingStateStates { "Undefined charging state: ", 
 inline constexpr StateWords batteryStateStates { "Undefined battery state: ", 0,
     batteryStateWords, 5 };
 
-struct ColumnSpec
+struct BatteryColumn
 {
     Column column;
     int bit; // in the recorder's column mask, and the value its option gives
@@ -87,7 +87,7 @@ struct ColumnSpec
     const StateWords *states; // null unless kind is State
 };
 
-inline constexpr ColumnSpec batteryColumns[ColumnCount] = {
+inline constexpr BatteryColumn batteryColumns[ColumnCount] = {
     { ChargerType, 0, "charger-type", "CHARGER_TYPE", CellKind::State, "", &chargerTypeStates },
     { ChargingState, 1, "charging-state", "CHARGING_STATE", CellKind::State, "",
         &chargingStateStates },

@@ -81,18 +81,18 @@ QString readRow(const std::vector<char *> &cells, const std::vector<int> &header
         if (header[i] < 0)
             continue;
         const Column column = Column(header[i]);
-        const ColumnSpec &spec = batteryColumns[column];
+        const BatteryColumn &entry = batteryColumns[column];
         const char *text = cells[i + 1];
         long long value = 0;
         const bool whole = parseWhole(text, &value);
-        if (spec.states) {
+        if (entry.states) {
             // Words, or their numbers where the recorder ran with --numerical.
             row->states[column] = whole && value >= INT_MIN && value <= INT_MAX
-                ? stateText(*spec.states, int(value))
+                ? stateText(*entry.states, int(value))
                 : QString::fromLocal8Bit(text);
         } else if (!whole) {
             return QStringLiteral("%1 \"%2\" is not a whole number")
-                .arg(QLatin1String(spec.header), QString::fromLocal8Bit(text));
+                .arg(QLatin1String(entry.header), QString::fromLocal8Bit(text));
         } else {
             row->values[column] = value == markerCell(column) ? std::nullopt
                                                                : std::optional<long long>(value);
@@ -112,13 +112,13 @@ QByteArray textfile(const Row &row, const QString &device)
            "kvsystem2_row_timestamp_seconds{"
         + label + "} " + QByteArray::number(row.time) + '\n';
     for (const Column column : row.columns) {
-        const ColumnSpec &spec = batteryColumns[column];
+        const BatteryColumn &entry = batteryColumns[column];
         const Gauge &gauge = gauges[column];
-        if (!spec.states && !row.values[column])
+        if (!entry.states && !row.values[column])
             continue; // the battery had no figure: no sample, not a made-up one
         out += QByteArray("# HELP ") + gauge.name + ' ' + gauge.help + '\n';
         out += QByteArray("# TYPE ") + gauge.name + " gauge\n";
-        if (!spec.states) {
+        if (!entry.states) {
             out += QByteArray(gauge.name) + '{' + label + "} "
                 + number(double(*row.values[column]) * gauge.scale) + '\n';
             continue;
@@ -127,8 +127,8 @@ QByteArray textfile(const Row &row, const QString &device)
         // table has no word for is a series of its own.
         const QString &current = row.states[column];
         bool known = false;
-        for (int i = 0; i < spec.states->count; ++i) {
-            const QString word = QLatin1String(spec.states->words[i]);
+        for (int i = 0; i < entry.states->count; ++i) {
+            const QString word = QLatin1String(entry.states->words[i]);
             known = known || word == current;
             out += QByteArray(gauge.name) + '{' + label + ",state=\"" + labelValue(word) + "\"} "
                 + (word == current ? "1\n" : "0\n");

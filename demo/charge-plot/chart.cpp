@@ -338,14 +338,14 @@ QString Chart::title() const
 QStringList Chart::leftOut() const
 {
     QStringList columns;
-    for (const ColumnSpec &spec : batteryColumns) {
+    for (const BatteryColumn &entry : batteryColumns) {
         bool written = false, has = false;
         for (const ChargeLog *one : logs) {
-            written = written || one->written(spec.column);
-            has = has || one->has(spec.column);
+            written = written || one->written(entry.column);
+            has = has || one->has(entry.column);
         }
-        if (spec.kind != CellKind::State && written && !has)
-            columns << QLatin1String(spec.header);
+        if (entry.kind != CellKind::State && written && !has)
+            columns << QLatin1String(entry.header);
     }
     return columns;
 }

@@ -36,8 +36,8 @@ constexpr OptionTable makeOptionTable()
 {
     OptionTable table {};
     int at = 0;
-    for (const ColumnSpec &spec : batteryColumns)
-        table[at++] = { spec.option, no_argument, nullptr, spec.bit };
+    for (const BatteryColumn &entry : batteryColumns)
+        table[at++] = { entry.option, no_argument, nullptr, entry.bit };
     table[at++] = { "interval", required_argument, nullptr, IntervalOption };
     table[at++] = { "numerical", no_argument, nullptr, NumericalOption };
     table[at++] = { "help", no_argument, nullptr, HelpOption };
@@ -97,9 +97,9 @@ bool outputWritten()
     return false;
 }
 
-bool selected(quint32 columns, const ColumnSpec &spec)
+bool selected(quint32 columns, const BatteryColumn &entry)
 {
-    return columns & (quint32(1) << spec.bit);
+    return columns & (quint32(1) << entry.bit);
 }
 
 } // namespace
@@ -296,9 +296,9 @@ void ChargeRecorder::clockChanged()
 void ChargeRecorder::printHeader()
 {
     printf("TIME");
-    for (const ColumnSpec &spec : batteryColumns) {
-        if (selected(columns, spec))
-            printf(", %s", spec.header);
+    for (const BatteryColumn &entry : batteryColumns) {
+        if (selected(columns, entry))
+            printf(", %s", entry.header);
     }
     printf("\n");
 }
@@ -364,27 +364,27 @@ bool ChargeRecorder::printRow()
     printf("%s", stamp);
 
     qint32 cumulative = 0;
-    for (const ColumnSpec &spec : batteryColumns) {
+    for (const BatteryColumn &entry : batteryColumns) {
         // Read once a row, whichever columns are chosen; the average current
         // and the coulomb counter share the reading.
-        if (spec.column == AverageCurrent)
+        if (entry.column == AverageCurrent)
             cumulative = battery->getCumulativeBatteryCurrent();
-        if (!selected(columns, spec))
+        if (!selected(columns, entry))
             continue;
-        switch (spec.kind) {
+        switch (entry.kind) {
         case CellKind::State: {
-            const int value = getters[spec.column](*battery);
+            const int value = getters[entry.column](*battery);
             if (numerical)
                 printf(", %d", value);
             else
-                printf(", %s", stateText(*spec.states, value).toLocal8Bit().constData());
+                printf(", %s", stateText(*entry.states, value).toLocal8Bit().constData());
             break;
         }
         case CellKind::Value:
-            printf(", %d", getters[spec.column](*battery));
+            printf(", %d", getters[entry.column](*battery));
             break;
         case CellKind::Minutes:
-            printf(", %d", getters[spec.column](*battery) / secondsPerMinute);
+            printf(", %d", getters[entry.column](*battery) / secondsPerMinute);
             break;
         case CellKind::Average: {
             // Charge drawn since the previous such row over the seconds
