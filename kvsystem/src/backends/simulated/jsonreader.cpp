@@ -43,6 +43,17 @@ private:
         while (p < end && blank(*p))
             ++p;
     }
+    // After an element of an object or array: 1 for a comma (another
+    // element follows), 0 for the closing bracket, -1 for anything else.
+    int next(char close)
+    {
+        blanks();
+        if (p < end && *p == ',')
+            return ++p, 1;
+        if (p < end && *p == close)
+            return ++p, 0;
+        return -1;
+    }
     bool literal(const char *word)
     {
         const size_t n = std::strlen(word);
@@ -129,14 +140,8 @@ private:
                 blanks();
                 if (!value())
                     return false;
-                blanks();
-                if (p < end && *p == ',') {
-                    ++p;
-                    continue;
-                }
-                if (p < end && *p == '}')
-                    return ++p, true;
-                return false;
+                if (const int more = next('}'); more <= 0)
+                    return more == 0;
             }
         case '[':
             ++p;
@@ -147,14 +152,8 @@ private:
                 blanks();
                 if (!value())
                     return false;
-                blanks();
-                if (p < end && *p == ',') {
-                    ++p;
-                    continue;
-                }
-                if (p < end && *p == ']')
-                    return ++p, true;
-                return false;
+                if (const int more = next(']'); more <= 0)
+                    return more == 0;
             }
         case '"':
             return string();
