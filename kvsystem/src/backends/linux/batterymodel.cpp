@@ -282,8 +282,6 @@ Display display(const QVector<Supply> &supplies)
     return display(packs, chargers(supplies));
 }
 
-namespace {
-
 int roundedPercent(const Display &d)
 {
     return d.percent ? int(std::floor(*d.percent + 0.5)) : KvBattery::NoValue;
@@ -321,13 +319,7 @@ int batteryState(const Display &d)
             if (d.packs.first().level == l.level)
                 return l.state;
     }
-    const int pct = roundedPercent(d);
-    if (pct < 0)
-        return KvBattery::StateError;
-    return pct <= 5  ? KvBattery::StateEmpty
-        : pct <= 15  ? KvBattery::StateLow
-        : pct >= 100 ? KvBattery::StateFull
-                     : KvBattery::StateOK;
+    return stateFromPercent(roundedPercent(d));
 }
 
 // mAh: the charges summed, so that a charge-counting battery gives back its own charge_now.
@@ -425,69 +417,6 @@ int averageCurrent(const Display &d)
         if (p.currentAvg)
             sum = sum.value_or(0) + std::abs(*p.currentAvg);
     return sum ? milli(*sum) : KvBattery::NoValue;
-}
-
-} // namespace
-
-int answer(const Display &d, BatteryValue value)
-{
-    switch (value) {
-    case BatteryValue::ChargerType:
-        return d.charger;
-    case BatteryValue::AverageTalkCurrent:
-    case BatteryValue::AverageIdleCurrent:
-        return KvBattery::NoValue; // Linux does not tell calls or idle time apart
-    case BatteryValue::RemainingTalkTime:
-    case BatteryValue::RemainingIdleTime:
-        return KvBattery::NoTime;
-    default:
-        break;
-    }
-    if (d.packs.isEmpty()) {
-        // No battery now (a desktop, or a pack taken out): nothing to read.
-        switch (value) {
-        case BatteryValue::CumulativeBatteryCurrent:
-            return KvBattery::NoCounter;
-        case BatteryValue::RemainingChargingTime:
-        case BatteryValue::RemainingActiveTime:
-            return KvBattery::NoTime;
-        default:
-            return KvBattery::NoValue;
-        }
-    }
-    switch (value) {
-    case BatteryValue::ChargingState:
-        return chargingState(d);
-    case BatteryValue::BatteryState:
-        return batteryState(d);
-    case BatteryValue::RemainingCapacityBars: {
-        // Seven bars, as the handset's indicator; a bar shows while any charge is left in it.
-        const int pct = roundedPercent(d);
-        return pct < 0 ? KvBattery::NoValue : (pct * 7 + 99) / 100;
-    }
-    case BatteryValue::RemainingCapacityPct:
-        return roundedPercent(d);
-    case BatteryValue::RemainingCapacitymAh: {
-        const std::optional<double> m = milliampHours(d);
-        return m ? toInt(*m) : KvBattery::NoValue;
-    }
-    case BatteryValue::Voltage: {
-        const std::optional<double> uv = d.packs.first().voltage;
-        return uv ? milli(*uv) : KvBattery::NoValue;
-    }
-    case BatteryValue::BatteryCurrent:
-        return batteryCurrent(d);
-    case BatteryValue::CumulativeBatteryCurrent:
-        return cumulativeCurrent(d);
-    case BatteryValue::RemainingChargingTime:
-        return chargingTime(d);
-    case BatteryValue::RemainingActiveTime:
-        return activeTime(d);
-    case BatteryValue::AverageActiveCurrent:
-        return averageCurrent(d);
-    default:
-        return KvBattery::NoValue;
-    }
 }
 
 } // namespace Vorna::Backend::BatteryModel

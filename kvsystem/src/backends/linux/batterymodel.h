@@ -141,6 +141,23 @@ int milli(double micro);
 // A double within int, truncated; NaN is no value.
 int toInt(double v);
 
+// The display device's values in the getters' units (batteryanswer.cpp
+// maps them onto the getters).
+int roundedPercent(const Display &display);
+int chargingState(const Display &display);
+// A fault the kernel reports, else upowerd's state and the level the
+// battery gives, else the percentage on the handset's scale.
+int batteryState(const Display &display);
+std::optional<double> milliampHours(const Display &display);
+int batteryCurrent(const Display &display);
+int cumulativeCurrent(const Display &display);
+int chargingTime(const Display &display);
+int activeTime(const Display &display);
+int averageCurrent(const Display &display);
+// The handset's battery state for a rounded percentage; none (negative)
+// is an error.
+KvBattery::BatteryState stateFromPercent(int percent);
+
 } // namespace Vorna::Backend::BatteryModel
 
 #endif
