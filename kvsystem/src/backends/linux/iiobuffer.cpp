@@ -19,6 +19,10 @@ namespace {
 
 constexpr int bufferLength = 128; // records the kernel queues (enable_ring_buffer())
 constexpr int recordsARead = 127; // as prepare_output() reads them
+// Reads of one drain: the kernel's whole queue and what came while it was
+// read. A node that never runs dry (a device sampling faster than it is
+// read, or a node that always gives a full read) must not hold the reader.
+constexpr int readsADrain = 3;
 
 QString scanFile(const QString &dir, const QString &name)
 {
@@ -186,7 +190,7 @@ std::optional<std::vector<qint64>> Buffer::newest()
         return std::nullopt;
     std::vector<char> data(size_t(recordSize) * recordsARead);
     std::optional<std::vector<qint64>> values;
-    for (;;) {
+    for (int reads = 0; reads < readsADrain; ++reads) {
         const ssize_t n = ::read(fd, data.data(), data.size());
         if (n < 0 && errno == EINTR)
             continue;
