@@ -88,8 +88,9 @@ std::optional<ScanChannel> parseScanType(const QByteArray &text)
             != 5
         || (endian != 'l' && endian != 'b') || (sign != 's' && sign != 'u'))
         return std::nullopt;
+    // Compared one at a time: bits + shift could wrap round.
     if ((storage != 8 && storage != 16 && storage != 32 && storage != 64) || bits == 0
-        || bits + shift > storage)
+        || bits > storage || shift > storage - bits)
         return std::nullopt;
     c.bigEndian = endian == 'b';
     c.isSigned = sign == 's';

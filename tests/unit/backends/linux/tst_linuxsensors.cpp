@@ -600,6 +600,21 @@ void LinuxSensorsTest::scanElements_data()
         << QByteArray("le:x16/16>>0") << QByteArray::fromHex("0000") << qint64(-1);
     QTest::newRow("more bits than the storage holds")
         << QByteArray("le:s16/16>>4") << QByteArray::fromHex("0000") << qint64(-1);
+    // bits + shift against the storage: below, at and above it, and sums
+    // that wrap round 2^32.
+    QTest::newRow("bits and shift one short of the storage")
+        << QByteArray("le:u12/16>>3") << QByteArray::fromHex("0840") << qint64(2049);
+    QTest::newRow("bits and shift filling the storage")
+        << QByteArray("le:u63/64>>1") << QByteArray::fromHex("0200000000000080")
+        << qint64(0x4000000000000001);
+    QTest::newRow("bits and shift one beyond the storage")
+        << QByteArray("le:u63/64>>2") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("bits whose sum with the shift wraps to 0")
+        << QByteArray("le:s4294967295/64>>1") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("a shift whose sum with the bits wraps to 0")
+        << QByteArray("le:s1/64>>4294967295") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("bits whose sum with the shift wraps to the storage")
+        << QByteArray("le:s4294967295/64>>65") << QByteArray::fromHex("00") << qint64(-1);
 }
 
 void LinuxSensorsTest::scanElements()
