@@ -126,10 +126,10 @@ std::unique_ptr<Backend> makeBackend()
 {
     Trace::open();
     // The recording is opened after the scenario was read, and refused
-    // when it is the same file.
+    // when it is the same file, or the trace's.
     FileId scenarioFile;
     std::unique_ptr<Backend> backend = chooseBackend(&scenarioFile);
-    return recordedIfAsked(std::move(backend), scenarioFile);
+    return recordedIfAsked(std::move(backend), scenarioFile, Trace::file());
 }
 
 } // namespace

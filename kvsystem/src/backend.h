@@ -25,6 +25,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 namespace Vorna::Backend {
 
@@ -147,6 +148,18 @@ public:
 // environment (an unreadable scenario, say) ends the process with status 2
 // and one line on standard error.
 Backend &instance();
+
+// A file as the file system knows it, whatever its name or links.
+struct FileId
+{
+    dev_t device = 0;
+    ino_t inode = 0; // 0: no file
+
+    bool operator==(const FileId &other) const
+    {
+        return inode != 0 && device == other.device && inode == other.inode;
+    }
+};
 
 // The device's monotonic clock in microseconds, as every backend stamps its
 // readings.

@@ -48,8 +48,10 @@ public:
     // Null with *error set when the file cannot be made. A file that
     // another program records into is refused (both would write over each
     // other), and so is the file being played: writing it would destroy
-    // the scenario before it was played.
-    static Journal *open(const QByteArray &path, const FileId &playing, QString *error)
+    // the scenario before it was played. So is the call trace: its lines
+    // would land after the recording's end.
+    static Journal *open(
+        const QByteArray &path, const FileId &playing, const FileId &tracing, QString *error)
     {
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) {
@@ -66,8 +68,11 @@ public:
             return refuse(QString::fromLocal8Bit(std::strerror(errno)));
         if (!S_ISREG(st.st_mode))
             return refuse(QStringLiteral("not a regular file"));
-        if (playing.device == st.st_dev && playing.inode == st.st_ino)
+        const FileId file { st.st_dev, st.st_ino };
+        if (file == playing)
             return refuse(QStringLiteral("the scenario being played cannot be recorded into"));
+        if (file == tracing)
+            return refuse(QStringLiteral("the call trace cannot be recorded into"));
         // Held until the process ends; the file is emptied only once it is ours.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
             return refuse(errno == EWOULDBLOCK
@@ -705,14 +710,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend, const FileId &playing)
+std::unique_ptr<Backend> recordedIfAsked(
+    std::unique_ptr<Backend> backend, const FileId &playing, const FileId &tracing)
 {
     const QByteArray path = environment("KVSYSTEM_RECORD");
     if (path.isEmpty())
         return backend;
     QString error;
     // Never deleted: a thread of the backend may still deliver while the process exits.
-    Journal *const journal = Journal::open(path, playing, &error);
+    Journal *const journal = Journal::open(path, playing, tracing, &error);
     if (!journal)
         usageError(path + ": " + error.toUtf8());
     static Finisher finisher;

@@ -15,22 +15,15 @@
 #include "backend.h"
 
 #include <memory>
-#include <sys/types.h>
 
 namespace Vorna::Backend {
 
-// A file as the file system knows it, whatever its name or links.
-struct FileId
-{
-    dev_t device = 0;
-    ino_t inode = 0; // 0: no file
-};
-
 // The backend itself when KVSYSTEM_RECORD is unset or empty; otherwise one
 // that records what backend delivers. A file that cannot be written, that
-// another program records into, or that is the scenario being played
-// (playing) is a usage error.
-std::unique_ptr<Backend> recordedIfAsked(std::unique_ptr<Backend> backend, const FileId &playing);
+// another program records into, that is the scenario being played
+// (playing) or the call trace (tracing) is a usage error.
+std::unique_ptr<Backend> recordedIfAsked(
+    std::unique_ptr<Backend> backend, const FileId &playing, const FileId &tracing);
 
 } // namespace Vorna::Backend
 

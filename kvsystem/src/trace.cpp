@@ -24,6 +24,7 @@ namespace {
 // only read afterwards.
 int traceFd = -1;
 QByteArray tracePath;
+Backend::FileId traceFile;
 // Set when the trace cannot be written any more: nothing more is written.
 std::atomic<bool> broken { false };
 
@@ -97,6 +98,12 @@ void open()
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     traceFd = fd;
     tracePath = path;
+    traceFile = Backend::FileId { st.st_dev, st.st_ino };
+}
+
+Backend::FileId file()
+{
+    return traceFile;
 }
 
 Call::Call(const QObject *self, const char *operation)

@@ -32,6 +32,8 @@ bool enabled();
 // reader goes away later is dropped without a word: it never ends the
 // program, through SIGPIPE or otherwise.
 void open();
+// The file open() opened, whatever its name or links; no file when none.
+Backend::FileId file();
 
 // The lines of one call. The line is written when returns() is given the
 // result, or, for an operation without one, when the Call goes away.

@@ -239,7 +239,9 @@ void Recording::recordingHoldsWhatCame()
 void Recording::refusedRecording_data()
 {
     QTest::addColumn<QString>("file"); // in the test's directory, unless absolute
-    QTest::addColumn<QString>("scenarioLink"); // the scenario played, linked to as file
+    // The scenario played (or, after "trace", the call trace), linked to as
+    // file: "hard", "symbolic", or for the trace "same" for its own name.
+    QTest::addColumn<QString>("scenarioLink");
     QTest::addColumn<bool>("busy"); // another program records into file
     QTest::addColumn<QByteArray>("reason");
 
@@ -252,6 +254,14 @@ void Recording::refusedRecording_data()
     QTest::newRow("the scenario being played, through a symbolic link")
         << "run.json" << "symbolic" << false
         << QByteArray("the scenario being played cannot be recorded into");
+    QTest::newRow("the call trace")
+        << "trace" << "trace same" << false << QByteArray("the call trace cannot be recorded into");
+    QTest::newRow("the call trace, under another name")
+        << "run.json" << "trace hard" << false
+        << QByteArray("the call trace cannot be recorded into");
+    QTest::newRow("the call trace, through a symbolic link")
+        << "run.json" << "trace symbolic" << false
+        << QByteArray("the call trace cannot be recorded into");
     QTest::newRow("a file another program records into")
         << "run.json" << QString() << true << QByteArray("another program is recording into it");
 }
@@ -275,13 +285,20 @@ void Recording::refusedRecording()
     demo.setEnvironment("KVSYSTEM_RECORD", path);
     const QByteArray scenario
         = R"({"als": {"readings": [{"value": 1}, {"value": 2}, {"value": 3}]}})";
-    if (!scenarioLink.isEmpty()) {
+    const bool trace = scenarioLink.startsWith("trace ");
+    if (!scenarioLink.isEmpty())
         demo.setScenario(scenario);
-        QVERIFY(scenarioLink == "hard" ? ::link(QFile::encodeName(demo.scenarioPath()),
-                                             QFile::encodeName(path))
-                    == 0
-                                       : QFile::link(demo.scenarioPath(), path));
+    const QString traceFile = dir.filePath("trace.log");
+    if (trace) {
+        QFile created(traceFile);
+        QVERIFY(created.open(QIODevice::WriteOnly));
+        demo.setEnvironment("KVSYSTEM_TRACE", scenarioLink == "trace same" ? path : traceFile);
     }
+    const QString linked = trace ? traceFile : demo.scenarioPath();
+    if (scenarioLink.endsWith("hard"))
+        QVERIFY(::link(QFile::encodeName(linked), QFile::encodeName(path)) == 0);
+    if (scenarioLink.endsWith("symbolic"))
+        QVERIFY(QFile::link(linked, path));
     demo.inputFromNullDevice();
     demo.start();
     QVERIFY(demo.waitForFinished());

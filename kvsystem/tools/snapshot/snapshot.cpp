@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
+#include <QSet>
 #include <QVector>
 
 #include <iterator>
@@ -118,7 +119,11 @@ public:
             seen << key;
             ++perPlace[&place - places];
         }
-        ++attributes;
+        // An attribute a record gives twice is one file, its last value.
+        if (!files.contains(f.fileName())) {
+            files << f.fileName();
+            ++attributes;
+        }
         return true;
     }
 
@@ -160,6 +165,7 @@ public:
 private:
     const QString out;
     QStringList seen;
+    QSet<QString> files;
     int perPlace[std::size(places)] = {};
     int attributes = 0;
 };

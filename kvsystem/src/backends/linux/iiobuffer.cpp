@@ -19,6 +19,10 @@ namespace {
 
 constexpr int bufferLength = 128; // records the kernel queues (enable_ring_buffer())
 constexpr int recordsARead = 127; // as prepare_output() reads them
+// Reads of one drain: the kernel's whole queue and what came while it was
+// read. A node that never runs dry (a device sampling faster than it is
+// read, or a node that always gives a full read) must not hold the reader.
+constexpr int readsADrain = 3;
 
 QString scanFile(const QString &dir, const QString &name)
 {
@@ -84,8 +88,9 @@ std::optional<ScanChannel> parseScanType(const QByteArray &text)
             != 5
         || (endian != 'l' && endian != 'b') || (sign != 's' && sign != 'u'))
         return std::nullopt;
+    // Compared one at a time: bits + shift could wrap round.
     if ((storage != 8 && storage != 16 && storage != 32 && storage != 64) || bits == 0
-        || bits + shift > storage)
+        || bits > storage || shift > storage - bits)
         return std::nullopt;
     c.bigEndian = endian == 'b';
     c.isSigned = sign == 's';
@@ -186,7 +191,7 @@ std::optional<std::vector<qint64>> Buffer::newest()
         return std::nullopt;
     std::vector<char> data(size_t(recordSize) * recordsARead);
     std::optional<std::vector<qint64>> values;
-    for (;;) {
+    for (int reads = 0; reads < readsADrain; ++reads) {
         const ssize_t n = ::read(fd, data.data(), data.size());
         if (n < 0 && errno == EINTR)
             continue;

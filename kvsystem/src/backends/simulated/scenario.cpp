@@ -850,7 +850,16 @@ std::optional<Scenario> parseRecording(
                 const char *e = buffer.constData() + lineEnd;
                 const qint64 offset = bufferStart + lineStart;
                 lineStart = lineEnd + 1;
-                const QByteArray line = QByteArray::fromRawData(b, int(e - b)).trimmed();
+                // Trimmed in place: trimmed() may copy, and offsets are
+                // counted in the buffer.
+                const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+                const char *lb = b;
+                const char *le = e;
+                while (lb < le && blank(*lb))
+                    ++lb;
+                while (le > lb && blank(le[-1]))
+                    --le;
+                const QByteArray line = QByteArray::fromRawData(lb, int(le - lb));
                 if (!torn.isEmpty() && !line.isEmpty()) {
                     *error = torn; // not the last part after all
                     return std::nullopt;

@@ -57,6 +57,7 @@ private slots:
     void scanElements_data();
     void scanElements();
     void bufferedAccelerometer();
+    void nodeThatNeverRunsDry();
     void headingFromTheHubsBuffer();
 };
 
@@ -599,6 +600,21 @@ void LinuxSensorsTest::scanElements_data()
         << QByteArray("le:x16/16>>0") << QByteArray::fromHex("0000") << qint64(-1);
     QTest::newRow("more bits than the storage holds")
         << QByteArray("le:s16/16>>4") << QByteArray::fromHex("0000") << qint64(-1);
+    // bits + shift against the storage: below, at and above it, and sums
+    // that wrap round 2^32.
+    QTest::newRow("bits and shift one short of the storage")
+        << QByteArray("le:u12/16>>3") << QByteArray::fromHex("0840") << qint64(2049);
+    QTest::newRow("bits and shift filling the storage")
+        << QByteArray("le:u63/64>>1") << QByteArray::fromHex("0200000000000080")
+        << qint64(0x4000000000000001);
+    QTest::newRow("bits and shift one beyond the storage")
+        << QByteArray("le:u63/64>>2") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("bits whose sum with the shift wraps to 0")
+        << QByteArray("le:s4294967295/64>>1") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("a shift whose sum with the bits wraps to 0")
+        << QByteArray("le:s1/64>>4294967295") << QByteArray::fromHex("00") << qint64(-1);
+    QTest::newRow("bits whose sum with the shift wraps to the storage")
+        << QByteArray("le:s4294967295/64>>65") << QByteArray::fromHex("00") << qint64(-1);
 }
 
 void LinuxSensorsTest::scanElements()
@@ -612,11 +628,11 @@ void LinuxSensorsTest::scanElements()
         QCOMPARE(Iio::decode(stored.constData(), *c), value);
 }
 
-void LinuxSensorsTest::bufferedAccelerometer()
+// A HID accelerometer with a buffer, lying face down: x and y as 16 bits,
+// z as 12 bits in 32, and a 64-bit time stamp that the layout aligns to 8
+// bytes. Its node, dev/iio:device0, is left to the test.
+static bool writeBufferedAccelerometer(const QString &root)
 {
-    // A HID accelerometer with a buffer: x and y as 16 bits, z as 12 bits
-    // in 32, and a 64-bit time stamp that the layout aligns to 8 bytes; its
-    // node a FIFO the test feeds.
     QStringList scan { "trigger/current_trigger=", "buffer/length=0", "buffer/enable=0" };
     const char *types[] = { "le:s16/16>>0", "le:s16/16>>0", "le:s12/32>>4", "le:s64/64>>0" };
     const char *names[] = { "in_accel_x", "in_accel_y", "in_accel_z", "in_timestamp" };
@@ -624,11 +640,17 @@ void LinuxSensorsTest::bufferedAccelerometer()
         scan << QStringLiteral("scan_elements/%1_en=0").arg(names[i])
              << QStringLiteral("scan_elements/%1_index=%2").arg(names[i]).arg(i)
              << QStringLiteral("scan_elements/%1_type=%2").arg(names[i], types[i]);
+    return DeviceTable::writeTree(root,
+               { DeviceTable::accel(0, 0, 0, 256, scan),
+                   { "iio", "trigger0", { "name=accel_3d-dev0" } } })
+        && QDir(root).mkdir("dev");
+}
+
+void LinuxSensorsTest::bufferedAccelerometer()
+{
+    // The node a FIFO the test feeds.
     QTemporaryDir root;
-    QVERIFY(DeviceTable::writeTree(root.path(),
-        { DeviceTable::accel(0, 0, 0, 256, scan),
-            { "iio", "trigger0", { "name=accel_3d-dev0" } } }));
-    QVERIFY(QDir(root.path()).mkdir("dev"));
+    QVERIFY(writeBufferedAccelerometer(root.path()));
     QCOMPARE(::mkfifo(QFile::encodeName(root.path() + "/dev/iio:device0").constData(), 0600), 0);
     const QString device = root.path() + "/sys/devices/iio:device0/";
     const auto attribute = [&](const QString &name) {
@@ -665,6 +687,28 @@ void LinuxSensorsTest::bufferedAccelerometer()
     ::close(fifo);
     sensor.reset();
     QTRY_COMPARE_WITH_TIMEOUT(attribute("buffer/enable"), "0", waitMs);
+}
+
+void LinuxSensorsTest::nodeThatNeverRunsDry()
+{
+    // A node that always gives a full read, as a device sampling faster
+    // than it is read: readings still come (its records are zeros), and the
+    // sensor still stops.
+    QTemporaryDir root;
+    QVERIFY(writeBufferedAccelerometer(root.path()));
+    QVERIFY(QFile::link("/dev/zero", root.path() + "/dev/iio:device0"));
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Accelerometer, samples.sink());
+    sensor->requestSession(Vorna::KvSensor::ControlSession);
+    QVERIFY(sensor->start());
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 2, waitMs);
+    QCOMPARE(samples.last(3), (QVector<qint32> { 0, 0, 0 }));
+    sensor.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        Sysfs::read(root.path() + "/sys/devices/iio:device0/buffer/enable"), "0", waitMs);
 }
 
 void LinuxSensorsTest::headingFromTheHubsBuffer()

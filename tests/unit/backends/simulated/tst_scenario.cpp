@@ -352,6 +352,9 @@ void ScenarioParser::rejected_data()
     QTest::newRow("a recording's part with a key twice")
         << QByteArray(recordingHeader) + "{\"als\": {}, \"als\": {}},\n{}]}\n"
         << "recording[0].als: duplicate key";
+    QTest::newRow("a recording's part with blanks around it, wrong at its first byte")
+        << QByteArray(recordingHeader) + "{\"als\": {}},\n \t{5}, \n{}]}\n"
+        << "invalid JSON at offset 33: unterminated object";
     QTest::newRow("trailing garbage")
         << QByteArray("{} x") << "invalid JSON at offset 3: garbage at the end of the document";
     QTest::newRow("a class given twice")
