@@ -178,25 +178,25 @@ void finish(Segment &segment)
 }
 
 // Reads one line of at most maxLine bytes (its end not counted) into line,
-// without it. Returns 1 for a line, 0 at the end of the stream, -1 for a
-// line cut off by the end of the stream, -2 for a longer line, which is
-// read past without being kept.
-int readLine(FILE *stream, std::vector<char> &line, size_t maxLine)
+// without it, NUL bytes and all, and sets length. Returns 1 for a line, 0 at
+// the end of the stream, -1 for a line cut off by the end of the stream, -2
+// for a longer line, which is read past without being kept.
+int readLine(FILE *stream, std::vector<char> &line, size_t maxLine, size_t *length)
 {
     line.resize(maxLine + 2);
-    if (!fgets(line.data(), int(line.size()), stream))
-        return 0;
-    size_t length = strlen(line.data());
-    if (length > 0 && line[length - 1] == '\n') {
-        line[length - 1] = '\0';
-        return 1;
-    }
-    if (length <= maxLine)
-        return feof(stream) ? -1 : 1; // a NUL byte ends what is kept
+    size_t kept = 0;
     int c;
-    while ((c = getc(stream)) != EOF && c != '\n') {
+    while ((c = getc_unlocked(stream)) != EOF && c != '\n') {
+        if (kept <= maxLine)
+            line[kept++] = char(c);
     }
-    return -2;
+    if (c == EOF && kept == 0)
+        return 0;
+    if (kept > maxLine)
+        return -2;
+    line[kept] = '\0';
+    *length = kept;
+    return c == EOF ? -1 : 1;
 }
 
 } // namespace
@@ -259,6 +259,19 @@ QByteArray escapedLine(const QByteArray &text)
             out += char(c);
     }
     return out;
+}
+
+size_t afterNulBytes(const char *line, size_t length, QString *leftOut)
+{
+    const void *last = memrchr(line, '\0', length);
+    if (!last)
+        return 0;
+    const size_t start = size_t(static_cast<const char *>(last) - line) + 1;
+    const size_t cut = strnlen(line, length);
+    *leftOut = cut == 0 ? QStringLiteral("NUL bytes")
+                        : QStringLiteral("\"%1\" cut off by NUL bytes")
+                              .arg(QString::fromLocal8Bit(line, int(cut)));
+    return start;
 }
 
 void splitCells(char *line, std::vector<char *> &cells)
@@ -374,7 +387,8 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
     std::vector<char> buffer;
     long long number = 0;
     for (;;) {
-        const int got = readLine(stream, buffer, maxLine);
+        size_t length = 0;
+        const int got = readLine(stream, buffer, maxLine, &length);
         if (got == 0)
             break;
         ++number;
@@ -387,7 +401,12 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
             continue;
         }
         char *line = buffer.data();
-        size_t length = strlen(line);
+        QString leftOut;
+        if (const size_t start = afterNulBytes(line, length, &leftOut); start > 0) {
+            warn(number, leftOut + QLatin1String(", ignored"));
+            line += start;
+            length -= start;
+        }
         if (length > 0 && line[length - 1] == '\r')
             line[--length] = '\0';
         if (length == 0)
