@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <csignal>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,10 @@ QString hostName()
 int main(int argc, char **argv)
 {
     setlocale(LC_ALL, "");
+    // A log on standard output that reaches the file-size limit fails the
+    // write with EFBIG, said and ended with status 1, instead of killing
+    // the program without a word.
+    signal(SIGXFSZ, SIG_IGN);
     static const option options[] = {
         { "textfile", required_argument, nullptr, 't' },
         { "device", required_argument, nullptr, 'd' },

@@ -117,6 +117,7 @@ private slots:
     void hostileTextfileDirectory_data();
     void hostileTextfileDirectory();
     void promtoolAcceptsAFullRow();
+    void logOverTheFileSizeLimit();
     void prometheusSeesEveryDevice();
 };
 
@@ -307,14 +308,14 @@ void tst_ChargeExporter::hostileTextfileDirectory()
         "07 Dec 2026 21:00:02, WALL, 81, 1000, 3901, -210\n" };
     // The second row once the first is through: two writes to the file.
     exporter.write(log[0]);
+    // What came already, then wait for more.
     QByteArray through;
-    while (through.size() < log[0].size() && exporter.waitForReadyRead())
-        through += exporter.readAllStandardOutput();
+    while ((through += exporter.readAllStandardOutput()).size() < log[0].size()
+        && exporter.waitForReadyRead()) { }
     QByteArray said;
-    if (!warning.isEmpty()) {
-        while (!said.contains('\n') && exporter.waitForReadyRead())
-            said += exporter.readAllStandardError();
-    }
+    exporter.setReadChannel(QProcess::StandardError);
+    while (!warning.isEmpty() && !(said += exporter.readAllStandardError()).contains('\n')
+        && exporter.waitForReadyRead()) { }
     exporter.write(log[1]);
     exporter.closeWriteChannel();
     QVERIFY(exporter.waitForFinished());
@@ -368,6 +369,23 @@ void tst_ChargeExporter::promtoolAcceptsAFullRow()
     QFile file(dir.filePath("kvsystem2.prom"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count("# TYPE "), 18);
+}
+
+// The log itself past the file-size limit: said, and status 1.
+void tst_ChargeExporter::logOverTheFileSizeLimit()
+{
+    QTemporaryDir dir;
+    QProcess exporter;
+    exporter.setStandardOutputFile(dir.filePath("log.csv"));
+    exporter.start("/usr/bin/prlimit", { "--fsize=20", exporterPath,
+        "--textfile=" + dir.filePath("kvsystem2.prom") });
+    exporter.write("TIME, VOLTAGE\n07 Dec 2026 21:00:01, 3900\n");
+    exporter.closeWriteChannel();
+    QVERIFY(exporter.waitForFinished());
+    QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(exporter.exitCode(), 1);
+    QCOMPARE(exporter.readAllStandardError(),
+        QByteArray("charge-exporter: Can't write output: File too large\n"));
 }
 
 // Three simulated handsets, each charge-recorder piped through the exporter
