@@ -145,13 +145,13 @@ int main(int argc, char **argv)
             printf("charge-exporter %s\n", KV_VERSION);
             return fflush(stdout) == 0 ? 0 : 1;
         case ':':
-            return usageError(QByteArray("option ") + argv[optind - 1] + " needs a value");
+            return usageError(QByteArray("option ") + QByteArray(argv[optind - 1]) + " needs a value");
         default:
-            return usageError(QByteArray("unknown option ") + argv[optind - 1]);
+            return usageError(QByteArray("unknown option ") + QByteArray(argv[optind - 1]));
         }
     }
     if (optind < argc)
-        return usageError(QByteArray("unexpected argument ") + argv[optind]);
+        return usageError(QByteArray("unexpected argument ") + QByteArray(argv[optind]));
     if (path.isEmpty())
         return usageError("--textfile=FILE is missing");
     if (!path.endsWith(".prom"))
