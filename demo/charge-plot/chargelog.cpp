@@ -177,27 +177,69 @@ void finish(Segment &segment)
     segment.interval = steps[middle];
 }
 
-// Reads one line of at most maxLine bytes (its end not counted) into line,
-// without it, NUL bytes and all, and sets length. Returns 1 for a line, 0 at
-// the end of the stream, -1 for a line cut off by the end of the stream, -2
-// for a longer line, which is read past without being kept.
-int readLine(FILE *stream, std::vector<char> &line, size_t maxLine, size_t *length)
+// The lines of a stream, NUL bytes and all, read in blocks whose line ends
+// memchr() finds.
+class LineReader
 {
-    line.resize(maxLine + 2);
-    size_t kept = 0;
-    int c;
-    while ((c = getc_unlocked(stream)) != EOF && c != '\n') {
-        if (kept <= maxLine)
-            line[kept++] = char(c);
+public:
+    LineReader(FILE *stream, size_t maxLine) : stream(stream), maxLine(maxLine), line(maxLine + 1) { }
+
+    // Reads one line of at most maxLine bytes (its end not counted), without
+    // its end and followed by a NUL byte of its own, and sets length. Returns
+    // 1 for a line, 0 at the end of the stream, -1 for a line cut off by the
+    // end of the stream, -2 for a longer line, which is read past without
+    // being kept.
+    int next(size_t *length)
+    {
+        size_t kept = 0;
+        bool any = false;
+        bool over = false;
+        bool whole = false;
+        while (!whole) {
+            if (begin == end && !refill())
+                break;
+            any = true;
+            const char *start = block.data() + begin;
+            const char *newline = static_cast<const char *>(memchr(start, '\n', end - begin));
+            const size_t count = newline ? size_t(newline - start) : end - begin;
+            if (!over && kept + count <= maxLine) {
+                memcpy(line.data() + kept, start, count);
+                kept += count;
+            } else {
+                over = true;
+            }
+            begin += count;
+            if (newline) {
+                ++begin;
+                whole = true;
+            }
+        }
+        if (!any)
+            return 0;
+        if (over)
+            return -2;
+        line[kept] = '\0';
+        *length = kept;
+        return whole ? 1 : -1;
     }
-    if (c == EOF && kept == 0)
-        return 0;
-    if (kept > maxLine)
-        return -2;
-    line[kept] = '\0';
-    *length = kept;
-    return c == EOF ? -1 : 1;
-}
+
+    char *data() { return line.data(); }
+
+private:
+    bool refill()
+    {
+        begin = 0;
+        end = fread(block.data(), 1, block.size(), stream);
+        return end > 0;
+    }
+
+    FILE *const stream;
+    const size_t maxLine;
+    std::vector<char> line;
+    std::vector<char> block = std::vector<char>(65536);
+    size_t begin = 0;
+    size_t end = 0;
+};
 
 } // namespace
 
@@ -384,11 +426,11 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
     std::vector<int> columns;
     bool header = false;
     std::vector<char *> cells;
-    std::vector<char> buffer;
+    LineReader lines(stream, maxLine);
     long long number = 0;
     for (;;) {
         size_t length = 0;
-        const int got = readLine(stream, buffer, maxLine, &length);
+        const int got = lines.next(&length);
         if (got == 0)
             break;
         ++number;
@@ -400,7 +442,7 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
             warn(number, QStringLiteral("longer than %1 bytes, ignored").arg(maxLine));
             continue;
         }
-        char *line = buffer.data();
+        char *line = lines.data();
         QString leftOut;
         if (const size_t start = afterNulBytes(line, length, &leftOut); start > 0) {
             warn(number, leftOut + QLatin1String(", ignored"));
