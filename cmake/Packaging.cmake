@@ -53,6 +53,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_dev}/examples
     COMPONENT dev)
 
+# Prometheus' recording and alerting rules for charge-exporter's gauges,
+# where Debian keeps a package's examples (docs/lab.md says how to load them).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/prometheus/kvsystem2-rules.yml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_programs}/examples
+    COMPONENT programs)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kvsystem2-demos)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -5,16 +5,16 @@
 // its latest row in a file for node_exporter's textfile collector, so that
 // Prometheus sees the battery as the library reads it.
 
-#include "chargelog.h"
-#include "textfile.h"
+#include "exporter.h"
+#include "replacefile.h"
 
 #include <QSet>
 
 #include <cerrno>
+#include <csignal>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <getopt.h>
 #include <string>
 #include <unistd.h>
@@ -70,87 +70,10 @@ bool writeAll(int fd, const char *data, size_t size)
     return true;
 }
 
-// Replaces the file whole: a scrape sees the old row or the new one, never
-// half of either. The temporary name does not end in .prom, so the
-// collector never reads it.
-void replaceFile(const QByteArray &path, const QByteArray &text)
+// Passes standard input through as it comes, and keeps the newest row of
+// what came in the text file.
+int run(const QByteArray &path, Exporter &exporter)
 {
-    const QByteArray temporary = path + '.' + QByteArray::number(qint64(getpid())) + ".tmp";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        warnOnce(temporary + ": " + strerror(errno));
-        return;
-    }
-    const bool written = writeAll(fd, text.constData(), size_t(text.size()));
-    const int writeError = errno;
-    if (::close(fd) != 0 || !written) {
-        warnOnce(temporary + ": " + strerror(written ? errno : writeError));
-        ::unlink(temporary.constData());
-        return;
-    }
-    if (::rename(temporary.constData(), path.constData()) != 0) {
-        warnOnce(path + ": " + strerror(errno));
-        ::unlink(temporary.constData());
-    }
-}
-
-class Exporter
-{
-public:
-    Exporter(QByteArray path, QString device) : path(std::move(path)), device(std::move(device)) { }
-
-    void line(std::string &text)
-    {
-        ++number;
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
-        splitCells(text.data(), cells);
-        if (cells.size() == 1 && !*cells[0])
-            return; // the recorder's blank line before a usage error
-        if (strcmp(cells[0], "TIME") == 0) {
-            header = headerColumns(cells);
-            haveHeader = true;
-            return;
-        }
-        if (!haveHeader)
-            return warn(QStringLiteral("not a header, and no header before it"));
-        Row row;
-        if (!reader.parseStamp(cells[0], &row.time))
-            return warn(QStringLiteral("\"%1\" is not a time stamp")
-                            .arg(QString::fromLocal8Bit(cells[0])));
-        const QString problem = readRow(cells, header, &row);
-        if (!problem.isEmpty())
-            return warn(problem);
-        replaceFile(path, textfile(row, device));
-    }
-
-    void tooLong()
-    {
-        ++number;
-        warn(QStringLiteral("longer than %1 bytes").arg(maxLineLength));
-    }
-
-private:
-    void warn(const QString &why)
-    {
-        fprintf(stderr, "charge-exporter: line %lld: %s: left out\n", number,
-            escapedLine(why.toLocal8Bit()).constData());
-    }
-
-    const QByteArray path;
-    const QString device;
-    RowReader reader;
-    std::vector<char *> cells;
-    std::vector<int> header;
-    bool haveHeader = false;
-    long long number = 0;
-};
-
-// Passes standard input through as it comes, and hands each whole line on.
-int run(Exporter &exporter)
-{
-    std::string line;
-    bool overlong = false;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
@@ -166,29 +89,14 @@ int run(Exporter &exporter)
             fprintf(stderr, "charge-exporter: Can't write output: %s\n", strerror(errno));
             return 1;
         }
-        for (const char *p = buffer, *end = buffer + got; p < end;) {
-            const char *newline = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
-            const char *stop = newline ? newline : end;
-            if (!overlong && line.size() + size_t(stop - p) <= maxLineLength)
-                line.append(p, stop);
-            else
-                overlong = true;
-            p = stop;
-            if (!newline)
-                break;
-            ++p;
-            if (overlong)
-                exporter.tooLong();
-            else
-                exporter.line(line);
-            line.clear();
-            overlong = false;
-        }
+        const QByteArray text = exporter.take(buffer, size_t(got));
+        if (text.isEmpty())
+            continue;
+        const QString problem = replaceFile(path, text);
+        if (!problem.isEmpty())
+            warnOnce(path + ": " + problem.toLocal8Bit());
     }
-    if (overlong)
-        exporter.tooLong();
-    else if (!line.empty())
-        exporter.line(line);
+    exporter.end();
     return 0;
 }
 
@@ -205,6 +113,10 @@ QString hostName()
 int main(int argc, char **argv)
 {
     setlocale(LC_ALL, "");
+    // A log on standard output that reaches the file-size limit fails the
+    // write with EFBIG, said and ended with status 1, instead of killing
+    // the program without a word.
+    signal(SIGXFSZ, SIG_IGN);
     static const option options[] = {
         { "textfile", required_argument, nullptr, 't' },
         { "device", required_argument, nullptr, 'd' },
@@ -233,19 +145,19 @@ int main(int argc, char **argv)
             printf("charge-exporter %s\n", KV_VERSION);
             return fflush(stdout) == 0 ? 0 : 1;
         case ':':
-            return usageError(QByteArray("option ") + argv[optind - 1] + " needs a value");
+            return usageError(QByteArray("option ") + QByteArray(argv[optind - 1]) + " needs a value");
         default:
-            return usageError(QByteArray("unknown option ") + argv[optind - 1]);
+            return usageError(QByteArray("unknown option ") + QByteArray(argv[optind - 1]));
         }
     }
     if (optind < argc)
-        return usageError(QByteArray("unexpected argument ") + argv[optind]);
+        return usageError(QByteArray("unexpected argument ") + QByteArray(argv[optind]));
     if (path.isEmpty())
         return usageError("--textfile=FILE is missing");
     if (!path.endsWith(".prom"))
         return usageError(path + ": node_exporter reads only files ending in .prom");
     if (device.isEmpty())
         return usageError("--device needs a name");
-    Exporter exporter(path, device);
-    return run(exporter);
+    Exporter exporter(device);
+    return run(path, exporter);
 }

@@ -23,8 +23,11 @@ constexpr Gauge gauges[ColumnCount] = {
     { "kvsystem2_battery_current_amperes", "Battery current, negative while discharging.", 0.001 },
     { "kvsystem2_battery_average_current_amperes",
         "Average battery current since the previous row.", 0.001 },
-    { "kvsystem2_battery_coulomb_counter_coulombs",
-        "Charge that has flowed, counting down while discharging.", 3.6 },
+    // The exposition format's naming rules keep the type words (counter,
+    // gauge, ...) out of a name: the coulomb counter's reading is the net
+    // charge that has flowed.
+    { "kvsystem2_battery_net_charge_coulombs",
+        "Charge that has flowed, counting down while discharging (the coulomb counter).", 3.6 },
     { "kvsystem2_talk_current_amperes", "Average current while talking.", 0.001 },
     { "kvsystem2_talk_time_seconds", "Time left for talking.", 60 },
     { "kvsystem2_active_current_amperes", "Average current in active use.", 0.001 },

@@ -177,27 +177,69 @@ void finish(Segment &segment)
     segment.interval = steps[middle];
 }
 
-// Reads one line of at most maxLine bytes (its end not counted) into line,
-// without it. Returns 1 for a line, 0 at the end of the stream, -1 for a
-// line cut off by the end of the stream, -2 for a longer line, which is
-// read past without being kept.
-int readLine(FILE *stream, std::vector<char> &line, size_t maxLine)
+// The lines of a stream, NUL bytes and all, read in blocks whose line ends
+// memchr() finds.
+class LineReader
 {
-    line.resize(maxLine + 2);
-    if (!fgets(line.data(), int(line.size()), stream))
-        return 0;
-    size_t length = strlen(line.data());
-    if (length > 0 && line[length - 1] == '\n') {
-        line[length - 1] = '\0';
-        return 1;
+public:
+    LineReader(FILE *stream, size_t maxLine) : stream(stream), maxLine(maxLine), line(maxLine + 1) { }
+
+    // Reads one line of at most maxLine bytes (its end not counted), without
+    // its end and followed by a NUL byte of its own, and sets length. Returns
+    // 1 for a line, 0 at the end of the stream, -1 for a line cut off by the
+    // end of the stream, -2 for a longer line, which is read past without
+    // being kept.
+    int next(size_t *length)
+    {
+        size_t kept = 0;
+        bool any = false;
+        bool over = false;
+        bool whole = false;
+        while (!whole) {
+            if (begin == end && !refill())
+                break;
+            any = true;
+            const char *start = block.data() + begin;
+            const char *newline = static_cast<const char *>(memchr(start, '\n', end - begin));
+            const size_t count = newline ? size_t(newline - start) : end - begin;
+            if (!over && kept + count <= maxLine) {
+                memcpy(line.data() + kept, start, count);
+                kept += count;
+            } else {
+                over = true;
+            }
+            begin += count;
+            if (newline) {
+                ++begin;
+                whole = true;
+            }
+        }
+        if (!any)
+            return 0;
+        if (over)
+            return -2;
+        line[kept] = '\0';
+        *length = kept;
+        return whole ? 1 : -1;
     }
-    if (length <= maxLine)
-        return feof(stream) ? -1 : 1; // a NUL byte ends what is kept
-    int c;
-    while ((c = getc(stream)) != EOF && c != '\n') {
+
+    char *data() { return line.data(); }
+
+private:
+    bool refill()
+    {
+        begin = 0;
+        end = fread(block.data(), 1, block.size(), stream);
+        return end > 0;
     }
-    return -2;
-}
+
+    FILE *const stream;
+    const size_t maxLine;
+    std::vector<char> line;
+    std::vector<char> block = std::vector<char>(65536);
+    size_t begin = 0;
+    size_t end = 0;
+};
 
 } // namespace
 
@@ -259,6 +301,19 @@ QByteArray escapedLine(const QByteArray &text)
             out += char(c);
     }
     return out;
+}
+
+size_t afterNulBytes(const char *line, size_t length, QString *leftOut)
+{
+    const void *last = memrchr(line, '\0', length);
+    if (!last)
+        return 0;
+    const size_t start = size_t(static_cast<const char *>(last) - line) + 1;
+    const size_t cut = strnlen(line, length);
+    *leftOut = cut == 0 ? QStringLiteral("NUL bytes")
+                        : QStringLiteral("\"%1\" cut off by NUL bytes")
+                              .arg(QString::fromLocal8Bit(line, int(cut)));
+    return start;
 }
 
 void splitCells(char *line, std::vector<char *> &cells)
@@ -371,10 +426,11 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
     std::vector<int> columns;
     bool header = false;
     std::vector<char *> cells;
-    std::vector<char> buffer;
+    LineReader lines(stream, maxLine);
     long long number = 0;
     for (;;) {
-        const int got = readLine(stream, buffer, maxLine);
+        size_t length = 0;
+        const int got = lines.next(&length);
         if (got == 0)
             break;
         ++number;
@@ -386,8 +442,13 @@ ChargeLog readChargeLog(FILE *stream, const QString &name, const ReadRange &rang
             warn(number, QStringLiteral("longer than %1 bytes, ignored").arg(maxLine));
             continue;
         }
-        char *line = buffer.data();
-        size_t length = strlen(line);
+        char *line = lines.data();
+        QString leftOut;
+        if (const size_t start = afterNulBytes(line, length, &leftOut); start > 0) {
+            warn(number, leftOut + QLatin1String(", ignored"));
+            line += start;
+            length -= start;
+        }
         if (length > 0 && line[length - 1] == '\r')
             line[--length] = '\0';
         if (length == 0)

@@ -62,6 +62,13 @@ QByteArray escapedLine(const QByteArray &text);
 
 // The pieces a log is read with, each on its own.
 
+// A line with NUL bytes in it is what a writer that died left (a row cut
+// off, blocks of zeros that were never written) with the next run's text
+// after it on the same line, its header usually. The text after the last
+// NUL byte is the line to read; where that starts (0 for a line without
+// NUL bytes), and in leftOut a warning that says what is left out before it.
+size_t afterNulBytes(const char *line, size_t length, QString *leftOut);
+
 // Splits a line (its end removed) in place into cells at the commas, each
 // cell without the blanks around it.
 void splitCells(char *line, std::vector<char *> &cells);

@@ -5,6 +5,7 @@
 
 #include "chargelog.h"
 #include "chart.h"
+#include "replacefile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -175,37 +176,6 @@ void filterMessages(QtMsgType type, const QMessageLogContext &context, const QSt
     if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: ")))
         return;
     defaultHandler(type, context, message);
-}
-
-// Writes the file beside the old one and renames it over it when whole:
-// a full disk or a file-size limit leaves the old picture as it was, never
-// a cut-off one. The cause of a failure, or an empty text.
-QString replaceFile(const QByteArray &path, const QByteArray &data)
-{
-    QByteArray temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        return QString::fromLocal8Bit(strerror(errno));
-    // As open() would have made it: mkstemp() allows the owner alone.
-    const mode_t mask = umask(0);
-    umask(mask);
-    int error = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-    for (qint64 done = 0; error == 0 && done < data.size();) {
-        const ssize_t written = write(fd, data.constData() + done, size_t(data.size() - done));
-        if (written < 0 && errno != EINTR)
-            error = errno;
-        else if (written > 0)
-            done += written;
-    }
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && rename(temporary.constData(), path.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        unlink(temporary.constData());
-        return QString::fromLocal8Bit(strerror(error));
-    }
-    return QString();
 }
 
 // Without a font the picture's text is drawn as boxes; the picture is

@@ -8,12 +8,14 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -112,6 +114,10 @@ private slots:
     void keepsTheLatestRow();
     void commandLine_data();
     void commandLine();
+    void hostileTextfileDirectory_data();
+    void hostileTextfileDirectory();
+    void promtoolAcceptsAFullRow();
+    void logOverTheFileSizeLimit();
     void prometheusSeesEveryDevice();
 };
 
@@ -141,7 +147,7 @@ void tst_ChargeExporter::keepsTheLatestRow_data()
               "kvsystem2_battery_voltage_volts" + d + " 3.9",
               "kvsystem2_battery_current_amperes" + d + " -0.21",
               "kvsystem2_talk_time_seconds" + d + " 7500",
-              "kvsystem2_battery_coulomb_counter_coulombs" + d + " -36" }
+              "kvsystem2_battery_net_charge_coulombs" + d + " -36" }
         + states("kvsystem2_battery_state", batteries, "OK");
 
     QTest::newRow("a row of every kind of column, in base units")
@@ -176,6 +182,15 @@ void tst_ChargeExporter::keepsTheLatestRow_data()
         << QStringList { row.arg(QDateTime(QDate(2026, 12, 7), QTime(21, 0, 2)).toSecsSinceEpoch()),
                "kvsystem2_battery_voltage_volts" + d + " 3.95" }
         << QStringList { "charge-exporter: line 1: not a header, and no header before it: left out" };
+    QTest::newRow("a last line without its end is no row")
+        << header + "07 Dec 2026 21:00:01, WALL, 81, 1000, 3900, -210, 125, -10, OK\n"
+                    "07 Dec 2026 21:00:02, WALL, 81, 1000, 39"
+        << full << QStringList { "charge-exporter: line 3: cut off (no line end): left out" };
+    QTest::newRow("NUL bytes of a crash, and the next run's header after them on the same line")
+        << "TIME, VOLTAGE\n07 Dec 2026 21:00:00, 3900\n07 Dec 2026 21:0" + QByteArray(4, '\0')
+            + header + "07 Dec 2026 21:00:01, WALL, 81, 1000, 3900, -210, 125, -10, OK\n"
+        << full
+        << QStringList { "charge-exporter: line 3: \"07 Dec 2026 21:0\" cut off by NUL bytes: left out" };
 }
 
 void tst_ChargeExporter::keepsTheLatestRow()
@@ -241,6 +256,136 @@ void tst_ChargeExporter::commandLine()
     QCOMPARE(exporter.exitCode(), status);
     QCOMPARE(QString::fromUtf8(exporter.readAllStandardError()).trimmed(), error);
     QCOMPARE(exporter.readAllStandardOutput().startsWith("Usage: charge-exporter"), status == 0);
+}
+
+// A directory where the text file cannot be written, or where someone
+// planted a link under a name the exporter might write: the log goes on
+// through, each cause is said once, and nothing is left behind or written
+// through a link.
+void tst_ChargeExporter::hostileTextfileDirectory_data()
+{
+    QTest::addColumn<QStringList>("limit"); // prlimit's options, or none
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<QString>("warning"); // after the directory's name
+
+    QTest::newRow("a file-size limit below a row's text file")
+        << QStringList { "--fsize=200" } << false << "/kvsystem2.prom: File too large";
+    QTest::newRow("a file-size limit above it") << QStringList { "--fsize=100000" } << true << "";
+    QTest::newRow("a link planted under the process's own name") << QStringList() << true << "";
+}
+
+void tst_ChargeExporter::hostileTextfileDirectory()
+{
+    QFETCH(QStringList, limit);
+    QFETCH(bool, written);
+    QFETCH(QString, warning);
+
+    QTemporaryDir dir;
+    QFile victim(dir.filePath("victim"));
+    QVERIFY(victim.open(QIODevice::WriteOnly));
+    victim.write("kept\n");
+    victim.close();
+    QProcess exporter;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C");
+    env.insert("TZ", "UTC");
+    exporter.setProcessEnvironment(env);
+    const QString textfile = dir.filePath("kvsystem2.prom");
+    const QStringList arguments { "--textfile=" + textfile, "--device=lab 1" };
+    if (limit.isEmpty())
+        exporter.start(exporterPath, arguments);
+    else
+        exporter.start("/usr/bin/prlimit", limit + QStringList { exporterPath } + arguments);
+    QVERIFY(exporter.waitForStarted());
+    QStringList planted { "victim" };
+    if (limit.isEmpty()) {
+        const QString link = textfile + QStringLiteral(".%1.tmp").arg(exporter.processId());
+        QVERIFY(QFile::link(dir.filePath("victim"), link));
+        planted << QFileInfo(link).fileName();
+    }
+    const QByteArray header = "TIME, CHARGER_TYPE, CAPA_PCT, CAPA_MAH, VOLTAGE, BATTERY_CURRENT\n";
+    const QByteArray log[] = { header + "07 Dec 2026 21:00:01, WALL, 81, 1000, 3900, -210\n",
+        "07 Dec 2026 21:00:02, WALL, 81, 1000, 3901, -210\n" };
+    // The second row once the first is through: two writes to the file.
+    exporter.write(log[0]);
+    // What came already, then wait for more.
+    QByteArray through;
+    while ((through += exporter.readAllStandardOutput()).size() < log[0].size()
+        && exporter.waitForReadyRead()) { }
+    QByteArray said;
+    exporter.setReadChannel(QProcess::StandardError);
+    while (!warning.isEmpty() && !(said += exporter.readAllStandardError()).contains('\n')
+        && exporter.waitForReadyRead()) { }
+    exporter.write(log[1]);
+    exporter.closeWriteChannel();
+    QVERIFY(exporter.waitForFinished());
+    QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(exporter.exitCode(), 0);
+    QCOMPARE(through + exporter.readAllStandardOutput(), log[0] + log[1]);
+    said += exporter.readAllStandardError();
+    QCOMPARE(lines(said), warning.isEmpty() ? QStringList() : QStringList { "charge-exporter: " + dir.path() + warning });
+    QStringList left = planted;
+    if (written)
+        left << "kvsystem2.prom";
+    left.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System), left);
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("kept\n"));
+    QFile file(textfile);
+    if (written) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("kvsystem2_battery_voltage_volts{device=\"lab 1\"} 3.901\n"));
+    }
+}
+
+// The exposition format's rules, as Prometheus' own linter reads them, on a
+// row of all seventeen columns.
+void tst_ChargeExporter::promtoolAcceptsAFullRow()
+{
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        QSKIP("promtool is not installed (scripts/bootstrap installs the prometheus package)");
+    const QByteArray log = "TIME, CHARGER_TYPE, CHARGING_STATE, CHARGING_TIME, BATTERY_STATE, "
+                           "CAPA_BARS, CAPA_PCT, CAPA_MAH, VOLTAGE, BATTERY_CURRENT, "
+                           "BATTERY_AVG_CURRENT, COULOMB_COUNTER, TALK_CURRENT, TALK_TIME, "
+                           "ACTIVE_CURRENT, ACTIVE_TIME, IDLE_CURRENT, IDLE_TIME\n"
+                           "07 Dec 2026 21:00:01, WALL, STARTED, 30, OK, 5, 79, 1055, 3990, 600, "
+                           "200, 1055, 290, 217, 210, 300, 11, 5750\n";
+    QTemporaryDir dir;
+    QProcess exporter;
+    exporter.start(exporterPath, { "--textfile=" + dir.filePath("kvsystem2.prom") });
+    exporter.write(log);
+    exporter.closeWriteChannel();
+    QVERIFY(exporter.waitForFinished());
+    QCOMPARE(exporter.exitCode(), 0);
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.setStandardInputFile(dir.filePath("kvsystem2.prom"));
+    check.start(promtool, { "check", "metrics" });
+    QVERIFY(check.waitForFinished());
+    QCOMPARE(check.readAll(), QByteArray());
+    QCOMPARE(check.exitCode(), 0);
+    // All seventeen columns are in it, the three state sets as one gauge each.
+    QFile file(dir.filePath("kvsystem2.prom"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count("# TYPE "), 18);
+}
+
+// The log itself past the file-size limit: said, and status 1.
+void tst_ChargeExporter::logOverTheFileSizeLimit()
+{
+    QTemporaryDir dir;
+    QProcess exporter;
+    exporter.setStandardOutputFile(dir.filePath("log.csv"));
+    exporter.start("/usr/bin/prlimit", { "--fsize=20", exporterPath,
+        "--textfile=" + dir.filePath("kvsystem2.prom") });
+    exporter.write("TIME, VOLTAGE\n07 Dec 2026 21:00:01, 3900\n");
+    exporter.closeWriteChannel();
+    QVERIFY(exporter.waitForFinished());
+    QCOMPARE(exporter.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(exporter.exitCode(), 1);
+    QCOMPARE(exporter.readAllStandardError(),
+        QByteArray("charge-exporter: Can't write output: File too large\n"));
 }
 
 // Three simulated handsets, each charge-recorder piped through the exporter

@@ -271,6 +271,13 @@ void ChargePlotTest::drawing_data()
         << voltageLog({ 0, 1, 2 }) + stamp(3) + ", 39"
         << QByteArray("charge-plot: log.csv: line 5: cut off (no line end), ignored\n")
         << QStringList { "Voltage (mV)" } << QStringList {} << QList<int> { 3 } << QStringList {};
+    QTest::newRow("NUL bytes of a crash before the next run's header on the same line")
+        << voltageLog({ 0, 1, 2 }) + stamp(3) + ", 39" + QByteArray(8, '\0') + "TIME, CAPA_PCT\n"
+            + stamp(4) + ", 50\n" + stamp(5) + ", 49\n"
+        << QByteArray("charge-plot: log.csv: line 5: \"06 Dec 2026 10:05:03, 39\" cut off by NUL "
+                      "bytes, ignored\n")
+        << QStringList { "Charge (%)", "Voltage (mV)" } << QStringList {} << QList<int> { 2, 3 }
+        << QStringList {};
     QTest::newRow("a day of rows: ticks every few hours, dates under the day's first")
         << voltageLog({ 0, 3600 * 6, 3600 * 12, 3600 * 18, 3600 * 24, 3600 * 26 })
         << QByteArray() << QStringList { "Voltage (mV)" }

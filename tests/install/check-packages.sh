@@ -50,6 +50,7 @@ contains "$programs" usr/bin/lux-demo
 contains "$programs" "$libdir/kvsystem2/logind.so"
 contains "$programs" usr/share/man/man1/charge-recorder.1.gz
 contains "$programs" usr/share/bash-completion/completions/charge-recorder
+contains "$programs" usr/share/doc/kvsystem2-demos/examples/kvsystem2-rules.yml
 contains "$dev" usr/share/doc/libkvsystem2-dev/README.md
 contains "$dev" usr/share/doc/libkvsystem2-dev/examples/battery-glance/main.cpp
 contains "$dev" usr/share/lintian/overrides/libkvsystem2-dev

@@ -9,7 +9,9 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <unistd.h>
 
 class ChargeLogTest : public QObject
 {
@@ -23,6 +25,8 @@ private slots:
     void stamps();
     void rows_data();
     void rows();
+    void logs_data();
+    void logs();
 };
 
 namespace {
@@ -161,6 +165,82 @@ void ChargeLogTest::rows()
                                         : QString::number(value));
     }
     QCOMPARE(got, values);
+}
+
+void ChargeLogTest::logs_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    // Per run: its columns and the count of its rows.
+    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<QByteArray>("warnings");
+
+    const QByteArray first = "TIME, VOLTAGE\n07 Dec 2026 21:00:01, 3900\n";
+    const QByteArray second = "TIME, CAPA_PCT\n07 Dec 2026 21:00:05, 80\n07 Dec 2026 21:00:06, 79\n";
+    const QByteArray zeros(8, '\0');
+    QTest::newRow("a row cut off by NUL bytes, the next run's header after them")
+        << first + "07 Dec 2026 21:0" + zeros + second
+        << QStringList { "VOLTAGE: 1", "CAPA_PCT: 2" }
+        << QByteArray("charge-plot: log: line 3: \"07 Dec 2026 21:0\" cut off by NUL bytes, "
+                      "ignored\n");
+    QTest::newRow("a block of NUL bytes at a line's start, then the header")
+        << first + zeros + second << QStringList { "VOLTAGE: 1", "CAPA_PCT: 2" }
+        << QByteArray("charge-plot: log: line 3: NUL bytes, ignored\n");
+    QTest::newRow("a single NUL byte before the header, and a carriage return after it")
+        << first + '\0' + QByteArray(second).replace('\n', "\r\n")
+        << QStringList { "VOLTAGE: 1", "CAPA_PCT: 2" }
+        << QByteArray("charge-plot: log: line 3: NUL bytes, ignored\n");
+    QTest::newRow("NUL bytes between text: all before the last left out")
+        << first + "07 Dec" + zeros + "2026 21:" + zeros + second
+        << QStringList { "VOLTAGE: 1", "CAPA_PCT: 2" }
+        << QByteArray("charge-plot: log: line 3: \"07 Dec\" cut off by NUL bytes, ignored\n");
+    QTest::newRow("a whole row before a NUL byte at its end")
+        << first + "07 Dec 2026 21:00:02, 3901" + '\0' + "\n"
+        << QStringList { "VOLTAGE: 1" }
+        << QByteArray("charge-plot: log: line 3: \"07 Dec 2026 21:00:02, 3901\" cut off by NUL "
+                      "bytes, ignored\n");
+    QTest::newRow("a row after NUL bytes is read under the header before them")
+        << first + zeros + "07 Dec 2026 21:00:02, 3901\n" << QStringList { "VOLTAGE: 2" }
+        << QByteArray("charge-plot: log: line 3: NUL bytes, ignored\n");
+    QTest::newRow("the last line cut off without NUL bytes")
+        << first + "07 Dec 2026 21:00:02, 39" << QStringList { "VOLTAGE: 1" }
+        << QByteArray("charge-plot: log: line 3: cut off (no line end), ignored\n");
+}
+
+void ChargeLogTest::logs()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QStringList, runs);
+    QFETCH(QByteArray, warnings);
+
+    FILE *stream = fmemopen(log.data(), size_t(log.size()), "r");
+    QVERIFY(stream);
+    // Standard error into a file for the time of the read.
+    FILE *errors = tmpfile();
+    QVERIFY(errors);
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(fileno(errors), STDERR_FILENO);
+    const ChargeLog read = readChargeLog(stream, QStringLiteral("log"));
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    fclose(stream);
+    QByteArray said(4096, '\0');
+    rewind(errors);
+    said.resize(int(fread(said.data(), 1, size_t(said.size()), errors)));
+    fclose(errors);
+
+    QStringList got;
+    for (const Segment &segment : read.segments) {
+        QStringList columns;
+        for (int column = 0; column < ColumnCount; ++column) {
+            if (segment.present[column])
+                columns << QLatin1String(columnName(Column(column)));
+        }
+        got << columns.join(QLatin1String(", ")) + ": " + QString::number(segment.times.size());
+    }
+    QCOMPARE(got, runs);
+    QCOMPARE(said, warnings);
 }
 
 QTEST_GUILESS_MAIN(ChargeLogTest)
