@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +32,13 @@ constexpr int stateGap = 4;
 constexpr int headingRow = 18;
 constexpr int axisHeight = 40;
 constexpr int bottomMargin = 14;
+
+// The words of a state column that get a colour and a place in the legend
+// each; the rest share one, so that a log of endless words keeps the
+// picture within its bounds.
+constexpr int maximumLegendWords = 24;
+constexpr int otherStates = 0x525252;
+constexpr int longestLegendText = 240;
 
 constexpr int tickFont = 12;
 constexpr int headerFont = 13;
@@ -113,6 +121,31 @@ QString thousands(long long value)
     return english.toString(value);
 }
 
+// Text as an SVG can hold it: XML 1.0 has no place for control characters
+// (a tab and a line end included, which a label has no use for either),
+// U+FFFE, U+FFFF or half a surrogate pair; each becomes U+FFFD.
+QString drawable(const QString &text)
+{
+    QString result = text;
+    for (int i = 0; i < result.size(); ++i) {
+        const char16_t unit = result.at(i).unicode();
+        const bool pairStart = QChar::isHighSurrogate(unit) && i + 1 < result.size()
+            && result.at(i + 1).isLowSurrogate();
+        if (pairStart) {
+            ++i;
+            continue;
+        }
+        if (unit < 0x20 || (unit >= 0x7f && unit < 0xa0) || unit == 0xfffe || unit == 0xffff
+            || QChar::isSurrogate(unit))
+            result[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return result;
+}
+
+// A value axis as ticks from low to high: never more than a screen holds,
+// even where adding the step no longer changes a value as large as 2^53.
+constexpr int maximumValueTicks = 64;
+
 } // namespace
 
 QPen Chart::pen(const Trace &trace, double lineWidth)
@@ -162,7 +195,6 @@ Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labe
     const ChartLayout &layout)
     : log(*logs.front())
     , logs(logs)
-    , labels(labels)
     , width(layout.width)
     , plotWidth(layout.width - left - right)
     , plotHeight(defaultPlotHeight)
@@ -171,6 +203,8 @@ Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labe
     , end(logs.front()->lastTime)
     , legendHeight(0)
 {
+    for (const QString &label : labels)
+        this->labels << drawable(label);
     for (const ChargeLog *one : logs) {
         start = std::min(start, one->firstTime);
         end = std::max(end, one->lastTime);
@@ -287,11 +321,17 @@ Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labe
     if (wanted("states")) {
         for (Column column : { ChargerType, ChargingState, BatteryState }) {
             bool everyLog = true;
+            QSet<QString> seen;
             for (const ChargeLog *one : logs) {
                 everyLog = everyLog && one->written(column);
                 for (const QString &word : one->states[column]) {
-                    if (!stateWords[column].contains(word))
+                    if (seen.contains(word))
+                        continue;
+                    seen.insert(word);
+                    if (stateWords[column].size() < maximumLegendWords)
                         stateWords[column] << word;
+                    else
+                        ++otherWords[column];
                 }
             }
             if (!everyLog)
@@ -302,7 +342,7 @@ Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labe
                 stateRows.push_back({ column, nullptr, QLatin1String(stateTitle(column)) });
             for (size_t i = 0; i < logs.size(); ++i)
                 stateRows.push_back({ column, logs[i],
-                    several ? labels[int(i)] : QLatin1String(stateTitle(column)) });
+                    several ? this->labels[int(i)] : QLatin1String(stateTitle(column)) });
         }
     }
     layOutLegend();
@@ -331,8 +371,9 @@ QString Chart::title() const
         if (one->lastTime > last->lastTime)
             last = one;
     }
-    return QStringLiteral("Battery log%1 %2 to %3")
-        .arg(logs.size() > 1 ? QStringLiteral("s") : QString(), first->firstStamp, last->lastStamp);
+    return drawable(QStringLiteral("Battery log%1 %2 to %3")
+                        .arg(logs.size() > 1 ? QStringLiteral("s") : QString(),
+                            first->firstStamp, last->lastStamp));
 }
 
 QStringList Chart::leftOut() const
@@ -370,9 +411,19 @@ void Chart::layOutLegend()
         const QString title = QLatin1String(stateTitle(column)) + QLatin1Char(':');
         place(title, -1, titleMetrics.horizontalAdvance(title) + 8);
         const QStringList &states = stateWords[column];
-        for (int i = 0; i < states.size(); ++i)
-            place(states[i], int(stateColour(states[i], i).rgb() & 0xffffff),
-                16 + metrics.horizontalAdvance(states[i]) + 14);
+        for (int i = 0; i <= states.size(); ++i) {
+            if (i == states.size() && otherWords[column] == 0)
+                break;
+            // However long a word, its item fits on a line.
+            const QString text = i < states.size()
+                ? metrics.elidedText(drawable(states[i]), Qt::ElideMiddle, longestLegendText)
+                : otherWords[column] == 1
+                ? QStringLiteral("1 other word")
+                : QStringLiteral("%1 other words").arg(thousands(otherWords[column]));
+            const int colour = i < states.size() ? int(stateColour(states[i], i).rgb() & 0xffffff)
+                                                 : otherStates;
+            place(text, colour, 16 + metrics.horizontalAdvance(text) + 14);
+        }
     }
     legendHeight = legend.empty() ? 0 : (line + 1) * 20 + 6;
 }
@@ -384,6 +435,16 @@ int Chart::fixedHeight() const
     if (!stateColumns.empty())
         height += panelHeader + stateBandHeight();
     return height + axisHeight + legendHeight + bottomMargin;
+}
+
+int Chart::minimumHeight() const
+{
+    return fixedHeight() + int(panels.size()) * minimumPlotHeight;
+}
+
+bool Chart::empty() const
+{
+    return panels.empty() && stateColumns.empty();
 }
 
 QSize Chart::size() const
@@ -487,9 +548,12 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
             low = std::min(0.0, low);
             high += 1;
         }
-        if (high - low < 1e-9) {
-            low -= 1;
-            high += 1;
+        // A constant: a range around it, wide enough to change a value
+        // as large as a float holds.
+        if (!(high - low > std::max(std::abs(low), std::abs(high)) * 1e-6)) {
+            const double margin = std::max(1.0, std::abs(high) * 1e-3);
+            low -= margin;
+            high += margin;
         }
         const double step = niceStep(high - low, 4, panel.scale == 1);
         axis[side][0] = std::floor(low / step) * step;
@@ -505,7 +569,9 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
         if (range[side][0] > range[side][1])
             continue;
         const double low = axis[side][0], high = axis[side][1], step = axis[side][2];
-        for (double value = low; value <= high + step / 2; value += step) {
+        const double count = std::min(double(maximumValueTicks), std::round((high - low) / step));
+        for (int i = 0; i <= int(count); ++i) {
+            const double value = low + i * step;
             const double y = plot.bottom() - (value - low) / (high - low) * plot.height();
             if (side == 0 && value > low + step / 2 && value < high - step / 2) {
                 painter.setPen(QPen(QColor(0xe6, 0xe6, 0xe6), 1));
@@ -615,7 +681,16 @@ void Chart::drawStates(QPainter &painter, int top) const
             continue;
         }
         const ChargeLog &source = *stateRow_.source;
-        const int count = source.states[column].size();
+        // Each of the log's words as the legend shows it: its own colour, or
+        // the one the other words share (the last).
+        const QStringList &shown = stateWords[column];
+        const int count = int(shown.size()) + 1;
+        std::vector<int> bucket;
+        bucket.reserve(size_t(source.states[column].size()));
+        for (const QString &word : source.states[column]) {
+            const int index = shown.indexOf(word);
+            bucket.push_back(index < 0 ? count - 1 : index);
+        }
         std::vector<float> share(size_t(plotWidth + 1) * size_t(count), 0.0f);
         for (const Segment &segment : source.segments) {
             if (!segment.present[column])
@@ -626,12 +701,17 @@ void Chart::drawStates(QPainter &painter, int top) const
                 const bool joined = row + 1 < times.size() && !segment.breakBetween(row + 1);
                 const long long until = joined ? times[row + 1]
                                                 : times[row] + std::max(segment.interval, 1LL);
-                const double a = x(times[row]) - left;
-                const double b = std::max(x(until) - left, a + 0.01);
-                for (long pixel = std::max(0L, long(std::floor(a)));
-                     pixel < long(std::ceil(b)) && pixel <= plotWidth; ++pixel) {
+                const size_t word = size_t(values[row]);
+                if (!(values[row] >= 0) || word >= bucket.size())
+                    continue;
+                // Within the plot before any becomes a whole number.
+                const double a = std::clamp(x(times[row]) - left, 0.0, double(plotWidth + 1));
+                const double b = std::clamp(std::max(x(until) - left, a + 0.01), 0.0,
+                    double(plotWidth + 1));
+                for (long pixel = long(std::floor(a)); pixel < long(std::ceil(b)) && pixel <= plotWidth;
+                     ++pixel) {
                     const double overlap = std::min(b, pixel + 1.0) - std::max(a, double(pixel));
-                    share[size_t(pixel) * size_t(count) + size_t(values[row])] += float(overlap);
+                    share[size_t(pixel) * size_t(count) + size_t(bucket[word])] += float(overlap);
                 }
             }
         }
@@ -640,8 +720,9 @@ void Chart::drawStates(QPainter &painter, int top) const
         int runState = -1;
         auto paintRun = [&](int until) {
             if (runState >= 0) {
-                const QString &word = source.states[column][runState];
-                painter.setBrush(stateColour(word, stateWords[column].indexOf(word)));
+                painter.setBrush(runState < count - 1
+                        ? stateColour(shown[runState], runState)
+                        : QColor(QRgb(otherStates)));
                 painter.drawRect(QRectF(left + runStart, rowTop, until - runStart, stateRow));
             }
         };
@@ -711,13 +792,21 @@ std::vector<Chart::Tick> Chart::timeTicks() const
         step = ((span / most) / 604800 + 1) * 604800;
 
     std::vector<Tick> ticks;
+    // Times beyond the calendar QDateTime knows get no ticks: a day or a
+    // time it cannot name would never reach the end.
+    if (!QDateTime::fromSecsSinceEpoch(start).isValid() || !QDateTime::fromSecsSinceEpoch(end).isValid())
+        return ticks;
+    // Never more ticks than fit, whatever the calendar does.
+    const size_t tickCount = size_t(most) + 2;
     const QLocale locale = QLocale::c();
     if (step >= 86400) {
         // Local midnights, every step days.
         QDate day = QDateTime::fromSecsSinceEpoch(start).date();
         if (QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() < start)
             day = day.addDays(1);
-        for (; QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() <= end; day = day.addDays(step / 86400))
+        for (; day.isValid() && ticks.size() < tickCount
+             && QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() <= end;
+             day = day.addDays(step / 86400))
             ticks.push_back({ QDateTime(day, QTime(0, 0)).toSecsSinceEpoch(),
                 locale.toString(day, QStringLiteral("d MMM")), QString() });
         return ticks;
@@ -727,7 +816,7 @@ std::vector<Chart::Tick> Chart::timeTicks() const
     if (start + offset < 0 && (start + offset) % step)
         first -= step;
     QDate lastDate;
-    for (long long tick = first; tick <= end; tick += step) {
+    for (long long tick = first; tick <= end && ticks.size() < tickCount; tick += step) {
         const QDateTime local = QDateTime::fromSecsSinceEpoch(tick);
         const QString time = locale.toString(local.time(),
             step < 60 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));

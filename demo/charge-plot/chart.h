@@ -41,6 +41,11 @@ public:
     static QStringList panelNames();
 
     QSize size() const;
+    // The lowest height that holds the panels, for a height asked for.
+    int minimumHeight() const;
+    // Nothing to draw: the logs share no column, or --panels named none
+    // they have.
+    bool empty() const;
     QString title() const;
     // The headers of the value columns that hold nothing but markers: no
     // panel shows them.
@@ -104,6 +109,8 @@ private:
     // Each state column's words over all the logs, in order of first
     // appearance: the colour of a word that is not known by its index.
     std::array<QStringList, ColumnCount> stateWords;
+    // How many words of each state column are not in stateWords.
+    std::array<long long, ColumnCount> otherWords {};
     int width;
     int plotWidth;
     int plotHeight;

@@ -186,6 +186,8 @@ private slots:
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
+    void hostileLogs_data();
+    void hostileLogs();
 };
 
 void ChargePlotTest::drawing_data()
@@ -407,6 +409,16 @@ void ChargePlotTest::pictureSize_data()
                                         << QStringList { "--size=800" };
     QTest::newRow("a height of its own")
         << voltageLog({ 0, 1 }) << QSize(800, 600) << QStringList { "--size=800x600" };
+    QTest::newRow("all columns in the least height they need")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QSize(1200, 744) << QStringList { "--size=1200x744" };
+    QTest::newRow("all columns a pixel higher than they need")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QSize(1200, 745) << QStringList { "--size=1200x745" };
     QTest::newRow("all columns")
         << allHeader + stamp(0)
             + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
@@ -668,6 +680,122 @@ void ChargePlotTest::recorderOutput()
              "NONE", "STOPPED", "OK" })
         QVERIFY2(picture.texts.contains(text), text);
     QCOMPARE(picture.lines.value(blue), QList<int>({ 3, 3, 3, 3, 3, 3 }));
+}
+
+// A log of the given number of distinct battery states, one a row.
+QByteArray manyStates(int count)
+{
+    QByteArray log = "TIME, BATTERY_STATE\n";
+    for (int i = 0; i < count; ++i)
+        log += stamp(i) + ", STATE" + QByteArray::number(i) + "\n";
+    return log;
+}
+
+void ChargePlotTest::hostileLogs_data()
+{
+    // log.csv under its name, drawn after the arguments; other.csv is a
+    // log of the charge to draw beside it.
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // Null: whatever the reader warns about.
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("height"); // 0: any
+
+    const QByteArray charge = "TIME, CAPA_PCT\n" + stamp(0) + ", 80\n" + stamp(1) + ", 79\n";
+    const QString replaced = QString(QChar(0xfffd));
+    QTest::newRow("a control character in a state word is replaced")
+        << "TIME, BATTERY_STATE\n" + stamp(0) + ", O\x01K\n" << "log.csv" << QStringList {} << 0
+        << QByteArray() << QStringList { "O" + replaced + "K" } << 0;
+    QTest::newRow("a control character in a label is replaced")
+        << charge << "log.csv" << QStringList { "--label=a\x1b[1mb", "other.csv", "--label=c\td" }
+        << 0 << QByteArray()
+        << QStringList { "a" + replaced + "[1mb percent", "c" + replaced + "d percent" }
+        << 0;
+    QTest::newRow("a control character in a file name is replaced")
+        << charge << "a\x7f\x02.csv" << QStringList { "other.csv" } << 0 << QByteArray()
+        << QStringList { "a" + replaced + replaced + ".csv percent" } << 0;
+    QTest::newRow("logs that share no column are refused")
+        << voltageLog({ 0, 1 }) << "log.csv" << QStringList { "other.csv" } << 1
+        << QByteArray("charge-plot: other.csv, log.csv: the logs share no column to draw; draw "
+                      "each on its own\n")
+        << QStringList {} << 0;
+    QTest::newRow("panels that the log has no column for are refused")
+        << voltageLog({ 0, 1 }) << "log.csv" << QStringList { "--panels=charge,states" } << 1
+        << QByteArray("charge-plot: log.csv: no column to draw\n") << QStringList {} << 0;
+    QTest::newRow("24 state words: each in the legend")
+        << manyStates(24) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE0", "STATE23" } << 212;
+    QTest::newRow("25 state words: the last shares a colour with no other")
+        << manyStates(25) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE0", "STATE23", "1 other word" } << 212;
+    QTest::newRow("3000 state words: the legend no higher than for 25")
+        << manyStates(3000) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE23", "2,976 other words" } << 212;
+    QTest::newRow("a year beyond the calendar: no hang")
+        << voltageLog({ 0 }) + "07 Dec 300000000 10:00:01, 3950\n" << "log.csv" << QStringList {}
+        << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    QTest::newRow("a value of 2^53: no hang")
+        << "TIME, VOLTAGE\n" + stamp(0) + ", 9007199254740992\n" << "log.csv" << QStringList {}
+        << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    QTest::newRow("the largest value: no hang")
+        << "TIME, VOLTAGE\n" + stamp(0) + ", 9223372036854775807\n" + stamp(1)
+            + ", -9223372036854775807\n"
+        << "log.csv" << QStringList {} << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    const QByteArray full = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n";
+    QTest::newRow("a height a pixel below what the panels need is refused")
+        << full << "log.csv" << QStringList { "--size=1200x743" } << 2
+        << QByteArray("charge-plot: --size: a height of 743 cannot hold the panels of log.csv; "
+                      "they need at least 744\nTry 'charge-plot --help'.\n")
+        << QStringList {} << 0;
+}
+
+// What a log or a command line holds that the picture cannot take as it
+// is: the SVG stays well-formed XML, the picture within its bounds.
+void ChargePlotTest::hostileLogs()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QString, name);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, error);
+    QFETCH(QStringList, texts);
+    QFETCH(int, height);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath(name), log);
+    writeFile(dir.filePath("other.csv"),
+        "TIME, CAPA_PCT\n" + stamp(0) + ", 80\n" + stamp(1) + ", 79\n");
+    const Run run = plot(dir, QStringList { "-o", "out.svg" } + arguments + QStringList { name });
+    if (!error.isNull())
+        QCOMPARE(run.error, error);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode != 0) {
+        QVERIFY(!QFile::exists(dir.filePath("out.svg")));
+        return;
+    }
+    const QByteArray svg = readFile(dir.filePath("out.svg"));
+    QXmlStreamReader xml(svg);
+    while (!xml.atEnd())
+        xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    const QString xmllint = QStandardPaths::findExecutable("xmllint");
+    if (!xmllint.isEmpty()) {
+        QProcess lint;
+        lint.start(xmllint, { "--noout", dir.filePath("out.svg") });
+        QVERIFY(lint.waitForFinished(deadlineMs));
+        QCOMPARE(lint.readAllStandardError(), QByteArray());
+        QCOMPARE(lint.exitCode(), 0);
+    }
+    const Picture picture = Picture::read(svg);
+    for (const QString &text : texts)
+        QVERIFY2(picture.texts.contains(text), qPrintable(text));
+    if (height > 0)
+        QCOMPARE(picture.height, height);
 }
 
 QTEST_GUILESS_MAIN(ChargePlotTest)
