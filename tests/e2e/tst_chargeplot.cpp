@@ -33,6 +33,7 @@ constexpr int deadlineMs = 60000;
 struct Picture
 {
     QStringList texts;
+    QList<QPointF> textPlaces; // where each of texts starts
     QMap<QString, QList<int>> lines; // colour: points of each line in order
     QMap<QString, QList<QPointF>> points; // colour: all points
     QStringList dashed; // "dashed " and the colour of each dashed data line
@@ -70,6 +71,8 @@ struct Picture
                     && attributes.value("stroke-dasharray") != QLatin1String("none"))
                     picture.dashed << "dashed " + strokes.last();
             } else if (xml.name() == QLatin1String("text")) {
+                picture.textPlaces << QPointF(attributes.value("x").toDouble(),
+                    attributes.value("y").toDouble());
                 picture.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
             } else if ((xml.name() == QLatin1String("ellipse")
                            || xml.name() == QLatin1String("circle"))
@@ -186,6 +189,7 @@ private slots:
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
+    void keysOfSeveralLogs();
     void hostileLogs_data();
     void hostileLogs();
 };
@@ -680,6 +684,46 @@ void ChargePlotTest::recorderOutput()
              "NONE", "STOPPED", "OK" })
         QVERIFY2(picture.texts.contains(text), text);
     QCOMPARE(picture.lines.value(blue), QList<int>({ 3, 3, 3, 3, 3, 3 }));
+}
+
+// Two logs of every column: each panel's keys take the lines they need,
+// right of its title and within the picture; the second log's equal lines
+// are dashed over the first's.
+void ChargePlotTest::keysOfSeveralLogs()
+{
+    QTemporaryDir dir;
+    const QByteArray log = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n"
+        + stamp(1)
+        + ", WALL, STARTED, 30, LOW, 5, 79, 1055, 3990, 600, 200, 1055, 290, 217, 210, 300, 11, "
+          "5750\n";
+    writeFile(dir.filePath("a-long-name-of-a-handset.csv"), log);
+    writeFile(dir.filePath("another-long-name.csv"), log);
+    const Run run = plot(dir, { "-o", "both.svg", "a-long-name-of-a-handset.csv",
+        "another-long-name.csv" });
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("both.svg")));
+    QVERIFY(picture.width == 1200);
+    int keyLines = 0;
+    for (const char *title : { "Charge (mAh)", "Battery current (mA)", "Remaining time (h)" }) {
+        const int at = picture.texts.indexOf(QString(title));
+        QVERIFY2(at >= 0, title);
+        const QPointF place = picture.textPlaces[at];
+        for (int i = 0; i < picture.texts.size(); ++i) {
+            const QPointF other = picture.textPlaces[i];
+            QVERIFY2(other.x() >= 0, qPrintable(picture.texts[i]));
+            // Keys on the title's line start after it, further lines below it.
+            if (i != at && qAbs(other.y() - place.y()) < 3)
+                QVERIFY2(other.x() > place.x() + 150, qPrintable(picture.texts[i]));
+            if (picture.texts[i].startsWith("another-long-name.csv ")
+                && other.y() > place.y() + 10 && other.y() < place.y() + 40)
+                ++keyLines;
+        }
+    }
+    QVERIFY(keyLines >= 3);
+    QVERIFY(picture.dashed.contains("dashed #d62728"));
+    QCOMPARE(picture.lines.value(blue), picture.lines.value("#d62728"));
 }
 
 // A log of the given number of distinct battery states, one a row.
