@@ -190,6 +190,7 @@ private slots:
     void pictureThatDoesNotFit();
     void recorderOutput();
     void keysOfSeveralLogs();
+    void tooManyLogsForOnePicture();
     void hostileLogs_data();
     void hostileLogs();
 };
@@ -724,6 +725,27 @@ void ChargePlotTest::keysOfSeveralLogs()
     QVERIFY(keyLines >= 3);
     QVERIFY(picture.dashed.contains("dashed #d62728"));
     QCOMPARE(picture.lines.value(blue), picture.lines.value("#d62728"));
+}
+
+// Each log adds its keys and state rows: a picture higher than the largest
+// side is refused, not drawn.
+void ChargePlotTest::tooManyLogsForOnePicture()
+{
+    QTemporaryDir dir;
+    const QByteArray log = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n";
+    QStringList names;
+    for (int i = 0; i < 80; ++i) {
+        names << QStringLiteral("handset-%1.csv").arg(i);
+        writeFile(dir.filePath(names.last()), log);
+    }
+    const Run run = plot(dir, QStringList { "--size=400", "-o", "all.svg" } + names);
+    QVERIFY2(run.error.startsWith("charge-plot: handset-0.csv, handset-1.csv, "), run.error.constData());
+    QVERIFY2(run.error.contains(" pixels high, more than 20000; draw fewer logs or panels\n"),
+        run.error.constData());
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFile::exists(dir.filePath("all.svg")));
 }
 
 // A log of the given number of distinct battery states, one a row.
