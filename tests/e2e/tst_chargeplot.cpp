@@ -178,14 +178,12 @@ class ChargePlotTest : public QObject
 private slots:
     void drawing_data();
     void drawing();
-    void thinning();
     void pictureSize_data();
     void pictureSize();
     void localeOfTheStamps();
     void failures_data();
     void failures();
     void severalLogs();
-    void statesHeldUntilAGap();
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
@@ -370,39 +368,6 @@ void ChargePlotTest::drawing()
 
 // A week of one-second rows thins to at most two points a pixel column,
 // and a spike of one row stays in the picture.
-void ChargePlotTest::thinning()
-{
-    QByteArray log = "TIME, VOLTAGE\n";
-    const int rows = 50000;
-    const int spike = 31234;
-    for (int i = 0; i < rows; ++i)
-        log += stamp(i) + (i == spike ? ", 4200\n" : ", 3900\n");
-    QTemporaryDir dir;
-    writeFile(dir.filePath("log.csv"), log);
-    const Run run = plot(dir, { "log.csv" });
-    QCOMPARE(run.error, QByteArray());
-    QCOMPARE(run.exitCode, 0);
-
-    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
-    QCOMPARE(picture.lines.value(blue).size(), 1);
-    const QList<QPointF> points = picture.points.value(blue);
-    const int columns = 1200;
-    QVERIFY2(points.size() <= 2 * columns, qPrintable(QString::number(points.size())));
-    QVERIFY(points.size() >= columns / 2);
-    QSet<double> heights;
-    for (const QPointF &point : points)
-        heights << point.y();
-    QCOMPARE(heights.size(), 2);
-    // The spike is one point, at its time.
-    const auto top = std::min_element(points.begin(), points.end(),
-        [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
-    QCOMPARE(std::count_if(points.begin(), points.end(),
-                 [&](const QPointF &p) { return p.y() == top->y(); }),
-        qsizetype(1));
-    const double left = points.first().x(), right = points.last().x();
-    QVERIFY(qAbs(top->x() - (left + (right - left) * spike / (rows - 1))) <= 1);
-}
-
 void ChargePlotTest::pictureSize_data()
 {
     QTest::addColumn<QByteArray>("log");
@@ -603,25 +568,6 @@ void ChargePlotTest::severalLogs()
         QVERIFY2(!picture.texts.contains(text), text);
     QCOMPARE(picture.lines.value(blue), QList<int> { 2 });
     QCOMPARE(picture.lines.value("#d62728"), QList<int> { 3 });
-}
-
-// A state holds until the next row, and for one interval before a gap and
-// at the end: over 11 s, LOW for 1 s before the gap and 1 s after it.
-void ChargePlotTest::statesHeldUntilAGap()
-{
-    QTemporaryDir dir;
-    QByteArray log = "TIME, BATTERY_STATE\n";
-    const QList<QPair<int, const char *>> rows
-        = { { 0, "OK" }, { 1, "OK" }, { 2, "LOW" }, { 10, "LOW" }, { 11, "OK" } };
-    for (const auto &row : rows)
-        log += stamp(row.first) + ", " + row.second + "\n";
-    writeFile(dir.filePath("log.csv"), log);
-    QCOMPARE(plot(dir, { "log.csv" }).exitCode, 0);
-    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
-    const double second = (1200 - 88 - 64) / 11.0;
-    const double swatch = 12;
-    QVERIFY2(qAbs(picture.filled.value("#fd8d3c") - swatch - 2 * second) < 3,
-        qPrintable(QString::number(picture.filled.value("#fd8d3c"))));
 }
 
 // --help and --version: on standard output, status 0.
