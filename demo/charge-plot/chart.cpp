@@ -1,16 +1,16 @@
 // SPDX-FileCopyrightText: The KvSystem2 authors
 // SPDX-License-Identifier: MIT
 
-// Drawing a charge log with QPainter: the same code paints the PNG and the
-// SVG.
+// Placing and painting a chart with QPainter: the same code paints the PNG
+// and the SVG.
 
 #include "chart.h"
 
-#include <QDateTime>
+#include "chartreduce.h"
+
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -21,8 +21,12 @@ namespace {
 
 constexpr int left = 88; // tick labels of the left axes, names of the state rows
 constexpr int right = 64; // tick labels of a right axis
+constexpr int titleLeft = left - 60; // of a panel's title
 constexpr int titleHeight = 58;
-constexpr int panelHeader = 30;
+constexpr int panelHeader = 30; // a title and one line of keys
+constexpr int keyLine = 18; // each further line of keys
+constexpr int keyLineLength = 22; // a key's line before its text
+constexpr int keyGap = 18; // between two keys
 constexpr int defaultPlotHeight = 130;
 constexpr int minimumPlotHeight = 40;
 constexpr int panelGap = 14;
@@ -31,13 +35,11 @@ constexpr int stateGap = 4;
 constexpr int headingRow = 18;
 constexpr int axisHeight = 40;
 constexpr int bottomMargin = 14;
+constexpr int longestLegendText = 240;
 
 constexpr int tickFont = 12;
 constexpr int headerFont = 13;
 constexpr int titleFont = 17;
-
-// Colours that tell the traces of a panel apart at a glance.
-const int palette[] = { 0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd, 0x8c564b };
 
 QFont font(int pixels, bool bold = false)
 {
@@ -45,66 +47,6 @@ QFont font(int pixels, bool bold = false)
     result.setPixelSize(pixels);
     result.setBold(bold);
     return result;
-}
-
-// A tick spacing of 1, 2 or 5 times a power of ten, about count ticks over
-// the range; whole numbers only, as the log holds.
-double niceStep(double range, int count, bool whole)
-{
-    const double raw = range / count;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    const double normal = raw / magnitude;
-    double step = (normal < 1.5 ? 1 : normal < 3 ? 2 : normal < 7 ? 5 : 10) * magnitude;
-    if (whole && step < 1)
-        step = 1;
-    return step;
-}
-
-QString tickText(double value, double step)
-{
-    const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
-    return QLocale::c().toString(value, 'f', decimals);
-}
-
-// Words the states are known by, each with the colour that suits it.
-QColor stateColour(const QString &state, int index)
-{
-    static const struct
-    {
-        const char *word;
-        int colour;
-    } known[] = {
-        { "NONE", 0xd9d9d9 },
-        { "UNKNOWN", 0xa6a6a6 },
-        { "WALL", 0x2ca02c },
-        { "USB500MA", 0x1f77b4 },
-        { "USB100MA", 0x9ecae1 },
-        { "STOPPED", 0xd9d9d9 },
-        { "STARTED", 0x74c476 },
-        { "ERROR", 0xd62728 },
-        { "EMPTY", 0x67000d },
-        { "LOW", 0xfd8d3c },
-        { "OK", 0x9ecae1 },
-        { "FULL", 0x3182bd },
-    };
-    for (const auto &entry : known) {
-        if (state == QLatin1String(entry.word))
-            return QColor(QRgb(entry.colour));
-    }
-    static const int others[] = { 0xbcbd22, 0x17becf, 0xe377c2, 0x8c564b, 0x7f7f7f, 0x9467bd };
-    return QColor(QRgb(others[index % 6]));
-}
-
-const char *stateTitle(Column column)
-{
-    switch (column) {
-    case ChargerType:
-        return "Charger";
-    case ChargingState:
-        return "Charging";
-    default:
-        return "Battery";
-    }
 }
 
 QString thousands(long long value)
@@ -118,205 +60,37 @@ QString thousands(long long value)
 QPen Chart::pen(const Trace &trace, double lineWidth)
 {
     QPen result(QColor(QRgb(trace.colour)), lineWidth, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
-    if (trace.dashed)
-        result.setDashPattern({ 4, 3 });
-    else
+    if (!trace.dashes.isEmpty()) {
+        result.setDashPattern(trace.dashes);
+        result.setDashOffset(trace.dashOffset);
+    } else {
         result.setCapStyle(Qt::RoundCap);
-    return result;
-}
-
-QStringList Chart::panelNames()
-{
-    return { QStringLiteral("charge"), QStringLiteral("capacity"), QStringLiteral("voltage"),
-        QStringLiteral("current"), QStringLiteral("uses"), QStringLiteral("remaining"),
-        QStringLiteral("states") };
-}
-
-// The largest value of a column in any of the logs, markers left out; 0
-// for none.
-static double largest(const std::vector<const ChargeLog *> &logs, Column column)
-{
-    double result = 0;
-    for (const ChargeLog *log : logs)
-    for (const Segment &segment : log->segments) {
-        if (!segment.present[column])
-            continue;
-        for (float value : segment.values[column]) {
-            if (!std::isnan(value))
-                result = std::max(result, double(value));
-        }
     }
     return result;
-}
-
-bool Chart::shared(Column column) const
-{
-    for (const ChargeLog *one : logs) {
-        if (!one->has(column))
-            return false;
-    }
-    return true;
 }
 
 Chart::Chart(const std::vector<const ChargeLog *> &logs, const QStringList &labels,
     const ChartLayout &layout)
-    : log(*logs.front())
-    , logs(logs)
-    , labels(labels)
+    : plan(planChart(logs, labels, layout.panels))
     , width(layout.width)
     , plotWidth(layout.width - left - right)
     , plotHeight(defaultPlotHeight)
     , requestedHeight(layout.height)
-    , start(logs.front()->firstTime)
-    , end(logs.front()->lastTime)
     , legendHeight(0)
 {
-    for (const ChargeLog *one : logs) {
-        start = std::min(start, one->firstTime);
-        end = std::max(end, one->lastTime);
-    }
-    end = std::max(end, start + 1);
-    // Several logs: one colour a log, and the later columns of a panel
-    // dashed. One log: one colour a column, the later ones dashed.
-    const bool several = logs.size() > 1;
-    auto addTraces = [this, several](Panel &panel, Column column, const QString &label,
-                         int colour, bool rightAxis, bool dashed, int kinds) {
-        for (size_t i = 0; i < this->logs.size(); ++i) {
-            const QString name = !several ? label
-                : kinds > 1 ? this->labels[int(i)] + QLatin1Char(' ') + label
-                            : this->labels[int(i)];
-            panel.traces.push_back({ column, name,
-                several ? palette[i % (sizeof palette / sizeof *palette)] : colour, rightAxis,
-                dashed, this->logs[i] });
-        }
-    };
-    const auto wanted = [&layout](const char *name) {
-        return layout.panels.isEmpty() || layout.panels.contains(QLatin1String(name));
-    };
-    // Later traces of a panel are dashed: where two series are equal (the
-    // remaining charge and the coulomb counter, the current and its
-    // average) the solid one shows between the dashes.
-    auto add = [this, &wanted, &addTraces](Panel panel, const char *name,
-                   std::initializer_list<std::pair<Column, const char *>> columns) {
-        if (!wanted(name))
-            return;
-        panel.name = QLatin1String(name);
-        // A log's name alone where the panel can show one column only.
-        const int kinds = int(columns.size());
-        int colour = 0;
-        for (const auto &[column, label] : columns) {
-            if (shared(column)) {
-                addTraces(panel, column, QLatin1String(label), palette[colour], false, colour > 0,
-                    kinds);
-                ++colour;
-            }
-        }
-        if (!panel.traces.empty())
-            panels.push_back(panel);
-    };
-
-    Panel charge;
-    charge.title = QStringLiteral("Charge (%)");
-    charge.percent = true;
-    charge.name = QStringLiteral("charge");
-    const int chargeKinds = 2;
-    if (shared(Percent))
-        addTraces(charge, Percent, QStringLiteral("percent"), palette[0], false, false, chargeKinds);
-    if (shared(Bars) && shared(Percent)) {
-        addTraces(charge, Bars, QStringLiteral("bars (right axis)"), palette[3], true, true,
-            chargeKinds);
-        charge.rightTitle = QStringLiteral("bars");
-    } else if (shared(Bars)) {
-        charge.title = QStringLiteral("Charge (bars)");
-        charge.percent = false;
-        addTraces(charge, Bars, QStringLiteral("bars"), palette[3], false, false, chargeKinds);
-    }
-    if (!charge.traces.empty() && wanted("charge"))
-        panels.push_back(charge);
-
-    Panel capacity;
-    capacity.title = QStringLiteral("Charge (mAh)");
-    add(capacity, "capacity",
-        { { MilliampHours, "remaining" }, { CoulombCounter, "coulomb counter" } });
-    Panel voltage;
-    voltage.title = QStringLiteral("Voltage (mV)");
-    add(voltage, "voltage", { { Voltage, "voltage" } });
-    Panel current;
-    current.title = QStringLiteral("Battery current (mA)");
-    add(current, "current", { { Current, "current" }, { AverageCurrent, "average current" } });
-    Panel uses;
-    uses.title = QStringLiteral("Average current of a use (mA)");
-    add(uses, "uses",
-        { { TalkCurrent, "talk" }, { ActiveCurrent, "active" }, { IdleCurrent, "idle" } });
-
-    // Remaining times are logged in minutes; days of idle time read better
-    // in hours. Idle time lasts some twenty times as long as talk or
-    // active use: on one axis it flattens them onto the bottom, so it gets
-    // the right axis of its own when it is more than four times the rest.
-    Panel remaining;
-    double longest = 0;
-    double others = 0;
-    for (Column column : { ChargingTime, TalkTime, ActiveTime, IdleTime }) {
-        longest = std::max(longest, largest(logs, column));
-        if (column != IdleTime)
-            others = std::max(others, largest(logs, column));
-    }
-    const bool hours = longest > 300;
-    remaining.title = hours ? QStringLiteral("Remaining time (h)")
-                            : QStringLiteral("Remaining time (min)");
-    remaining.scale = hours ? 1.0 / 60 : 1;
-    add(remaining, "remaining",
-        { { ChargingTime, "until full" }, { TalkTime, "talk" }, { ActiveTime, "active" },
-            { IdleTime, "idle" } });
-    if (!panels.empty() && panels.back().name == QLatin1String("remaining")) {
-        Panel &shown = panels.back();
-        if (shown.traces.back().column == IdleTime && shown.traces.front().column != IdleTime
-            && largest(logs, IdleTime) > 4 * others) {
-            for (Trace &idle : shown.traces) {
-                if (idle.column != IdleTime)
-                    continue;
-                idle.rightAxis = true;
-                idle.dashed = several;
-                idle.label = several ? idle.label + QStringLiteral(" (right axis)")
-                                     : QStringLiteral("idle (right axis)");
-            }
-            shown.rightTitle = QStringLiteral("idle");
-        }
-    }
-
-    if (wanted("states")) {
-        for (Column column : { ChargerType, ChargingState, BatteryState }) {
-            bool everyLog = true;
-            for (const ChargeLog *one : logs) {
-                everyLog = everyLog && one->written(column);
-                for (const QString &word : one->states[column]) {
-                    if (!stateWords[column].contains(word))
-                        stateWords[column] << word;
-                }
-            }
-            if (!everyLog)
-                continue;
-            stateColumns.push_back(column);
-            // Several logs: a heading for the column, then a row a log.
-            if (several)
-                stateRows.push_back({ column, nullptr, QLatin1String(stateTitle(column)) });
-            for (size_t i = 0; i < logs.size(); ++i)
-                stateRows.push_back({ column, logs[i],
-                    several ? labels[int(i)] : QLatin1String(stateTitle(column)) });
-        }
-    }
+    layOutKeys();
     layOutLegend();
-    if (requestedHeight > 0 && !panels.empty()) {
+    if (requestedHeight > 0 && !plan.panels.empty()) {
         const int fixed = fixedHeight();
-        plotHeight = std::max(minimumPlotHeight, (requestedHeight - fixed) / int(panels.size()));
+        plotHeight = std::max(minimumPlotHeight, (requestedHeight - fixed) / int(plan.panels.size()));
     }
-    ticks = timeTicks();
+    ticks = timeTicks(plan.start, plan.end, plotWidth);
 }
 
 int Chart::stateBandHeight() const
 {
     int height = 0;
-    for (const StateRow &row : stateRows)
+    for (const StateRow &row : plan.stateRows)
         height += row.source ? stateRow + stateGap : headingRow;
     return height;
 }
@@ -324,15 +98,16 @@ int Chart::stateBandHeight() const
 // The first and the last time stamp of all the logs.
 QString Chart::title() const
 {
-    const ChargeLog *first = logs.front(), *last = logs.front();
-    for (const ChargeLog *one : logs) {
+    const ChargeLog *first = plan.logs.front(), *last = plan.logs.front();
+    for (const ChargeLog *one : plan.logs) {
         if (one->firstTime < first->firstTime)
             first = one;
         if (one->lastTime > last->lastTime)
             last = one;
     }
-    return QStringLiteral("Battery log%1 %2 to %3")
-        .arg(logs.size() > 1 ? QStringLiteral("s") : QString(), first->firstStamp, last->lastStamp);
+    return drawable(QStringLiteral("Battery log%1 %2 to %3")
+                        .arg(plan.logs.size() > 1 ? QStringLiteral("s") : QString(),
+                            first->firstStamp, last->lastStamp));
 }
 
 QStringList Chart::leftOut() const
@@ -340,7 +115,7 @@ QStringList Chart::leftOut() const
     QStringList columns;
     for (const BatteryColumn &entry : batteryColumns) {
         bool written = false, has = false;
-        for (const ChargeLog *one : logs) {
+        for (const ChargeLog *one : plan.logs) {
             written = written || one->written(entry.column);
             has = has || one->has(entry.column);
         }
@@ -348,6 +123,49 @@ QStringList Chart::leftOut() const
             columns << QLatin1String(entry.header);
     }
     return columns;
+}
+
+// The keys of a panel follow its title and end at the plot's right edge;
+// those that do not fit go on further lines, from under the title's start.
+// A text too long for any line is shortened.
+void Chart::layOutKeys()
+{
+    const QFontMetrics titleMetrics(font(headerFont, true));
+    const QFontMetrics metrics(font(tickFont));
+    const int rightEdge = left + plotWidth;
+    for (const Panel &panel : plan.panels) {
+        std::vector<KeyEntry> entries;
+        const int afterTitle = titleLeft + titleMetrics.horizontalAdvance(panel.title) + keyGap;
+        // The widths of each line's entries, a line and its text, with a
+        // gap between two.
+        std::vector<int> lineWidths { 0 };
+        for (size_t i = 0; i < panel.traces.size(); ++i) {
+            const QString text = metrics.elidedText(panel.traces[i].label, Qt::ElideMiddle,
+                rightEdge - titleLeft - keyLineLength);
+            const int entryWidth = keyLineLength + metrics.horizontalAdvance(text);
+            const auto fits = [&](int lineWidth) {
+                const int lineStart = lineWidths.size() == 1 ? afterTitle : titleLeft;
+                return rightEdge - lineWidth - (lineWidth > 0 ? keyGap : 0) - entryWidth >= lineStart;
+            };
+            if (!fits(lineWidths.back()) && (lineWidths.back() > 0 || lineWidths.size() == 1))
+                lineWidths.push_back(0);
+            int &lineWidth = lineWidths.back();
+            // For now, where the entry starts within its line.
+            entries.push_back({ i, text, lineWidth + (lineWidth > 0 ? keyGap : 0),
+                int(lineWidths.size()) - 1 });
+            lineWidth = entries.back().x + entryWidth;
+        }
+        // Each line ends at the plot's right edge.
+        for (KeyEntry &entry : entries)
+            entry.x += rightEdge - lineWidths[size_t(entry.line)] + keyLineLength;
+        keyLines.push_back(int(lineWidths.size()));
+        keys.push_back(std::move(entries));
+    }
+}
+
+int Chart::headerHeight(size_t panel) const
+{
+    return panelHeader + (keyLines[panel] - 1) * keyLine;
 }
 
 void Chart::layOutLegend()
@@ -364,15 +182,24 @@ void Chart::layOutLegend()
         legend.push_back({ text, colour, x, line });
         x += itemWidth;
     };
-    for (Column column : stateColumns) {
+    for (Column column : plan.stateColumns) {
         if (x > left)
             x += 18;
         const QString title = QLatin1String(stateTitle(column)) + QLatin1Char(':');
         place(title, -1, titleMetrics.horizontalAdvance(title) + 8);
-        const QStringList &states = stateWords[column];
-        for (int i = 0; i < states.size(); ++i)
-            place(states[i], int(stateColour(states[i], i).rgb() & 0xffffff),
-                16 + metrics.horizontalAdvance(states[i]) + 14);
+        const QStringList &states = plan.stateWords[column];
+        for (int i = 0; i < states.size(); ++i) {
+            // However long a word, its item fits on a line.
+            const QString text
+                = metrics.elidedText(drawable(states[i]), Qt::ElideMiddle, longestLegendText);
+            place(text, stateColour(column, states[i], i), 16 + metrics.horizontalAdvance(text) + 14);
+        }
+        if (const long long others = plan.otherWords[column]) {
+            const QString text = others == 1
+                ? QStringLiteral("1 other word")
+                : QStringLiteral("%1 other words").arg(thousands(others));
+            place(text, otherStatesColour, 16 + metrics.horizontalAdvance(text) + 14);
+        }
     }
     legendHeight = legend.empty() ? 0 : (line + 1) * 20 + 6;
 }
@@ -380,21 +207,33 @@ void Chart::layOutLegend()
 // Everything but the plots of the panels.
 int Chart::fixedHeight() const
 {
-    int height = titleHeight + int(panels.size()) * (panelHeader + panelGap);
-    if (!stateColumns.empty())
+    int height = titleHeight;
+    for (size_t i = 0; i < plan.panels.size(); ++i)
+        height += headerHeight(i) + panelGap;
+    if (!plan.stateColumns.empty())
         height += panelHeader + stateBandHeight();
     return height + axisHeight + legendHeight + bottomMargin;
 }
 
+int Chart::minimumHeight() const
+{
+    return fixedHeight() + int(plan.panels.size()) * minimumPlotHeight;
+}
+
+bool Chart::empty() const
+{
+    return plan.panels.empty() && plan.stateColumns.empty();
+}
+
 QSize Chart::size() const
 {
-    const int height = fixedHeight() + int(panels.size()) * plotHeight;
+    const int height = fixedHeight() + int(plan.panels.size()) * plotHeight;
     return QSize(width, std::max(height, requestedHeight));
 }
 
 double Chart::x(long long time) const
 {
-    return left + double(time - start) / double(end - start) * plotWidth;
+    return left + TimeScale { plan.start, plan.end, plotWidth }.x(time);
 }
 
 void Chart::draw(QPainter &painter) const
@@ -409,52 +248,59 @@ void Chart::draw(QPainter &painter) const
     painter.setFont(font(tickFont));
     painter.setPen(QColor(0x55, 0x55, 0x55));
     long long rows = 0;
-    for (const ChargeLog *one : logs)
+    for (const ChargeLog *one : plan.logs)
         rows += one->rows;
     QString note = QStringLiteral("%1 rows").arg(thousands(rows));
-    if (logs.size() > 1)
-        note += QStringLiteral(" from %1 logs: %2").arg(logs.size()).arg(labels.join(QLatin1String(", ")));
-    else if (log.segments.size() > 1)
+    if (plan.logs.size() > 1)
+        note += QStringLiteral(" from %1 logs: %2")
+                    .arg(plan.logs.size())
+                    .arg(plan.labels.join(QLatin1String(", ")));
+    else if (plan.logs.front()->segments.size() > 1)
         note += QStringLiteral(" from %1 runs of charge-recorder (dashed line: started again)")
-                    .arg(log.segments.size());
+                    .arg(plan.logs.front()->segments.size());
     note += QStringLiteral("; no line where rows are missing");
     painter.drawText(QRect(left, 32, plotWidth, 18), Qt::AlignLeft | Qt::AlignVCenter, note);
 
     int top = titleHeight;
-    for (const Panel &panel : panels) {
-        drawPanel(painter, panel, top);
-        top += panelHeader + plotHeight + panelGap;
+    for (size_t i = 0; i < plan.panels.size(); ++i) {
+        drawPanel(painter, i, top);
+        top += headerHeight(i) + plotHeight + panelGap;
     }
-    if (!stateColumns.empty()) {
+    if (!plan.stateColumns.empty()) {
         drawStates(painter, top);
         top += panelHeader + stateBandHeight();
     }
-    drawTimeAxis(painter, top - (stateColumns.empty() ? panelGap : stateGap));
+    drawTimeAxis(painter, top - (plan.stateColumns.empty() ? panelGap : stateGap));
     drawLegend(painter, top + axisHeight);
 }
 
-void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
+void Chart::drawPanel(QPainter &painter, size_t index, int top) const
 {
-    const QRectF plot(left, top + panelHeader, plotWidth, plotHeight);
+    const Panel &panel = plan.panels[index];
+    const int header = headerHeight(index);
+    const QRectF plot(left, top + header, plotWidth, plotHeight);
 
-    // Header: what is drawn and its unit on the left, the traces' colours on the right.
+    // Header: what is drawn and its unit on the left, the traces' keys on
+    // the right, on as many lines as they need.
     painter.setPen(Qt::black);
     painter.setFont(font(headerFont, true));
-    painter.drawText(QRect(left - 60, top, plotWidth, panelHeader - 11),
+    painter.drawText(QRect(titleLeft, top, plotWidth, panelHeader - 11),
         Qt::AlignLeft | Qt::AlignBottom, panel.title);
     painter.setFont(font(tickFont));
     const QFontMetrics metrics(font(tickFont));
-    int legendX = left + plotWidth;
-    for (auto trace = panel.traces.rbegin(); trace != panel.traces.rend(); ++trace) {
-        const int textWidth = metrics.horizontalAdvance(trace->label);
-        legendX -= textWidth;
+    for (const KeyEntry &entry : keys[index]) {
+        const Trace &trace = panel.traces[entry.trace];
+        const int lineTop = top + entry.line * keyLine;
+        const int textWidth = metrics.horizontalAdvance(entry.text);
         painter.setPen(QColor(0x33, 0x33, 0x33));
-        painter.drawText(QRect(legendX, top, textWidth + 2, panelHeader - 11),
-            Qt::AlignLeft | Qt::AlignBottom, trace->label);
-        painter.setPen(pen(*trace, 2.5));
-        painter.drawLine(QPointF(legendX - 22, top + panelHeader - 16),
-            QPointF(legendX - 6, top + panelHeader - 16));
-        legendX -= 22 + 18;
+        painter.drawText(QRect(entry.x, lineTop, textWidth + 2, panelHeader - 11),
+            Qt::AlignLeft | Qt::AlignBottom, entry.text);
+        // The key shows the dash, wherever the line's dashes start.
+        QPen keyPen = pen(trace, 2.5);
+        keyPen.setDashOffset(0);
+        painter.setPen(keyPen);
+        painter.drawLine(QPointF(entry.x - keyLineLength, lineTop + panelHeader - 16),
+            QPointF(entry.x - 6, lineTop + panelHeader - 16));
     }
 
     // Value ranges of the left and right axes.
@@ -462,7 +308,7 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
         { std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest() } };
     for (const Trace &trace : panel.traces) {
         for (const Segment &segment : trace.source->segments) {
-            if (!segment.present[trace.column] || segment.values[trace.column].empty())
+            if (!segment.present[trace.column])
                 continue;
             double *r = range[trace.rightAxis];
             for (float value : segment.values[trace.column]) {
@@ -473,28 +319,12 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
             }
         }
     }
-    double axis[2][3]; // low, high, step
+    ValueAxis axes[2];
     for (int side = 0; side < 2; ++side) {
-        double low = range[side][0], high = range[side][1];
-        if (low > high)
-            continue;
-        if (side == 0 && panel.percent) {
-            low = std::min(0.0, low);
-            high = std::max(100.0, high);
-        } else if (side == 1) {
-            // Bars from none, with room above the highest so that its line
-            // does not hide in the frame.
-            low = std::min(0.0, low);
-            high += 1;
-        }
-        if (high - low < 1e-9) {
-            low -= 1;
-            high += 1;
-        }
-        const double step = niceStep(high - low, 4, panel.scale == 1);
-        axis[side][0] = std::floor(low / step) * step;
-        axis[side][1] = std::ceil(high / step) * step;
-        axis[side][2] = step;
+        if (range[side][0] <= range[side][1])
+            axes[side] = valueAxis(range[side][0], range[side][1],
+                side == 1 ? AxisKind::Bars : panel.percent ? AxisKind::Percent : AxisKind::Plain,
+                panel.scale == 1);
     }
 
     painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
@@ -504,15 +334,16 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
     for (int side = 0; side < 2; ++side) {
         if (range[side][0] > range[side][1])
             continue;
-        const double low = axis[side][0], high = axis[side][1], step = axis[side][2];
-        for (double value = low; value <= high + step / 2; value += step) {
-            const double y = plot.bottom() - (value - low) / (high - low) * plot.height();
-            if (side == 0 && value > low + step / 2 && value < high - step / 2) {
+        const ValueAxis &axis = axes[side];
+        for (int i = 0; i <= axis.count; ++i) {
+            const double value = axis.low + i * axis.step;
+            const double y = plot.bottom() - (value - axis.low) / (axis.high - axis.low) * plot.height();
+            if (side == 0 && i > 0 && i < axis.count) {
                 painter.setPen(QPen(QColor(0xe6, 0xe6, 0xe6), 1));
                 painter.drawLine(QPointF(plot.left() + 1, y), QPointF(plot.right() - 1, y));
             }
             painter.setPen(QColor(0x33, 0x33, 0x33));
-            const QString text = tickText(value, step);
+            const QString text = tickText(value, axis.step);
             if (side == 0)
                 painter.drawText(QRectF(0, y - 8, left - 8, 16), Qt::AlignRight | Qt::AlignVCenter, text);
             else
@@ -522,146 +353,79 @@ void Chart::drawPanel(QPainter &painter, const Panel &panel, int top) const
     }
     drawTimeGrid(painter, plot);
     for (const Trace &trace : panel.traces)
-        drawTrace(painter, trace, panel.scale, axis[trace.rightAxis][0], axis[trace.rightAxis][1], top + panelHeader);
+        drawTrace(painter, trace, panel.scale, axes[trace.rightAxis], top + header);
 }
 
-// One trace, thinned to the picture's resolution: of the rows that fall
-// into one pixel column only the lowest and the highest are drawn, in the
-// order they came, so a spike of a single row stays visible. Rows further
-// apart than a break are not joined.
-void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, double low,
-    double high, int top) const
+// One trace as its thinned lines; a row alone between breaks is a dot that
+// can be seen.
+void Chart::drawTrace(QPainter &painter, const Trace &trace, double scale, const ValueAxis &axis,
+    int top) const
 {
     painter.setPen(pen(trace, 1.5));
-    const double yScale = plotHeight / (high - low);
-    auto y = [&](float value) { return top + plotHeight - (value * scale - low) * yScale; };
-    QPolygonF line;
-    auto flush = [&]() {
-        if (line.size() == 1) {
-            // A row alone between breaks: a dot that can be seen.
-            painter.setBrush(painter.pen().color());
-            painter.drawEllipse(line.first(), 1.5, 1.5);
-            painter.setBrush(Qt::NoBrush);
-        }
-        else if (line.size() > 1)
-            painter.drawPolyline(line);
-        line.clear();
-    };
+    const double yScale = plotHeight / (axis.high - axis.low);
+    const TimeScale timeScale { plan.start, plan.end, plotWidth };
     for (const Segment &segment : trace.source->segments) {
-        if (!segment.present[trace.column])
-            continue;
         const auto &values = segment.values[trace.column];
-        const auto &times = segment.times;
-        long column = -1;
-        size_t lowRow = 0, highRow = 0;
-        auto emitColumn = [&]() {
-            if (column < 0)
-                return;
-            const size_t first = std::min(lowRow, highRow), second = std::max(lowRow, highRow);
-            line << QPointF(x(times[first]), y(values[first]));
-            if (second != first)
-                line << QPointF(x(times[second]), y(values[second]));
-        };
-        for (size_t row = 0; row < times.size(); ++row) {
-            if (std::isnan(values[row])) {
-                // No figure: the line stops here, and starts again at the
-                // next row that has one.
-                emitColumn();
-                column = -1;
-                flush();
-                continue;
-            }
-            if (row > 0 && !std::isnan(values[row - 1]) && segment.breakBetween(row)) {
-                emitColumn();
-                column = -1;
-                flush();
-            }
-            const long pixel = long(std::floor(x(times[row]) - left));
-            if (pixel != column) {
-                emitColumn();
-                column = pixel;
-                lowRow = highRow = row;
+        for (const std::vector<size_t> &rows : thinnedLines(segment, trace.column, timeScale)) {
+            QPolygonF line;
+            for (size_t row : rows)
+                line << QPointF(x(segment.times[row]),
+                    top + plotHeight - (values[row] * scale - axis.low) * yScale);
+            if (line.size() == 1) {
+                painter.setBrush(painter.pen().color());
+                painter.drawEllipse(line.first(), 1.5, 1.5);
+                painter.setBrush(Qt::NoBrush);
             } else {
-                if (values[row] < values[lowRow])
-                    lowRow = row;
-                if (values[row] > values[highRow])
-                    highRow = row;
+                painter.drawPolyline(line);
             }
         }
-        emitColumn();
-        flush();
     }
 }
 
 // Each pixel column of a state row shows the state that lasted longest in
-// it. A row's state holds until the next row, or for one interval before a
-// break and at the end.
+// it.
 void Chart::drawStates(QPainter &painter, int top) const
 {
     painter.setPen(Qt::black);
     painter.setFont(font(headerFont, true));
-    painter.drawText(QRect(left - 60, top, plotWidth, panelHeader - 11),
+    painter.drawText(QRect(titleLeft, top, plotWidth, panelHeader - 11),
         Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("States"));
     int rowTop = top + panelHeader;
-    for (const StateRow &stateRow_ : stateRows) {
-        const Column column = stateRow_.column;
-        if (!stateRow_.source) {
+    const TimeScale timeScale { plan.start, plan.end, plotWidth };
+    for (const StateRow &row : plan.stateRows) {
+        const Column column = row.column;
+        if (!row.source) {
             // A column's heading above its logs' rows.
             painter.setPen(Qt::black);
             painter.setFont(font(tickFont, true));
             painter.drawText(QRect(0, rowTop, plotWidth, headingRow), Qt::AlignLeft | Qt::AlignBottom,
-                stateRow_.title);
+                row.title);
             rowTop += headingRow;
             continue;
         }
-        const ChargeLog &source = *stateRow_.source;
-        const int count = source.states[column].size();
-        std::vector<float> share(size_t(plotWidth + 1) * size_t(count), 0.0f);
-        for (const Segment &segment : source.segments) {
-            if (!segment.present[column])
-                continue;
-            const auto &times = segment.times;
-            const auto &values = segment.values[column];
-            for (size_t row = 0; row < times.size(); ++row) {
-                const bool joined = row + 1 < times.size() && !segment.breakBetween(row + 1);
-                const long long until = joined ? times[row + 1]
-                                                : times[row] + std::max(segment.interval, 1LL);
-                const double a = x(times[row]) - left;
-                const double b = std::max(x(until) - left, a + 0.01);
-                for (long pixel = std::max(0L, long(std::floor(a)));
-                     pixel < long(std::ceil(b)) && pixel <= plotWidth; ++pixel) {
-                    const double overlap = std::min(b, pixel + 1.0) - std::max(a, double(pixel));
-                    share[size_t(pixel) * size_t(count) + size_t(values[row])] += float(overlap);
-                }
-            }
-        }
+        const QStringList &shown = plan.stateWords[column];
+        const int groups = int(shown.size()) + 1;
+        const std::vector<int> states = dominantStates(*row.source, column,
+            stateGroups(plan, *row.source, column), groups, timeScale);
         painter.setPen(Qt::NoPen);
         int runStart = 0;
         int runState = -1;
         auto paintRun = [&](int until) {
-            if (runState >= 0) {
-                const QString &word = source.states[column][runState];
-                painter.setBrush(stateColour(word, stateWords[column].indexOf(word)));
-                painter.drawRect(QRectF(left + runStart, rowTop, until - runStart, stateRow));
-            }
+            if (runState < 0)
+                return;
+            painter.setBrush(QColor(QRgb(runState < groups - 1
+                    ? stateColour(column, shown[runState], runState)
+                    : otherStatesColour)));
+            painter.drawRect(QRectF(left + runStart, rowTop, until - runStart, stateRow));
         };
         for (int pixel = 0; pixel <= plotWidth; ++pixel) {
-            int state = -1;
-            float longest = 0;
-            for (int i = 0; i < count; ++i) {
-                const float value = share[size_t(pixel) * size_t(count) + size_t(i)];
-                if (value > longest) {
-                    longest = value;
-                    state = i;
-                }
-            }
-            if (state != runState) {
+            if (states[size_t(pixel)] != runState) {
                 paintRun(pixel);
                 runStart = pixel;
-                runState = state;
+                runState = states[size_t(pixel)];
             }
         }
-        paintRun(std::min(plotWidth, plotWidth + 1));
+        paintRun(plotWidth);
         painter.setBrush(Qt::NoBrush);
         drawTimeGrid(painter, QRectF(left, rowTop, plotWidth, stateRow));
         painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
@@ -669,7 +433,7 @@ void Chart::drawStates(QPainter &painter, int top) const
         painter.setPen(Qt::black);
         painter.setFont(font(tickFont));
         painter.drawText(QRect(0, rowTop, left - 8, stateRow), Qt::AlignRight | Qt::AlignVCenter,
-            QFontMetrics(font(tickFont)).elidedText(stateRow_.title, Qt::ElideMiddle, left - 10));
+            QFontMetrics(font(tickFont)).elidedText(row.title, Qt::ElideMiddle, left - 10));
         rowTop += stateRow + stateGap;
     }
 }
@@ -694,59 +458,13 @@ void Chart::drawLegend(QPainter &painter, int top) const
     }
 }
 
-std::vector<Chart::Tick> Chart::timeTicks() const
-{
-    static const long long steps[] = { 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
-        7200, 10800, 21600, 43200, 86400, 172800, 604800 };
-    const long long span = end - start;
-    const long long most = plotWidth / 105;
-    long long step = 0;
-    for (long long candidate : steps) {
-        if (span / candidate <= most) {
-            step = candidate;
-            break;
-        }
-    }
-    if (step == 0)
-        step = ((span / most) / 604800 + 1) * 604800;
-
-    std::vector<Tick> ticks;
-    const QLocale locale = QLocale::c();
-    if (step >= 86400) {
-        // Local midnights, every step days.
-        QDate day = QDateTime::fromSecsSinceEpoch(start).date();
-        if (QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() < start)
-            day = day.addDays(1);
-        for (; QDateTime(day, QTime(0, 0)).toSecsSinceEpoch() <= end; day = day.addDays(step / 86400))
-            ticks.push_back({ QDateTime(day, QTime(0, 0)).toSecsSinceEpoch(),
-                locale.toString(day, QStringLiteral("d MMM")), QString() });
-        return ticks;
-    }
-    const long long offset = QDateTime::fromSecsSinceEpoch(start).offsetFromUtc();
-    long long first = (start + offset + step - 1) / step * step - offset;
-    if (start + offset < 0 && (start + offset) % step)
-        first -= step;
-    QDate lastDate;
-    for (long long tick = first; tick <= end; tick += step) {
-        const QDateTime local = QDateTime::fromSecsSinceEpoch(tick);
-        const QString time = locale.toString(local.time(),
-            step < 60 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm"));
-        QString date;
-        if (local.date() != lastDate)
-            date = locale.toString(local.date(), QStringLiteral("d MMM yyyy"));
-        lastDate = local.date();
-        ticks.push_back({ tick, time, date });
-    }
-    return ticks;
-}
-
 void Chart::drawTimeGrid(QPainter &painter, const QRectF &plot) const
 {
     painter.setPen(QPen(QColor(0xe6, 0xe6, 0xe6), 1));
-    for (const Tick &tick : ticks)
+    for (const TimeTick &tick : ticks)
         painter.drawLine(QPointF(x(tick.time), plot.top() + 1), QPointF(x(tick.time), plot.bottom() - 1));
     painter.setPen(QPen(QColor(0x55, 0x55, 0x55), 1, Qt::DashLine));
-    for (const ChargeLog *one : logs) {
+    for (const ChargeLog *one : plan.logs) {
         for (size_t i = 1; i < one->segments.size(); ++i) {
             if (!one->segments[i].times.empty()) {
                 const double at = x(one->segments[i].times.front());
@@ -759,8 +477,7 @@ void Chart::drawTimeGrid(QPainter &painter, const QRectF &plot) const
 void Chart::drawTimeAxis(QPainter &painter, int bottom) const
 {
     painter.setFont(font(tickFont));
-    const QFontMetrics metrics(font(tickFont));
-    for (const Tick &tick : ticks) {
+    for (const TimeTick &tick : ticks) {
         const double at = x(tick.time);
         painter.setPen(QPen(QColor(0x99, 0x99, 0x99), 1));
         painter.drawLine(QPointF(at, bottom), QPointF(at, bottom + 4));

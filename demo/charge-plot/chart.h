@@ -5,6 +5,8 @@
 #define DEMO_CHARGE_PLOT_CHART_H
 
 #include "chargelog.h"
+#include "chartaxes.h"
+#include "chartplan.h"
 
 #include <QPen>
 #include <QSize>
@@ -27,7 +29,9 @@ struct ChartLayout
 
 // The picture of a log: panels of the value columns on one time axis, a
 // band of the state columns with its legend, and a title. Its width is
-// fixed; its height depends on the columns the log has.
+// fixed; its height depends on the columns the log has. What it shows is
+// planned (chartplan.h) and reduced to its pixels (chartreduce.h); this
+// class places it and paints it.
 class Chart
 {
 public:
@@ -38,9 +42,14 @@ public:
     static constexpr int minimumWidth = 400;
     static constexpr int maximumSide = 20000;
     // The names --panels takes, in the order the panels are drawn.
-    static QStringList panelNames();
+    static QStringList panelNames() { return ::panelNames(); }
 
     QSize size() const;
+    // The lowest height that holds the panels, for a height asked for.
+    int minimumHeight() const;
+    // Nothing to draw: the logs share no column, or --panels named none
+    // they have.
+    bool empty() const;
     QString title() const;
     // The headers of the value columns that hold nothing but markers: no
     // panel shows them.
@@ -48,68 +57,15 @@ public:
     void draw(QPainter &painter) const;
 
 private:
-    struct Trace
+    // A trace's line and text in its panel's header: lines of entries,
+    // each line ending at the plot's right edge.
+    struct KeyEntry
     {
-        Column column;
-        QString label;
-        int colour; // RGB
-        bool rightAxis;
-        bool dashed; // drawn over another trace of the panel that may hide it
-        const ChargeLog *source;
+        size_t trace;
+        QString text; // shortened to fit a line
+        int x; // of the text
+        int line;
     };
-    // A row of the state band: a column of one log, or (source null) the
-    // heading of a column above its logs' rows.
-    struct StateRow
-    {
-        Column column;
-        const ChargeLog *source;
-        QString title;
-    };
-    struct Panel
-    {
-        QString title; // with the unit
-        QString rightTitle;
-        QString name; // as --panels calls it
-        std::vector<Trace> traces;
-        double scale = 1; // drawn value per logged value
-        bool percent = false;
-    };
-
-    static QPen pen(const Trace &trace, double lineWidth);
-    double x(long long time) const;
-    int fixedHeight() const;
-    void drawPanel(QPainter &painter, const Panel &panel, int top) const;
-    void drawTrace(QPainter &painter, const Trace &trace, double scale, double low, double high,
-        int top) const;
-    void drawStates(QPainter &painter, int top) const;
-    void layOutLegend();
-    void drawLegend(QPainter &painter, int top) const;
-    struct Tick
-    {
-        long long time;
-        QString label;
-        QString date; // under the label where the day changes
-    };
-    std::vector<Tick> timeTicks() const;
-    void drawTimeGrid(QPainter &painter, const QRectF &plot) const;
-    void drawTimeAxis(QPainter &painter, int bottom) const;
-
-    bool shared(Column column) const;
-    int stateBandHeight() const;
-
-    const ChargeLog &log;
-    std::vector<const ChargeLog *> logs;
-    QStringList labels;
-    std::vector<StateRow> stateRows;
-    // Each state column's words over all the logs, in order of first
-    // appearance: the colour of a word that is not known by its index.
-    std::array<QStringList, ColumnCount> stateWords;
-    int width;
-    int plotWidth;
-    int plotHeight;
-    int requestedHeight;
-    std::vector<Panel> panels;
-    std::vector<Column> stateColumns;
     // The legend of the state band: a title for each state column, then a
     // swatch and text for each of its states, in lines.
     struct LegendItem
@@ -119,11 +75,32 @@ private:
         int x;
         int line;
     };
+
+    static QPen pen(const Trace &trace, double lineWidth);
+    double x(long long time) const;
+    int fixedHeight() const;
+    int headerHeight(size_t panel) const;
+    void layOutKeys();
+    void layOutLegend();
+    void drawPanel(QPainter &painter, size_t index, int top) const;
+    void drawTrace(QPainter &painter, const Trace &trace, double scale, const ValueAxis &axis,
+        int top) const;
+    void drawStates(QPainter &painter, int top) const;
+    void drawLegend(QPainter &painter, int top) const;
+    void drawTimeGrid(QPainter &painter, const QRectF &plot) const;
+    void drawTimeAxis(QPainter &painter, int bottom) const;
+    int stateBandHeight() const;
+
+    ChartPlan plan;
+    int width;
+    int plotWidth;
+    int plotHeight;
+    int requestedHeight;
+    std::vector<std::vector<KeyEntry>> keys; // of each panel
+    std::vector<int> keyLines; // of each panel
     std::vector<LegendItem> legend;
-    long long start;
-    long long end;
     int legendHeight;
-    std::vector<Tick> ticks;
+    std::vector<TimeTick> ticks;
 };
 
 #endif

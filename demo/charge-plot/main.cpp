@@ -381,10 +381,26 @@ int main(int argc, char **argv)
     for (const ChargeLog &log : logs)
         drawn.push_back(&log);
     const Chart chart(drawn, line.labels, line.layout);
+    const QString names = shownNames.join(QLatin1String(", "));
+    if (chart.empty())
+        return fail(names, drawn.size() > 1
+                ? QStringLiteral("the logs share no column to draw; draw each on its own")
+                : QStringLiteral("no column to draw"));
+    if (line.layout.height > 0 && line.layout.height < chart.minimumHeight())
+        return usageError(QStringLiteral("--size: a height of %1 cannot hold the panels of %2; "
+                                         "they need at least %3")
+                              .arg(line.layout.height)
+                              .arg(names)
+                              .arg(chart.minimumHeight()));
+    if (chart.size().height() > Chart::maximumSide)
+        return fail(names, QStringLiteral("the picture would be %1 pixels high, more than %2; "
+                                          "draw fewer logs or panels")
+                               .arg(chart.size().height())
+                               .arg(Chart::maximumSide));
     const QStringList leftOut = chart.leftOut();
     if (!leftOut.isEmpty())
         fprintf(stderr, "charge-plot: no battery values in %s: %s left out\n",
-            escapedLine(shownNames.join(QLatin1String(", ")).toLocal8Bit()).constData(),
+            escapedLine(names.toLocal8Bit()).constData(),
             leftOut.join(QLatin1String(", ")).toLocal8Bit().constData());
     const QByteArray picture = line.format == Format::Svg ? svg(chart) : png(chart);
     if (picture.isEmpty())

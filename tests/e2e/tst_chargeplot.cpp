@@ -33,6 +33,7 @@ constexpr int deadlineMs = 60000;
 struct Picture
 {
     QStringList texts;
+    QList<QPointF> textPlaces; // where each of texts starts
     QMap<QString, QList<int>> lines; // colour: points of each line in order
     QMap<QString, QList<QPointF>> points; // colour: all points
     QStringList dashed; // "dashed " and the colour of each dashed data line
@@ -70,6 +71,8 @@ struct Picture
                     && attributes.value("stroke-dasharray") != QLatin1String("none"))
                     picture.dashed << "dashed " + strokes.last();
             } else if (xml.name() == QLatin1String("text")) {
+                picture.textPlaces << QPointF(attributes.value("x").toDouble(),
+                    attributes.value("y").toDouble());
                 picture.texts << xml.readElementText(QXmlStreamReader::IncludeChildElements);
             } else if ((xml.name() == QLatin1String("ellipse")
                            || xml.name() == QLatin1String("circle"))
@@ -175,17 +178,19 @@ class ChargePlotTest : public QObject
 private slots:
     void drawing_data();
     void drawing();
-    void thinning();
     void pictureSize_data();
     void pictureSize();
     void localeOfTheStamps();
     void failures_data();
     void failures();
     void severalLogs();
-    void statesHeldUntilAGap();
     void helpAndVersion();
     void pictureThatDoesNotFit();
     void recorderOutput();
+    void keysOfSeveralLogs();
+    void tooManyLogsForOnePicture();
+    void hostileLogs_data();
+    void hostileLogs();
 };
 
 void ChargePlotTest::drawing_data()
@@ -370,39 +375,6 @@ void ChargePlotTest::drawing()
 
 // A week of one-second rows thins to at most two points a pixel column,
 // and a spike of one row stays in the picture.
-void ChargePlotTest::thinning()
-{
-    QByteArray log = "TIME, VOLTAGE\n";
-    const int rows = 50000;
-    const int spike = 31234;
-    for (int i = 0; i < rows; ++i)
-        log += stamp(i) + (i == spike ? ", 4200\n" : ", 3900\n");
-    QTemporaryDir dir;
-    writeFile(dir.filePath("log.csv"), log);
-    const Run run = plot(dir, { "log.csv" });
-    QCOMPARE(run.error, QByteArray());
-    QCOMPARE(run.exitCode, 0);
-
-    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
-    QCOMPARE(picture.lines.value(blue).size(), 1);
-    const QList<QPointF> points = picture.points.value(blue);
-    const int columns = 1200;
-    QVERIFY2(points.size() <= 2 * columns, qPrintable(QString::number(points.size())));
-    QVERIFY(points.size() >= columns / 2);
-    QSet<double> heights;
-    for (const QPointF &point : points)
-        heights << point.y();
-    QCOMPARE(heights.size(), 2);
-    // The spike is one point, at its time.
-    const auto top = std::min_element(points.begin(), points.end(),
-        [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
-    QCOMPARE(std::count_if(points.begin(), points.end(),
-                 [&](const QPointF &p) { return p.y() == top->y(); }),
-        qsizetype(1));
-    const double left = points.first().x(), right = points.last().x();
-    QVERIFY(qAbs(top->x() - (left + (right - left) * spike / (rows - 1))) <= 1);
-}
-
 void ChargePlotTest::pictureSize_data()
 {
     QTest::addColumn<QByteArray>("log");
@@ -414,6 +386,16 @@ void ChargePlotTest::pictureSize_data()
                                         << QStringList { "--size=800" };
     QTest::newRow("a height of its own")
         << voltageLog({ 0, 1 }) << QSize(800, 600) << QStringList { "--size=800x600" };
+    QTest::newRow("all columns in the least height they need")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QSize(1200, 744) << QStringList { "--size=1200x744" };
+    QTest::newRow("all columns a pixel higher than they need")
+        << allHeader + stamp(0)
+            + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
+              "11, 5760\n"
+        << QSize(1200, 745) << QStringList { "--size=1200x745" };
     QTest::newRow("all columns")
         << allHeader + stamp(0)
             + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, "
@@ -595,25 +577,6 @@ void ChargePlotTest::severalLogs()
     QCOMPARE(picture.lines.value("#d62728"), QList<int> { 3 });
 }
 
-// A state holds until the next row, and for one interval before a gap and
-// at the end: over 11 s, LOW for 1 s before the gap and 1 s after it.
-void ChargePlotTest::statesHeldUntilAGap()
-{
-    QTemporaryDir dir;
-    QByteArray log = "TIME, BATTERY_STATE\n";
-    const QList<QPair<int, const char *>> rows
-        = { { 0, "OK" }, { 1, "OK" }, { 2, "LOW" }, { 10, "LOW" }, { 11, "OK" } };
-    for (const auto &row : rows)
-        log += stamp(row.first) + ", " + row.second + "\n";
-    writeFile(dir.filePath("log.csv"), log);
-    QCOMPARE(plot(dir, { "log.csv" }).exitCode, 0);
-    const Picture picture = Picture::read(readFile(dir.filePath("log.svg")));
-    const double second = (1200 - 88 - 64) / 11.0;
-    const double swatch = 12;
-    QVERIFY2(qAbs(picture.filled.value("#fd8d3c") - swatch - 2 * second) < 3,
-        qPrintable(QString::number(picture.filled.value("#fd8d3c"))));
-}
-
 // --help and --version: on standard output, status 0.
 void ChargePlotTest::helpAndVersion()
 {
@@ -675,6 +638,183 @@ void ChargePlotTest::recorderOutput()
              "NONE", "STOPPED", "OK" })
         QVERIFY2(picture.texts.contains(text), text);
     QCOMPARE(picture.lines.value(blue), QList<int>({ 3, 3, 3, 3, 3, 3 }));
+}
+
+// Two logs of every column: each panel's keys take the lines they need,
+// right of its title and within the picture; the second log's equal lines
+// are dashed over the first's.
+void ChargePlotTest::keysOfSeveralLogs()
+{
+    QTemporaryDir dir;
+    const QByteArray log = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n"
+        + stamp(1)
+        + ", WALL, STARTED, 30, LOW, 5, 79, 1055, 3990, 600, 200, 1055, 290, 217, 210, 300, 11, "
+          "5750\n";
+    writeFile(dir.filePath("a-long-name-of-a-handset.csv"), log);
+    writeFile(dir.filePath("another-long-name.csv"), log);
+    const Run run = plot(dir, { "-o", "both.svg", "a-long-name-of-a-handset.csv",
+        "another-long-name.csv" });
+    QCOMPARE(run.exitCode, 0);
+    const Picture picture = Picture::read(readFile(dir.filePath("both.svg")));
+    QVERIFY(picture.width == 1200);
+    int keyLines = 0;
+    for (const char *title : { "Charge (mAh)", "Battery current (mA)", "Remaining time (h)" }) {
+        const int at = picture.texts.indexOf(QString(title));
+        QVERIFY2(at >= 0, title);
+        const QPointF place = picture.textPlaces[at];
+        for (int i = 0; i < picture.texts.size(); ++i) {
+            const QPointF other = picture.textPlaces[i];
+            QVERIFY2(other.x() >= 0, qPrintable(picture.texts[i]));
+            // Keys on the title's line start after it, further lines below it.
+            if (i != at && qAbs(other.y() - place.y()) < 3)
+                QVERIFY2(other.x() > place.x() + 150, qPrintable(picture.texts[i]));
+            if (picture.texts[i].startsWith("another-long-name.csv ")
+                && other.y() > place.y() + 10 && other.y() < place.y() + 40)
+                ++keyLines;
+        }
+    }
+    QVERIFY(keyLines >= 3);
+    QVERIFY(picture.dashed.contains("dashed #d62728"));
+    QCOMPARE(picture.lines.value(blue), picture.lines.value("#d62728"));
+}
+
+// Each log adds its keys and state rows: a picture higher than the largest
+// side is refused, not drawn.
+void ChargePlotTest::tooManyLogsForOnePicture()
+{
+    QTemporaryDir dir;
+    const QByteArray log = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n";
+    QStringList names;
+    for (int i = 0; i < 80; ++i) {
+        names << QStringLiteral("handset-%1.csv").arg(i);
+        writeFile(dir.filePath(names.last()), log);
+    }
+    const Run run = plot(dir, QStringList { "--size=400", "-o", "all.svg" } + names);
+    QVERIFY2(run.error.startsWith("charge-plot: handset-0.csv, handset-1.csv, "), run.error.constData());
+    QVERIFY2(run.error.contains(" pixels high, more than 20000; draw fewer logs or panels\n"),
+        run.error.constData());
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFile::exists(dir.filePath("all.svg")));
+}
+
+// A log of the given number of distinct battery states, one a row.
+QByteArray manyStates(int count)
+{
+    QByteArray log = "TIME, BATTERY_STATE\n";
+    for (int i = 0; i < count; ++i)
+        log += stamp(i) + ", STATE" + QByteArray::number(i) + "\n";
+    return log;
+}
+
+void ChargePlotTest::hostileLogs_data()
+{
+    // log.csv under its name, drawn after the arguments; other.csv is a
+    // log of the charge to draw beside it.
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // Null: whatever the reader warns about.
+    QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("height"); // 0: any
+
+    const QByteArray charge = "TIME, CAPA_PCT\n" + stamp(0) + ", 80\n" + stamp(1) + ", 79\n";
+    const QString replaced = QString(QChar(0xfffd));
+    QTest::newRow("a control character in a state word is replaced")
+        << "TIME, BATTERY_STATE\n" + stamp(0) + ", O\x01K\n" << "log.csv" << QStringList {} << 0
+        << QByteArray() << QStringList { "O" + replaced + "K" } << 0;
+    QTest::newRow("a control character in a label is replaced")
+        << charge << "log.csv" << QStringList { "--label=a\x1b[1mb", "other.csv", "--label=c\td" }
+        << 0 << QByteArray()
+        << QStringList { "a" + replaced + "[1mb percent", "c" + replaced + "d percent" }
+        << 0;
+    QTest::newRow("a control character in a file name is replaced")
+        << charge << "a\x7f\x02.csv" << QStringList { "other.csv" } << 0 << QByteArray()
+        << QStringList { "a" + replaced + replaced + ".csv percent" } << 0;
+    QTest::newRow("logs that share no column are refused")
+        << voltageLog({ 0, 1 }) << "log.csv" << QStringList { "other.csv" } << 1
+        << QByteArray("charge-plot: other.csv, log.csv: the logs share no column to draw; draw "
+                      "each on its own\n")
+        << QStringList {} << 0;
+    QTest::newRow("panels that the log has no column for are refused")
+        << voltageLog({ 0, 1 }) << "log.csv" << QStringList { "--panels=charge,states" } << 1
+        << QByteArray("charge-plot: log.csv: no column to draw\n") << QStringList {} << 0;
+    QTest::newRow("24 state words: each in the legend")
+        << manyStates(24) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE0", "STATE23" } << 212;
+    QTest::newRow("25 state words: the last shares a colour with no other")
+        << manyStates(25) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE0", "STATE23", "1 other word" } << 212;
+    QTest::newRow("3000 state words: the legend no higher than for 25")
+        << manyStates(3000) << "log.csv" << QStringList {} << 0 << QByteArray()
+        << QStringList { "STATE23", "2,976 other words" } << 212;
+    QTest::newRow("a year beyond the calendar: no hang")
+        << voltageLog({ 0 }) + "07 Dec 300000000 10:00:01, 3950\n" << "log.csv" << QStringList {}
+        << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    QTest::newRow("a value of 2^53: no hang")
+        << "TIME, VOLTAGE\n" + stamp(0) + ", 9007199254740992\n" << "log.csv" << QStringList {}
+        << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    QTest::newRow("the largest value: no hang")
+        << "TIME, VOLTAGE\n" + stamp(0) + ", 9223372036854775807\n" + stamp(1)
+            + ", -9223372036854775807\n"
+        << "log.csv" << QStringList {} << 0 << QByteArray() << QStringList { "Voltage (mV)" } << 0;
+    const QByteArray full = allHeader + stamp(0)
+        + ", NONE, STOPPED, 0, OK, 6, 80, 1056, 3985, -210, -210, 1056, 290, 218, 210, 301, 11, "
+          "5760\n";
+    QTest::newRow("a height a pixel below what the panels need is refused")
+        << full << "log.csv" << QStringList { "--size=1200x743" } << 2
+        << QByteArray("charge-plot: --size: a height of 743 cannot hold the panels of log.csv; "
+                      "they need at least 744\nTry 'charge-plot --help'.\n")
+        << QStringList {} << 0;
+}
+
+// What a log or a command line holds that the picture cannot take as it
+// is: the SVG stays well-formed XML, the picture within its bounds.
+void ChargePlotTest::hostileLogs()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QString, name);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, error);
+    QFETCH(QStringList, texts);
+    QFETCH(int, height);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath(name), log);
+    writeFile(dir.filePath("other.csv"),
+        "TIME, CAPA_PCT\n" + stamp(0) + ", 80\n" + stamp(1) + ", 79\n");
+    const Run run = plot(dir, QStringList { "-o", "out.svg" } + arguments + QStringList { name });
+    if (!error.isNull())
+        QCOMPARE(run.error, error);
+    QCOMPARE(run.exitCode, exitCode);
+    if (exitCode != 0) {
+        QVERIFY(!QFile::exists(dir.filePath("out.svg")));
+        return;
+    }
+    const QByteArray svg = readFile(dir.filePath("out.svg"));
+    QXmlStreamReader xml(svg);
+    while (!xml.atEnd())
+        xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    const QString xmllint = QStandardPaths::findExecutable("xmllint");
+    if (!xmllint.isEmpty()) {
+        QProcess lint;
+        lint.start(xmllint, { "--noout", dir.filePath("out.svg") });
+        QVERIFY(lint.waitForFinished(deadlineMs));
+        QCOMPARE(lint.readAllStandardError(), QByteArray());
+        QCOMPARE(lint.exitCode(), 0);
+    }
+    const Picture picture = Picture::read(svg);
+    for (const QString &text : texts)
+        QVERIFY2(picture.texts.contains(text), qPrintable(text));
+    if (height > 0)
+        QCOMPARE(picture.height, height);
 }
 
 QTEST_GUILESS_MAIN(ChargePlotTest)
