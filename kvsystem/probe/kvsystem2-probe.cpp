@@ -199,6 +199,8 @@ int main(int argc, char **argv)
         for (int i = 0; i < describe(kind).fieldCount(); ++i)
             values << QString::number(now.values[i]);
         line("=== Has " + name + ": " + sensor.device() + " (now " + values.join(' ') + ")");
+        if (!sensor.note().isEmpty())
+            line("    " + sensor.note());
     }
 
     const QStringList backlights = Sysfs::entries(sysfs.path("class/backlight"), QString());
