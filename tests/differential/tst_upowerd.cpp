@@ -64,33 +64,38 @@ QHash<QString, QString> attributes(const DeviceTable::SysDevice &d)
 }
 
 // Whether upowerd 0.99.20 exports the supply at all (up-device-supply.c,
-// up_device_supply_coldplug and up_device_supply_guess_type): it drops a
-// device's charger without a level, and a supply it cannot name that has
-// no online file.
+// up_device_supply_coldplug): it drops a device's charger without a level.
 bool exported(const DeviceTable::SysDevice &d)
 {
     const QHash<QString, QString> a = attributes(d);
-    const QString type = a.value("type");
-    if (type == "Battery")
-        return true;
-    if (a.value("scope") == "Device" && !a.contains("capacity") && !a.contains("capacity_level"))
-        return false;
-    if (type == "USB" && !a.contains("usb_type") && d.name.contains("wacom_"))
-        return true;
-    return type == "Mains" || a.contains("online");
+    return a.value("type") == "Battery" || a.value("scope") != "Device" || a.contains("capacity")
+        || a.contains("capacity_level");
 }
 
 QString departure(const QVector<DeviceTable::SysDevice> &devices)
 {
+    const auto packs = std::count_if(devices.cbegin(), devices.cend(), [](const auto &d) {
+        const QHash<QString, QString> a = attributes(d);
+        return a.value("type") == "Battery" && a.value("scope") != "Device";
+    });
     for (const DeviceTable::SysDevice &d : devices) {
         const QHash<QString, QString> a = attributes(d);
-        if (a.value("type") != "Battery" && a.value("scope") != "Device" && a.value("online") == "2")
+        const bool system = a.value("scope") != "Device";
+        if (a.value("type") != "Battery" && system && a.value("online") == "2")
             return "online 2 (programmable) is online (upowerd's boolean reads it false)";
+        if (a.value("type") != "Battery" && a.value("type") != "Mains" && system
+            && !a.contains("online"))
+            return "a supply of another type without online is no battery (upowerd 0.99.20 "
+                   "guesses one)";
+        if (a.value("type") == "Battery" && system && a.value("present") != "0" && packs > 1
+            && !a.contains("energy_now") && !a.contains("energy_avg") && !a.contains("charge_now")
+            && !a.contains("charge_avg") && !a.contains("capacity"))
+            return "a battery with no figure beside others has no percentage (upowerd counts 0 %)";
         if (a.value("type") != "Battery" || a.value("scope") == "Device")
             continue;
         if (a.value("present") == "0")
             return "a bay without its pack is no battery (upowerd counts an empty one)";
-        static const QStringList words { "type", "status", "scope", "capacity_level" };
+        static const QStringList words { "type", "status", "scope", "capacity_level", "health" };
         for (auto i = a.cbegin(); i != a.cend(); ++i) {
             bool number = false;
             i.value().toLongLong(&number);
@@ -199,7 +204,12 @@ Verdict compare(const QVector<DeviceTable::SysDevice> &devices)
         differ("state", state, charging);
     // Full in upowerd's state is full in ours; ours is also full from the
     // gauge's level or at 100 %, where upowerd may say discharging.
-    if (state == FullyCharged && read(BatteryValue::BatteryState) != KvBattery::StateFull)
+    // A health the ABI calls a fault outranks full in ours; upowerd has no such state.
+    static const QStringList fine { "", "Good", "Unknown", "Warm", "Cool", "Calibration required" };
+    bool fault = false;
+    for (const BatteryModel::Pack &p : ours.packs)
+        fault = fault || !fine.contains(QString::fromLatin1(p.health));
+    if (state == FullyCharged && !fault && read(BatteryValue::BatteryState) != KvBattery::StateFull)
         differ("fully charged", state, read(BatteryValue::BatteryState));
     if (!near(ours.energy.value_or(0) / 1e6, display.value("Energy").toDouble(), 0.01, 0.01))
         differ("energy (Wh)", display.value("Energy").toDouble(), ours.energy.value_or(0) / 1e6);
