@@ -68,7 +68,9 @@ std::optional<double> saneRate(std::optional<double> rate)
     // up_device_supply_refresh_battery: ACPI's "Ones" when the firmware
     // cannot tell, and more than 300 W, are no rate. (Its 100 W limit is
     // for the rate it computes from the energy's history, which we keep none of.)
-    if (rate && (*rate == acpiUnknownRate || *rate > maxRate))
+    // Below 0.01 W it takes "the hardware reporting failed" and computes
+    // a rate from the energy's history, of which we keep none.
+    if (rate && (*rate == acpiUnknownRate || *rate > maxRate || *rate < minRate))
         return 0.0;
     return rate;
 }

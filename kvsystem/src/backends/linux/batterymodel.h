@@ -99,6 +99,8 @@ constexpr double tinyEnergy = 10000; // 0.01 Wh: an energy (or 0.01 Ah a charge)
 // 0.1 Wh: below it the rate is not trusted. upowerd compares with the
 // float 0.1f, a little above 0.1, so that 0.1 Wh itself is below it.
 constexpr double lowEnergy = double(0.1f) * 1e6;
+// A rate below 0.01 W from sysfs: "the hardware reporting failed".
+constexpr double minRate = 10000;
 constexpr double maxRate = 300e6; // 300 W, above USB Power Delivery's 240 W: firmware garbage
 constexpr double acpiUnknownRate = 65535e6; // ACPI's "Ones" rate, 0xffff W: no rate
 constexpr double maxTimeToEmpty = 240 * 3600.0; // ten days

@@ -94,6 +94,12 @@ void LinuxBatteryTest::model_data()
         << QStringList { energy
                + "status=Discharging;energy_now=40000000;power_now=0;current_now=2000000" }
         << V::RemainingActiveTime << int(Vorna::KvBattery::NoTime);
+    QTest::newRow("a rate of 0.01 W from sysfs is a rate: 0.2 Wh last 20 hours")
+        << QStringList { energy + "status=Discharging;energy_now=200000;power_now=10000" }
+        << V::RemainingActiveTime << 72000;
+    QTest::newRow("a rate just below 0.01 W from sysfs is none, as upowerd's failed reporting")
+        << QStringList { energy + "status=Discharging;energy_now=200000;power_now=9999" }
+        << V::RemainingActiveTime << int(Vorna::KvBattery::NoTime);
     QTest::newRow("a rate below 0.1 Wh left is not trusted")
         << QStringList { energy + "status=Discharging;energy_now=90000;power_now=1000000" }
         << V::BatteryCurrent << 0;
