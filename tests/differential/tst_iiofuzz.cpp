@@ -322,6 +322,9 @@ void IioFuzzTest::generatedMachinesAgree()
                                   << row;
             }
         }
+        // A long run stopped early still says how far it came.
+        std::fprintf(stderr, "after %d machines: %d unexplained, %d not started\n",
+            std::min(count, batch + parallel), unexplained, failedToStart);
     }
     QStringList summary;
     for (auto it = explained.cbegin(); it != explained.cend(); ++it)
