@@ -54,7 +54,8 @@ inline const Departure noNearLevel { "proximity without a near level", Field::Pr
 // plain files (umockdev's preload wants an ioctl socket for it), so the
 // daemon is given the tree without buffers, and a light that only a
 // buffer gives is checked against the device's own values instead.
-inline const Departure bufferOnly { "a light that only a buffer gives (not on a testbed)", Field::Light };
+inline const Departure bufferOnly { "a light that only a buffer gives (not on a testbed)",
+    Field::Light };
 
 struct Machine
 {
@@ -340,8 +341,8 @@ private:
                         "le:s16/16>>0", qint64(uniform(-2000, 2000)) };
             qint64 largest = 0;
             for (int i = 0; i < 3; ++i)
-                largest = std::max<qint64>(largest,
-                    std::abs(attributes[firstRaw + i].section('=', 1).toLongLong()));
+                largest = std::max<qint64>(
+                    largest, std::abs(attributes[firstRaw + i].section('=', 1).toLongLong()));
             QVector<QString> formats { "le:s32/32>>0", "le:s16/32>>0", "be:s16/16>>0" };
             if (largest < 2048)
                 formats << "le:s12/16>>4";
@@ -358,12 +359,14 @@ private:
     }
 
     // The device's trigger <name>-dev<N> and its node, a file of records.
-    void buffered(int index, const QString &name, const QByteArray &records, QStringList &properties)
+    void buffered(
+        int index, const QString &name, const QByteArray &records, QStringList &properties)
     {
         const QString node = QStringLiteral("iio:device%1").arg(index);
         m.nodes.insert(node, records + records);
         properties << "DEVNAME=" + node << "MAJOR=241" << QStringLiteral("MINOR=%1").arg(index);
-        triggers << DeviceTable::SysDevice { "iio", QStringLiteral("trigger%1").arg(triggers.size()),
+        triggers << DeviceTable::SysDevice { "iio",
+            QStringLiteral("trigger%1").arg(triggers.size()),
             { QStringLiteral("name=%1-dev%2").arg(name).arg(index) }, {} };
     }
 
@@ -377,8 +380,8 @@ private:
             "in_intensity_sampling_frequency=0" };
         attributes << scanFiles({ intensity, { "in_timestamp", "le:s64/64>>0", 1000000 } });
         QStringList properties;
-        buffered(index, "als",
-            record({ intensity, { "in_timestamp", "le:s64/64>>0", 1000000 } }), properties);
+        buffered(index, "als", record({ intensity, { "in_timestamp", "le:s64/64>>0", 1000000 } }),
+            properties);
         m.bufferedLux = intensity.value * scale;
         m.departures << &bufferOnly;
         return DeviceTable::iio(index, attributes, properties);
@@ -392,7 +395,8 @@ private:
         QStringList attributes { "name=als" };
         // A light chip's tuning and choices, which neither reader takes.
         if (chance(0.2))
-            attributes << "in_illuminance_calibscale=1" << "in_illuminance_calibbias=0"
+            attributes << "in_illuminance_calibscale=1"
+                       << "in_illuminance_calibbias=0"
                        << "in_illuminance_scale_available=0.1 1 10"
                        << "in_illuminance_integration_time_available=0.025 0.05 0.1"
                        << "sampling_frequency_available=1 2 5 10";
@@ -479,11 +483,12 @@ inline QString tableRow(const Machine &m, const QString &name, const QString &an
     QStringList devices;
     for (const DeviceTable::SysDevice &d : m.devices)
         if (d.name.startsWith("trigger"))
-            devices << QStringLiteral("{ \"iio\", \"%1\", %2, {} }").arg(d.name, list(d.attributes));
+            devices
+                << QStringLiteral("{ \"iio\", \"%1\", %2, {} }").arg(d.name, list(d.attributes));
         else
             devices << QStringLiteral("iio(%1, %2, %3)")
-                       .arg(d.name.mid(QStringLiteral("iio:device").size()), list(d.attributes),
-                           list(d.properties));
+                           .arg(d.name.mid(QStringLiteral("iio:device").size()), list(d.attributes),
+                               list(d.properties));
     return QStringLiteral("{ \"%1\",\n    { %2 },\n    %3 },")
         .arg(name, devices.join(",\n        "), answers);
 }

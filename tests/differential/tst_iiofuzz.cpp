@@ -253,10 +253,11 @@ void IioFuzzTest::generatedMachinesAgree()
         if (!settled)
             for (auto &run : runs)
                 if (!run->settled())
-                    qWarning().noquote() << QStringLiteral("seed %1: no two readings of %2\n%3\n%4")
-                                                .arg(run->machine.seed)
-                                                .arg(run->sent.join(", "), run->log.right(3000),
-                                                    IioMachines::tableRow(run->machine, "unsettled", "?"));
+                    qWarning().noquote()
+                        << QStringLiteral("seed %1: no two readings of %2\n%3\n%4")
+                               .arg(run->machine.seed)
+                               .arg(run->sent.join(", "), run->log.right(3000),
+                                   IioMachines::tableRow(run->machine, "unsettled", "?"));
         QVERIFY2(settled, "a daemon did not send two readings of each sensor claimed");
         for (auto &run : runs) {
             if (!run->ok)

@@ -44,8 +44,9 @@ public:
     QString note() const override
     {
         const QString refusal = accel.bufferRefusal();
-        return refusal.isEmpty() ? QString()
-                                 : QStringLiteral("buffer refused: %1; read through sysfs").arg(refusal);
+        return refusal.isEmpty()
+            ? QString()
+            : QStringLiteral("buffer refused: %1; read through sysfs").arg(refusal);
     }
 
     bool prepare(QString *failed) override

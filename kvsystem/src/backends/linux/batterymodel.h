@@ -72,7 +72,8 @@ struct Pack
 {
     QString name; // the supply's
     double designVoltage = 10; // V
-    bool countsCharge = false; // it names a full charge: upowerd takes current_now as µA for the rate
+    bool countsCharge
+        = false; // it names a full charge: upowerd takes current_now as µA for the rate
     CurrentSource currentFrom = CurrentSource::None;
     std::optional<double> energy, full; // µWh
     std::optional<double> rate; // µW, a magnitude

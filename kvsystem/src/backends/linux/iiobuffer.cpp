@@ -43,8 +43,8 @@ constexpr double minimumFrequency = 10; // Hz, IIO_MIN_SAMPLING_FREQUENCY
 
 void raiseFrequencies(const QString &dir, const Buffer::Writer &write)
 {
-    for (const QString &file : QDir(dir).entryList({ QStringLiteral("*sampling_frequency") },
-             QDir::Files | QDir::System))
+    for (const QString &file :
+        QDir(dir).entryList({ QStringLiteral("*sampling_frequency") }, QDir::Files | QDir::System))
         if (Sysfs::readReal(dir + QLatin1Char('/') + file).value_or(0) < minimumFrequency)
             write(dir + QLatin1Char('/') + file, QByteArray::number(int(minimumFrequency)));
 }
@@ -154,7 +154,8 @@ bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringLis
         return false; // no buffer at all
     for (const QString &n : names)
         if (!elements.contains(n))
-            return fail(scanFile(deviceDir, n + QStringLiteral("_en")) + QStringLiteral(": no such scan element"));
+            return fail(scanFile(deviceDir, n + QStringLiteral("_en"))
+                + QStringLiteral(": no such scan element"));
     const QString node = sysfs.path(QStringLiteral("../dev/") + QFileInfo(deviceDir).fileName());
     const QByteArray trigger = triggerOf(sysfs, deviceDir);
     if (trigger.isEmpty())
@@ -180,7 +181,8 @@ bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringLis
             refusal = en + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     }
     for (const auto &[file, value] :
-        { std::pair<QString, QByteArray> { dir + QStringLiteral("/trigger/current_trigger"), trigger },
+        { std::pair<QString, QByteArray> {
+              dir + QStringLiteral("/trigger/current_trigger"), trigger },
             { dir + QStringLiteral("/buffer/length"), QByteArray::number(bufferLength) },
             { dir + QStringLiteral("/buffer/enable"), "1" } })
         if (!write(file, value))

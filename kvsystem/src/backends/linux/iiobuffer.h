@@ -51,7 +51,9 @@ public:
     // refusals. False with errno set where the write is refused.
     using Writer = std::function<bool(const QString &file, const QByteArray &value)>;
 
-    explicit Buffer(Writer writer = &Buffer::writeAttribute) : write(std::move(writer)) { }
+    explicit Buffer(Writer writer = &Buffer::writeAttribute)
+        : write(std::move(writer))
+    { }
     Buffer(const Buffer &) = delete;
     Buffer &operator=(const Buffer &) = delete;
     ~Buffer() { close(); }

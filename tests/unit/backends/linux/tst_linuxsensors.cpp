@@ -717,14 +717,18 @@ bool hubTree(const QTemporaryDir &root, const QString &name, const QStringList &
           << QStringLiteral("scan_elements/%1_index=%2").arg(elements[i]).arg(i)
           << QStringLiteral("scan_elements/%1_type=le:s32/32>>0").arg(elements[i]);
     return DeviceTable::writeTree(root.path(),
-               { DeviceTable::iio(0, a + more, {}), { "iio", "trigger0", { "name=" + name + "-dev0" } } })
+               { DeviceTable::iio(0, a + more, {}),
+                   { "iio", "trigger0", { "name=" + name + "-dev0" } } })
         && QDir(root.path()).mkdir("dev")
         && ::mkfifo(QFile::encodeName(root.path() + "/dev/iio:device0").constData(), 0600) == 0;
 }
 
 QByteArray attributeOf(const QTemporaryDir &root, const QString &name)
 {
-    return Sysfs::read(root.path() + "/sys/devices/iio:device0/" + name).value_or("?").split('\n').first();
+    return Sysfs::read(root.path() + "/sys/devices/iio:device0/" + name)
+        .value_or("?")
+        .split('\n')
+        .first();
 }
 
 } // namespace
@@ -736,8 +740,8 @@ void LinuxSensorsTest::lightFromTheHubsBuffer()
     // are raised to 10, others kept.
     QTemporaryDir root;
     QVERIFY(hubTree(root, "als", { "in_intensity_both" },
-        { "in_intensity_scale=0.1", "in_intensity_sampling_frequency=9.99",
-            "sampling_frequency=10", "in_intensity_both_sampling_frequency=10.01" }));
+        { "in_intensity_scale=0.1", "in_intensity_sampling_frequency=9.99", "sampling_frequency=10",
+            "in_intensity_both_sampling_frequency=10.01" }));
     LinuxBackend::Options o;
     o.sysfsRoot = root.path() + "/sys";
     LinuxBackend backend(o);
@@ -764,9 +768,11 @@ void LinuxSensorsTest::bufferOpenedAndClosedAsTheKernelAllows_data()
 {
     QTest::addColumn<QString>("refused"); // the attribute the kernel refuses, with EACCES
     QTest::addColumn<QString>("error");
-    QTest::newRow("the buffer closes as the kernel allows: all three off") << QString() << QString();
+    QTest::newRow("the buffer closes as the kernel allows: all three off")
+        << QString() << QString();
     QTest::newRow("a refused buffer says which file and why")
-        << "buffer/enable" << "/sys/devices/iio:device0/buffer/enable: Permission denied";
+        << "buffer/enable"
+        << "/sys/devices/iio:device0/buffer/enable: Permission denied";
     QTest::newRow("a refused trigger says which file and why")
         << "trigger/current_trigger"
         << "/sys/devices/iio:device0/trigger/current_trigger: Permission denied";
@@ -802,7 +808,8 @@ void LinuxSensorsTest::bufferOpenedAndClosedAsTheKernelAllows()
     buffer.close();
     QCOMPARE(attributeOf(root, "buffer/enable"), "0");
     // Detached, or, where the kernel refused it, never attached.
-    QCOMPARE(attributeOf(root, "trigger/current_trigger"), QByteArray(refused.startsWith("trigger") ? "" : "NULL"));
+    QCOMPARE(attributeOf(root, "trigger/current_trigger"),
+        QByteArray(refused.startsWith("trigger") ? "" : "NULL"));
     for (const QString &e : elements)
         QCOMPARE(attributeOf(root, "scan_elements/" + e + "_en"), "0");
 }
