@@ -12,6 +12,7 @@
 #include "backends/linux/linuxbackend.h"
 #include "backends/linux/linuxbattery.h"
 #include "backends/linux/linuxsensor.h"
+#include "backends/linux/supplyreader.h"
 #include "backends/linux/sysfs.h"
 #include "sensors.h"
 #include "trace.h"
@@ -107,26 +108,32 @@ int options(int argc, char **argv)
     return -1;
 }
 
-QString supplyRole(const QString &dir)
+QString supplyRole(const BatteryModel::Supply &s)
 {
-    const QByteArray type = Sysfs::read(dir + "/type").value_or("?");
-    const QByteArray scope = Sysfs::read(dir + "/scope").value_or(QByteArray());
-    if (type == "Battery") {
-        if (scope == "Device")
+    const QString type = QString::fromLatin1(s.type.isEmpty() ? QByteArray("?") : s.type);
+    if (s.type == "Battery") {
+        if (s.scope == "Device")
             return "passed over: a device's own battery (scope Device), not the machine's";
-        if (Sysfs::readInt(dir + "/present").value_or(1) == 0)
+        if (!BatteryModel::isSystemBattery(s))
             return "passed over: battery not present";
-        const bool energy = Sysfs::exists(dir + "/energy_now");
-        return QString("system battery, counts %1").arg(energy ? "energy (µWh)" : "charge (µAh)");
+        static const char *const currents[] = { "no current",
+            "current from current_now (µA)",
+            "current from current_now (µW: energy only, no power_now)",
+            "current from power_now over the design voltage" };
+        return QString("system battery, counts %1, %2")
+            .arg(s.gauge.energyNow ? "energy (µWh)" : "charge (µAh)",
+                currents[int(BatteryModel::pack(s.gauge).currentFrom)]);
     }
-    if (type == "Mains" || type == "Wireless" || type == "USB" || type.startsWith("USB_")) {
-        if (scope == "Device")
-            return "passed over: a device's own charger (scope Device)";
-        const bool online = Sysfs::readInt(dir + "/online").value_or(0) != 0;
-        return QString("charger (%1), %2")
-            .arg(QString::fromLatin1(type), online ? "online" : "offline");
-    }
-    return QString("passed over: type %1").arg(QString::fromLatin1(type));
+    if (!BatteryModel::isCharger(s))
+        return s.scope == "Device" && (s.type == "Mains" || s.hasOnline)
+            ? QString("passed over: a device's own charger (scope Device)")
+            : QString("passed over: type %1 without an online file").arg(type);
+    // online 2 is "online, programmable" in the ABI: a USB-PD PPS source.
+    const double online = s.online.value_or(0);
+    return QString("charger (%1: %2), %3")
+        .arg(type,
+            BatteryModel::chargerKind(s.type) == Vorna::KvBattery::Wall ? "wall" : "USB",
+            online == 2 ? "online, programmable" : online != 0 ? "online" : "offline");
 }
 
 } // namespace
@@ -150,9 +157,8 @@ int main(int argc, char **argv)
     LinuxBackend backend(options);
 
     line("=== Power supplies in " + sysfs.path("class/power_supply"));
-    const QStringList supplies = Sysfs::entries(sysfs.path("class/power_supply"), QString());
-    for (const QString &dir : supplies)
-        line("    " + QFileInfo(dir).fileName() + ": " + supplyRole(dir));
+    for (const BatteryModel::Supply &s : SupplyReader(sysfs.path("class/power_supply")).read().supplies)
+        line("    " + s.name + ": " + supplyRole(s));
     LinuxBattery battery(sysfs);
     const BatteryModel::Display s = battery.display();
     if (s.packs.isEmpty()) {
@@ -193,6 +199,8 @@ int main(int argc, char **argv)
         for (int i = 0; i < describe(kind).fieldCount(); ++i)
             values << QString::number(now.values[i]);
         line("=== Has " + name + ": " + sensor.device() + " (now " + values.join(' ') + ")");
+        if (!sensor.note().isEmpty())
+            line("    " + sensor.note());
     }
 
     const QStringList backlights = Sysfs::entries(sysfs.path("class/backlight"), QString());

@@ -11,8 +11,14 @@
 // before and valid ones after the one that counts, its location), a light
 // sensor (processed or raw, indexed or not, scale and offset) and a
 // proximity sensor (with and without a near level, scaled, on the light's
-// device, or a Chromebook's SAR channel). udev's properties are what
-// iio-sensor-proxy's own rules file gives such a tree.
+// device, or a Chromebook's SAR channel). Some sensors also have a buffer,
+// as HID sensor hubs give them: an accelerometer whose records hold its
+// axes as s32, s16 in 32, shifted (le:s12/16>>4) or big-endian samples,
+// with a gyro's channels before them in each record; a light sensor with
+// only in_intensity_both; light chips carry calibscale, calibbias and
+// *_available files. The node /dev/iio:deviceN is a file of records, as a
+// umockdev testbed keeps it. udev's properties are what iio-sensor-proxy's
+// own rules file gives such a tree.
 //
 // Each machine carries the departures its tree may show (the documented
 // ways the library reads a tree otherwise than iio-sensor-proxy 3.0), so
@@ -44,6 +50,12 @@ inline const Departure processedScaled { "a processed light value and a scale", 
 inline const Departure lightOffset { "the light's offset", Field::LightLevel };
 inline const Departure indexedRawLight { "indexed raw light only", Field::Light };
 inline const Departure noNearLevel { "proximity without a near level", Field::Proximity };
+// Not ours: iio-sensor-proxy cannot open a buffer's node on a testbed of
+// plain files (umockdev's preload wants an ioctl socket for it), so the
+// daemon is given the tree without buffers, and a light that only a
+// buffer gives is checked against the device's own values instead.
+inline const Departure bufferOnly { "a light that only a buffer gives (not on a testbed)",
+    Field::Light };
 
 struct Machine
 {
@@ -51,7 +63,83 @@ struct Machine
     QVector<DeviceTable::SysDevice> devices;
     QVector<const Departure *> departures;
     int nearLevel = 0; // PROXIMITY_NEAR_LEVEL, 0 where none
+    // Device nodes (iio:deviceN) and the records they hold.
+    QMap<QString, QByteArray> nodes;
+    // A light sensor read through its buffer only: its level in lux from
+    // the device's own values (record times scale), -1 where none.
+    double bufferedLux = -1;
+
+    // The tree as the daemon gets it: without buffers, triggers and nodes,
+    // so that it polls the files the device also has.
+    QVector<DeviceTable::SysDevice> withoutBuffers() const
+    {
+        QVector<DeviceTable::SysDevice> out;
+        for (DeviceTable::SysDevice d : devices) {
+            if (d.name.startsWith("trigger"))
+                continue;
+            QStringList attributes;
+            for (const QString &a : d.attributes)
+                if (!a.startsWith("scan_elements/") && !a.startsWith("buffer/")
+                    && !a.startsWith("trigger/"))
+                    attributes << a;
+            QStringList properties;
+            for (QString p : d.properties) {
+                if (p.startsWith("DEVNAME=") || p.startsWith("MAJOR=") || p.startsWith("MINOR="))
+                    continue;
+                if (p.startsWith("IIO_SENSOR_PROXY_TYPE=")) {
+                    QStringList types = p.section('=', 1).split(' ');
+                    types.removeAll("iio-buffer-accel");
+                    types.removeAll("iio-buffer-als");
+                    if (types.isEmpty())
+                        continue;
+                    p = "IIO_SENSOR_PROXY_TYPE=" + types.join(' ');
+                }
+                properties << p;
+            }
+            d.attributes = attributes;
+            d.properties = properties;
+            out << d;
+        }
+        return out;
+    }
 };
+
+// One scan element of a buffer, and where it sits in a record.
+struct Scan
+{
+    QString name;
+    QString type; // le:s12/16>>4
+    qint64 value;
+};
+
+// The scan elements as sysfs files and one record of them, laid out as
+// the kernel does: by index, each at the next offset aligned to its own
+// storage size.
+inline QStringList scanFiles(const QVector<Scan> &scans)
+{
+    QStringList files { "buffer/enable=0", "buffer/length=0", "trigger/current_trigger=" };
+    for (int i = 0; i < scans.size(); ++i)
+        files << QStringLiteral("scan_elements/%1_en=0").arg(scans[i].name)
+              << QStringLiteral("scan_elements/%1_index=%2").arg(scans[i].name).arg(i)
+              << QStringLiteral("scan_elements/%1_type=%2").arg(scans[i].name, scans[i].type);
+    return files;
+}
+
+inline QByteArray record(const QVector<Scan> &scans)
+{
+    QByteArray r;
+    for (const Scan &sc : scans) {
+        const bool big = sc.type.startsWith("be");
+        const int storage = sc.type.section('/', 1, 1).section('>', 0, 0).toInt() / 8;
+        const int shift = sc.type.section(">>", 1, 1).toInt();
+        while (r.size() % storage)
+            r.append('\0');
+        const quint64 v = quint64(sc.value) << shift;
+        for (int i = 0; i < storage; ++i)
+            r.append(char((v >> (8 * (big ? storage - 1 - i : i))) & 0xff));
+    }
+    return r;
+}
 
 // Degrees of the edge angles iio-sensor-proxy takes (orientation_calc()):
 // the left/right edge, then the top/bottom edge.
@@ -86,6 +174,7 @@ public:
             m.devices << light;
         for (DeviceTable::SysDevice &d : m.devices)
             d.properties = udevRules(d.attributes) + d.properties;
+        m.devices << triggers;
         return m;
     }
 
@@ -118,6 +207,11 @@ private:
             types << "iio-poll-als";
         if (has("in_proximity_raw"))
             types << "iio-poll-proximity";
+        if (has("scan_elements/in_accel_x_en") && has("scan_elements/in_accel_y_en")
+            && has("scan_elements/in_accel_z_en"))
+            types << "iio-buffer-accel";
+        if (has("scan_elements/in_intensity_both_en"))
+            types << "iio-buffer-als";
         return types.isEmpty() ? QStringList()
                                : QStringList { "IIO_SENSOR_PROXY_TYPE=" + types.join(' ') };
     }
@@ -236,13 +330,76 @@ private:
         default:
             break;
         }
+        // A HID hub's buffer of the same counts: the daemon polls the
+        // files, ours reads the record, so each format is checked against
+        // the device's own values.
+        if (chance(0.3) && !m.departures.contains(&unparsable)) {
+            QVector<Scan> scans;
+            if (chance(0.4)) // a gyro's channels first in each record
+                for (char a : axes)
+                    scans << Scan { QStringLiteral("in_anglvel_%1").arg(QLatin1Char(a)),
+                        "le:s16/16>>0", qint64(uniform(-2000, 2000)) };
+            qint64 largest = 0;
+            for (int i = 0; i < 3; ++i)
+                largest = std::max<qint64>(
+                    largest, std::abs(attributes[firstRaw + i].section('=', 1).toLongLong()));
+            QVector<QString> formats { "le:s32/32>>0", "le:s16/32>>0", "be:s16/16>>0" };
+            if (largest < 2048)
+                formats << "le:s12/16>>4";
+            const QString format = largest < 32768 ? pick(formats) : QStringLiteral("le:s32/32>>0");
+            for (int i = 0; i < 3; ++i)
+                scans << Scan { QStringLiteral("in_accel_%1").arg(QLatin1Char(axes[i])), format,
+                    attributes[firstRaw + i].section('=', 1).toLongLong() };
+            scans << Scan { "in_timestamp", "le:s64/64>>0", 1000000 };
+            attributes << scanFiles(scans);
+            attributes[0] = "name=accel_3d";
+            buffered(index, "accel_3d", record(scans), properties);
+        }
         m.devices << DeviceTable::iio(index, attributes, properties);
+    }
+
+    // The device's trigger <name>-dev<N> and its node, a file of records.
+    void buffered(
+        int index, const QString &name, const QByteArray &records, QStringList &properties)
+    {
+        const QString node = QStringLiteral("iio:device%1").arg(index);
+        m.nodes.insert(node, records + records);
+        properties << "DEVNAME=" + node << "MAJOR=241" << QStringLiteral("MINOR=%1").arg(index);
+        triggers << DeviceTable::SysDevice { "iio",
+            QStringLiteral("trigger%1").arg(triggers.size()),
+            { QStringLiteral("name=%1-dev%2").arg(name).arg(index) }, {} };
+    }
+
+    // A HID hub's light sensor with in_intensity_both only, through its buffer.
+    DeviceTable::SysDevice hubLight(int index, double lux)
+    {
+        const double scale = pick(QVector<double> { 0.01, 0.1, 1 });
+        const Scan intensity { "in_intensity_both", "le:s32/32>>0", std::lround(lux / scale) };
+        QStringList attributes { "name=als",
+            (chance(0.5) ? "in_intensity_scale=" : "in_intensity_both_scale=") + number(scale),
+            "in_intensity_sampling_frequency=0" };
+        attributes << scanFiles({ intensity, { "in_timestamp", "le:s64/64>>0", 1000000 } });
+        QStringList properties;
+        buffered(index, "als", record({ intensity, { "in_timestamp", "le:s64/64>>0", 1000000 } }),
+            properties);
+        m.bufferedLux = intensity.value * scale;
+        m.departures << &bufferOnly;
+        return DeviceTable::iio(index, attributes, properties);
     }
 
     DeviceTable::SysDevice lightSensor(int index)
     {
         const double lux = std::exp(uniform(std::log(0.5), std::log(20000)));
+        if (chance(0.15))
+            return hubLight(index, lux);
         QStringList attributes { "name=als" };
+        // A light chip's tuning and choices, which neither reader takes.
+        if (chance(0.2))
+            attributes << "in_illuminance_calibscale=1"
+                       << "in_illuminance_calibbias=0"
+                       << "in_illuminance_scale_available=0.1 1 10"
+                       << "in_illuminance_integration_time_available=0.025 0.05 0.1"
+                       << "sampling_frequency_available=1 2 5 10";
         switch (int(uniform(0, 4))) {
         case 0:
         case 1: { // processed
@@ -306,6 +463,7 @@ private:
     std::mt19937 random;
     Machine m;
     QStringList extra;
+    QVector<DeviceTable::SysDevice> triggers;
 };
 
 inline Machine machine(quint32 seed)
@@ -324,9 +482,13 @@ inline QString tableRow(const Machine &m, const QString &name, const QString &an
     };
     QStringList devices;
     for (const DeviceTable::SysDevice &d : m.devices)
-        devices << QStringLiteral("iio(%1, %2, %3)")
-                       .arg(d.name.mid(QStringLiteral("iio:device").size()), list(d.attributes),
-                           list(d.properties));
+        if (d.name.startsWith("trigger"))
+            devices
+                << QStringLiteral("{ \"iio\", \"%1\", %2, {} }").arg(d.name, list(d.attributes));
+        else
+            devices << QStringLiteral("iio(%1, %2, %3)")
+                           .arg(d.name.mid(QStringLiteral("iio:device").size()), list(d.attributes),
+                               list(d.properties));
     return QStringLiteral("{ \"%1\",\n    { %2 },\n    %3 },")
         .arg(name, devices.join(",\n        "), answers);
 }

@@ -7,9 +7,15 @@
 // Random but plausible power supply trees, the same for the same seed on
 // every machine: one to three system batteries with any subset of the
 // kernel's attributes (values at 0, tiny, ordinary, huge, negative or not
-// a number), perhaps a mouse's battery or a bay without its pack, and up to
-// three chargers (mains, USB, wireless) online or not. A tree is a list of
-// DeviceTable devices, so that a machine that matters becomes a row of
+// a number), every health word of the ABI, gauges without status, with
+// only a capacity_level, or counting charge_counter only; packs stopped by
+// charge thresholds, or one charging while another discharges; peripherals
+// (a mouse, game controllers, a tablet pen whose battery has type USB
+// beside its own Mains supply of scope Device), a bay without its pack, a
+// charger that registers as type Battery; and up to three chargers with
+// the words of desktop, Android and ChromeOS kernels, online 0, 1 or 2 (a
+// programmable USB-PD source), or without an online file. A tree is a list
+// of DeviceTable devices, so that a machine that matters becomes a row of
 // devicetable.h as it is printed (row()).
 
 #include "devicetable.h"
@@ -70,17 +76,57 @@ inline QString value(Random &r, qint64 low, qint64 high)
     }
 }
 
-inline QStringList battery(Random &r)
+// Documentation/ABI/testing/sysfs-class-power, health.
+inline const QStringList &healthWords()
 {
+    static const QStringList words { "Unknown", "Good", "Overheat", "Dead", "Over voltage",
+        "Under voltage", "Unspecified failure", "Cold", "Watchdog timer expire",
+        "Safety timer expire", "Over current", "Calibration required", "Warm", "Cool", "Hot",
+        "No battery", "Blown fuse", "Cell imbalance" };
+    return words;
+}
+
+inline QString status(Random &r)
+{
+    return r.pick({ QStringLiteral("Charging"), QStringLiteral("Discharging"),
+        QStringLiteral("Full"), QStringLiteral("Not charging"), QStringLiteral("Unknown"),
+        QStringLiteral("Empty") });
+}
+
+// A phone's fuel gauge that counts charge_counter only (µAh), gives a
+// negative current while charging and voltage_max instead of a design
+// voltage.
+inline QStringList counterGauge(Random &r)
+{
+    const bool charging = r.chance(50);
+    return { "type=Battery", charging ? "status=Charging" : "status=Discharging",
+        QStringLiteral("charge_counter=%1").arg(100000 + r.below(4000000)),
+        QStringLiteral("current_now=%1").arg(-(10000 + r.below(3000000))),
+        QStringLiteral("voltage_max=%1").arg(4200000 + r.below(400000)),
+        QStringLiteral("voltage_now=%1").arg(3400000 + r.below(900000)),
+        QStringLiteral("capacity=%1").arg(r.below(101)) };
+}
+
+inline QStringList battery(Random &r, const QString &givenStatus = QString())
+{
+    if (r.chance(4))
+        return { "type=Battery", "status=" + status(r),
+            "capacity_level="
+                + r.pick({ QStringLiteral("Normal"), QStringLiteral("Low"),
+                    QStringLiteral("Critical"), QStringLiteral("High"), QStringLiteral("Full") }) };
+    if (r.chance(5))
+        return counterGauge(r);
     QStringList a { "type=Battery" };
     if (r.chance(10))
         a << QStringLiteral("present=%1").arg(r.below(2));
     if (r.chance(30))
         a << "scope=System";
-    a << "status="
-            + r.pick({ QStringLiteral("Charging"), QStringLiteral("Discharging"),
-                QStringLiteral("Full"), QStringLiteral("Not charging"), QStringLiteral("Unknown"),
-                QStringLiteral("Empty") });
+    if (!givenStatus.isEmpty())
+        a << "status=" + givenStatus;
+    else if (!r.chance(8)) // a gauge without status
+        a << "status=" + status(r);
+    if (r.chance(30))
+        a << "health=" + healthWords().at(r.below(int(healthWords().size())));
     const bool energy = r.chance(50), charge = !energy || r.chance(15);
     struct Range
     {
@@ -123,22 +169,68 @@ inline QStringList battery(Random &r)
     return a;
 }
 
+// A device's own supplies: scope Device, never the machine's.
+inline QVector<DeviceTable::SysDevice> peripheral(Random &r)
+{
+    const QString level = QStringLiteral("capacity=%1").arg(r.below(101));
+    switch (r.below(3)) {
+    case 0:
+        return { DeviceTable::supply("hid-mouse-battery", DeviceTable::mouse()) };
+    case 1: // a game controller
+        return { DeviceTable::supply(
+            r.pick({ QStringLiteral("sony_controller_battery_00:11:22:33:44:55"),
+                QStringLiteral("ps-controller-battery-00:11:22:33:44:56"),
+                QStringLiteral("xpadneo-battery-1") }),
+            { "type=Battery", "scope=Device", "status=" + status(r), level }) };
+    default: // a tablet pen: its battery of type USB beside its own charger
+        return { DeviceTable::supply("wacom_battery_0",
+                     { "type=USB", "scope=Device", "status=" + status(r), level }),
+            DeviceTable::supply("wacom_ac_0",
+                { "type=Mains", "scope=Device", QStringLiteral("online=%1").arg(r.below(2)) }) };
+    }
+}
+
+inline QVector<DeviceTable::SysDevice> charger(Random &r, int i)
+{
+    // Desktops', Android's and ChromeOS's words.
+    const QString type = r.pick({ QStringLiteral("Mains"), QStringLiteral("USB"),
+        QStringLiteral("Wireless"), QStringLiteral("USB_HVDCP"), QStringLiteral("USB_HVDCP_3"),
+        QStringLiteral("USB_FLOAT"), QStringLiteral("USB_CDP"), QStringLiteral("USB_DCP"),
+        QStringLiteral("Wipower"), QStringLiteral("Unknown"), QStringLiteral("USB_C"),
+        QStringLiteral("BrickID"), QStringLiteral("USB_PD"), QStringLiteral("USB_PD_DRP") });
+    QStringList a { "type=" + type };
+    if (!r.chance(8)) // a supply without an online file
+        a << QStringLiteral("online=%1").arg(r.chance(8) ? 2 : r.below(2));
+    if (type == "USB" && r.chance(50))
+        a << "usb_type=[SDP] DCP CDP";
+    return { DeviceTable::supply(type.toLower() + QString::number(i), a) };
+}
+
 inline QVector<DeviceTable::SysDevice> machine(quint64 seed)
 {
     Random r(seed);
     QVector<DeviceTable::SysDevice> devices;
     const int batteries = 1 + (r.chance(25) ? 1 + r.below(2) : 0);
+    // Two packs whose combined state hangs on their order, or stopped by
+    // charge thresholds: Not charging beside Full or Unknown.
+    QStringList statuses;
+    if (batteries > 1 && r.chance(50))
+        statuses = r.chance(50) ? QStringList { "Charging", "Discharging", "Not charging" }
+                                : QStringList { "Not charging", r.chance(50) ? "Full" : "Unknown",
+                                      "Full" };
+    if (r.chance(50))
+        std::reverse(statuses.begin(), statuses.end());
     for (int i = 0; i < batteries; ++i)
-        devices << DeviceTable::supply(QStringLiteral("BAT%1").arg(i), battery(r));
-    if (r.chance(10))
-        devices << DeviceTable::supply("hid-mouse-battery", DeviceTable::mouse());
+        devices << DeviceTable::supply(
+            QStringLiteral("BAT%1").arg(i), battery(r, statuses.value(i)));
+    if (r.chance(15))
+        devices << peripheral(r);
+    if (r.chance(3)) // a charger that registers as type Battery
+        devices << DeviceTable::supply(
+            "dc-charger", { "type=Battery", QStringLiteral("online=%1").arg(r.below(2)) });
     const int chargers = r.below(4);
-    for (int i = 0; i < chargers; ++i) {
-        const QString type
-            = r.pick({ QStringLiteral("Mains"), QStringLiteral("USB"), QStringLiteral("Wireless") });
-        devices << DeviceTable::supply(type.toLower() + QString::number(i),
-            { "type=" + type, QStringLiteral("online=%1").arg(r.below(2)) });
-    }
+    for (int i = 0; i < chargers; ++i)
+        devices << charger(r, i);
     return devices;
 }
 

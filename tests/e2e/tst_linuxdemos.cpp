@@ -280,8 +280,8 @@ void LinuxDemos::probe_data()
     QTest::newRow("the phone: its battery, charger and every sensor but taps")
         << int(FakeSysfs::Phone) << QStringList()
         << QStringList { "=== Power supplies in %1/class/power_supply",
-               "    battery: system battery, counts charge (µAh)",
-               "    usb: charger (USB), offline",
+               "    battery: system battery, counts charge (µAh), current from current_now (µA)",
+               "    usb: charger (USB: USB), offline",
                "=== Has battery: battery (design voltage 3.912 V)",
                "    76 %, 1003 mAh, 3912 mV, -254 mA, charger type 0, charging state 0, battery "
                "state 2, 14215 s left, -60 s to full",
@@ -303,21 +303,21 @@ void LinuxDemos::probe_data()
         << QStringList { "class/power_supply/mouse/type=Battery",
                "class/power_supply/mouse/scope=Device" }
         << QStringList { "=== Power supplies in %1/class/power_supply",
-               "    AC: charger (Mains), online",
+               "    AC: charger (Mains: wall), online",
                "    mouse: passed over: a device's own battery (scope Device), not the machine's",
                "=== No battery: every battery value reads -1 (no value)" };
     QTest::newRow("a supply named with control characters is listed escaped, on one line")
         << int(FakeSysfs::Desktop)
         << QStringList { "class/power_supply/ups\x1b[2J\rfine\n/type=Mains" }
         << QStringList { "=== Power supplies in %1/class/power_supply",
-               "    AC: charger (Mains), online",
-               "    ups\\x1b[2J\\rfine\\n: charger (Mains), offline" };
+               "    AC: charger (Mains: wall), online",
+               "    ups\\x1b[2J\\rfine\\n: charger (Mains: wall), offline" };
     QTest::newRow("supplies in the kernel's order: BAT2 before BAT10")
         << int(FakeSysfs::Desktop)
         << QStringList { "class/power_supply/BAT10/type=Mains", "class/power_supply/BAT2/type=Mains" }
         << QStringList { "=== Power supplies in %1/class/power_supply",
-               "    AC: charger (Mains), online", "    BAT2: charger (Mains), offline",
-               "    BAT10: charger (Mains), offline" };
+               "    AC: charger (Mains: wall), online", "    BAT2: charger (Mains: wall), offline",
+               "    BAT10: charger (Mains: wall), offline" };
     QTest::newRow("a zone past its critical trip point is named in words")
         << int(FakeSysfs::Phone) << QStringList { FakeSysfs::zone + "temp=95000" }
         << QStringList { "=== KvThermal state Alert (2), KvDeviceMode Normal (0)" };

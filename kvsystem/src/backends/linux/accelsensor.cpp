@@ -41,6 +41,14 @@ public:
         return magnetDir.isEmpty() ? accelDir : accelDir + QStringLiteral(" and ") + magnetDir;
     }
 
+    QString note() const override
+    {
+        const QString refusal = accel.bufferRefusal();
+        return refusal.isEmpty()
+            ? QString()
+            : QStringLiteral("buffer refused: %1; read through sysfs").arg(refusal);
+    }
+
     bool prepare(QString *failed) override
     {
         return accel.prepare(sysfs, accelDir, failed)
@@ -129,8 +137,10 @@ bool Accelerometer::prepare(const Sysfs &sysfs, const QString &dir, QString *fai
     if (!axes.prepare(dir, QStringLiteral("accel"), failed))
         return false;
     buffer = std::make_unique<Iio::Buffer>();
-    if (!buffer->open(sysfs, dir, { "in_accel_x", "in_accel_y", "in_accel_z" }))
+    if (!buffer->open(sysfs, dir, { "in_accel_x", "in_accel_y", "in_accel_z" })) {
+        refusal = buffer->error();
         buffer.reset();
+    }
     return true;
 }
 

@@ -68,7 +68,9 @@ std::optional<double> saneRate(std::optional<double> rate)
     // up_device_supply_refresh_battery: ACPI's "Ones" when the firmware
     // cannot tell, and more than 300 W, are no rate. (Its 100 W limit is
     // for the rate it computes from the energy's history, which we keep none of.)
-    if (rate && (*rate == acpiUnknownRate || *rate > maxRate))
+    // Below 0.01 W it takes "the hardware reporting failed" and computes
+    // a rate from the energy's history, of which we keep none.
+    if (rate && (*rate == acpiUnknownRate || *rate > maxRate || *rate < minRate))
         return 0.0;
     return rate;
 }
@@ -89,6 +91,16 @@ std::optional<double> timeToFull(State state, double energy, double full, double
         return std::nullopt;
     const double t = 3600.0 * (full - energy) / rate;
     return t >= 1 && t <= maxTimeToFull ? std::optional<double>(t) : std::nullopt;
+}
+
+CurrentSource currentSource(const Gauge &g)
+{
+    const bool energyOnly = (g.energyNow || g.energyAvg || g.energyFull || g.energyFullDesign)
+        && !(g.chargeNow || g.chargeAvg || g.chargeFull || g.chargeFullDesign);
+    if (g.currentNow)
+        return energyOnly && !g.powerNow ? CurrentSource::CurrentNowMicrowatts
+                                         : CurrentSource::CurrentNow;
+    return g.powerNow ? CurrentSource::PowerNow : CurrentSource::None;
 }
 
 Pack pack(const Gauge &g)
@@ -162,6 +174,7 @@ Pack pack(const Gauge &g)
     if (!p.charge && p.energy)
         p.charge = *p.energy / v;
     p.current = g.currentNow;
+    p.currentFrom = currentSource(g);
     p.currentAvg = g.currentAvg;
     p.voltage = withFallback(g.voltageNow, g.voltageAvg, tinyEnergy);
     p.counter = g.chargeCounter;
@@ -248,9 +261,36 @@ bool isSystemBattery(const Supply &s)
 
 bool isCharger(const Supply &s)
 {
-    const QByteArray &t = s.type;
-    return (t == "Mains" || t == "Wireless" || t == "USB" || t.startsWith("USB_"))
-        && s.scope != "Device";
+    // up_device_supply_coldplug: "we don't use separate ACs for devices".
+    if (s.scope == "Device" || s.type.isEmpty() || s.type == "Battery")
+        return false;
+    return s.type == "Mains" || s.hasOnline;
+}
+
+KvBattery::ChargerType chargerKind(const QByteArray &type)
+{
+    // Android's Wipower is a wireless pad, ChromeOS's BrickID a barrel jack.
+    static const char *const wall[] = { "Mains", "Wireless", "Wipower", "BrickID", "UPS" };
+    for (const char *w : wall)
+        if (type == w)
+            return KvBattery::Wall;
+    return KvBattery::USB_500mA;
+}
+
+bool isFault(const QByteArray &health)
+{
+    // Documentation/ABI/testing/sysfs-class-power, health: every other word
+    // of its list (Overheat, Dead, Over voltage, Under voltage, Unspecified
+    // failure, Cold, Watchdog timer expire, Safety timer expire, Over
+    // current, Hot, No battery, Blown fuse, Cell imbalance) is a fault, and
+    // so is a word it does not know.
+    static const char *const fine[] = { "Good", "Unknown", "Warm", "Cool", "Calibration required" };
+    if (health.isEmpty())
+        return false;
+    for (const char *f : fine)
+        if (health == f)
+            return false;
+    return true;
 }
 
 Chargers chargers(const QVector<Supply> &supplies)
@@ -263,7 +303,7 @@ Chargers chargers(const QVector<Supply> &supplies)
         c.known = c.known || s.online.has_value();
         if (s.online.value_or(0) == 0)
             continue;
-        if (s.type == "Mains" || s.type == "Wireless")
+        if (chargerKind(s.type) == KvBattery::Wall)
             c.wall = true;
         else
             c.usb = true;
@@ -302,8 +342,7 @@ int chargingState(const Display &d)
 int batteryState(const Display &d)
 {
     for (const Pack &p : d.packs)
-        // "Unknown" is a driver that cannot tell, not a fault of the battery.
-        if (!p.health.isEmpty() && p.health != "Good" && p.health != "Unknown")
+        if (isFault(p.health))
             return KvBattery::StateError;
     if (d.state == State::FullyCharged)
         return KvBattery::StateFull;
@@ -337,10 +376,10 @@ int batteryCurrent(const Display &d)
     std::optional<double> sum;
     for (const Pack &p : d.packs) {
         double ua;
-        if (p.countsCharge && p.current)
+        if (p.currentFrom == CurrentSource::CurrentNow)
             ua = *p.current;
-        else if (p.rate)
-            ua = *p.rate / p.designVoltage;
+        else if (p.currentFrom != CurrentSource::None && p.rate)
+            ua = *p.rate / p.designVoltage; // µW (upowerd's sane rate) over V
         else
             continue;
         // ACPI and some gauges give the magnitude only, and some chargers

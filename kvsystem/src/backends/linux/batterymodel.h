@@ -47,6 +47,7 @@ struct Supply
     QString name; // its directory's
     QByteArray type, scope;
     std::optional<double> present, online;
+    bool hasOnline = false; // the online file is there, whatever it holds
     Gauge gauge;
 };
 
@@ -59,12 +60,21 @@ struct Chargers
     bool usb = false; // a USB port is online
 };
 
+// Where a battery's current comes from. upowerd has no current property,
+// so the kernel ABI decides: current_now is µA, except on an energy-only
+// battery without power_now, whose current_now is µW (upowerd's legacy
+// case, up_device_supply_refresh_battery); power over the design voltage
+// only where there is no current_now.
+enum class CurrentSource { None, CurrentNow, CurrentNowMicrowatts, PowerNow };
+
 // One battery as decided.
 struct Pack
 {
     QString name; // the supply's
     double designVoltage = 10; // V
-    bool countsCharge = false; // its current is in µA, its charge its own
+    bool countsCharge
+        = false; // it names a full charge: upowerd takes current_now as µA for the rate
+    CurrentSource currentFrom = CurrentSource::None;
     std::optional<double> energy, full; // µWh
     std::optional<double> rate; // µW, a magnitude
     std::optional<double> charge; // µAh: its own, or its energy over the design voltage
@@ -90,6 +100,8 @@ constexpr double tinyEnergy = 10000; // 0.01 Wh: an energy (or 0.01 Ah a charge)
 // 0.1 Wh: below it the rate is not trusted. upowerd compares with the
 // float 0.1f, a little above 0.1, so that 0.1 Wh itself is below it.
 constexpr double lowEnergy = double(0.1f) * 1e6;
+// A rate below 0.01 W from sysfs: "the hardware reporting failed".
+constexpr double minRate = 10000;
 constexpr double maxRate = 300e6; // 300 W, above USB Power Delivery's 240 W: firmware garbage
 constexpr double acpiUnknownRate = 65535e6; // ACPI's "Ones" rate, 0xffff W: no rate
 constexpr double maxTimeToEmpty = 240 * 3600.0; // ten days
@@ -111,6 +123,7 @@ std::optional<double> saneRate(std::optional<double> rate);
 // beyond upowerd's limits (or no rate).
 std::optional<double> timeToEmpty(State state, double energy, double rate);
 std::optional<double> timeToFull(State state, double energy, double full, double rate);
+CurrentSource currentSource(const Gauge &gauge);
 // One battery: up_device_supply_refresh_battery.
 Pack pack(const Gauge &gauge);
 // The display device's state after one more battery: up_daemon_update_display_battery.
@@ -125,9 +138,20 @@ Display display(const QVector<Pack> &packs, const Chargers &chargers);
 // A battery that feeds this machine: not a mouse's or a headset's (scope
 // "Device"), and not a bay without its pack.
 bool isSystemBattery(const Supply &supply);
-// Mains, a USB port (older kernels name it by port kind: USB_DCP, USB_C,
-// ...) or a wireless pad that feeds this machine.
+// A line power supply that feeds this machine, as upowerd's
+// up_device_supply_coldplug decides: type Mains, or any other type but
+// Battery that has an online file (up_device_supply_guess_type knows only
+// Mains, Battery and USB; every other word, Wireless, USB_C, BrickID,
+// Wipower, Unknown, ..., falls to that rule), and not of scope Device.
 bool isCharger(const Supply &supply);
+// What an online charger of that type is: the wall (mains, a barrel jack,
+// a wireless pad, a UPS), a USB port (USB and the port kinds USB_*), or,
+// for a type that names neither, a USB port, the least a charger gives.
+KvBattery::ChargerType chargerKind(const QByteArray &type);
+// A health word of the ABI that says the battery is at fault. The JEITA
+// zones Warm and Cool, where a healthy battery charges at a reduced
+// current, are no fault; nor are Good, Unknown and Calibration required.
+bool isFault(const QByteArray &health);
 Chargers chargers(const QVector<Supply> &supplies);
 // The whole machine: its system batteries combined, its chargers.
 Display display(const QVector<Supply> &supplies);

@@ -39,10 +39,18 @@ QStringList scanElements(const QString &dir)
     return names;
 }
 
-void enableAll(const QString &dir, const QStringList &elements, bool on)
+// iio-buffer-utils.c, iio_fixup_sampling_frequency(): HID sensor hubs come
+// up at 0 Hz and then deliver no record, so every *sampling_frequency of
+// the device below 10 Hz is raised to 10 before the buffer starts. A
+// refusal is no failure, as there.
+constexpr double minimumFrequency = 10; // Hz, IIO_MIN_SAMPLING_FREQUENCY
+
+void raiseFrequencies(const QString &dir, const Buffer::Writer &write)
 {
-    for (const QString &e : elements)
-        Sysfs::write(scanFile(dir, e + QStringLiteral("_en")), on ? "1" : "0");
+    for (const QString &file :
+        QDir(dir).entryList({ QStringLiteral("*sampling_frequency") }, QDir::Files | QDir::System))
+        if (Sysfs::readReal(dir + QLatin1Char('/') + file).value_or(0) < minimumFrequency)
+            write(dir + QLatin1Char('/') + file, QByteArray::number(int(minimumFrequency)));
 }
 
 // The device's own trigger, "<name>-dev<N>" (get_trigger_name()), or empty.
@@ -59,7 +67,7 @@ QByteArray triggerOf(const Sysfs &sysfs, const QString &dir)
 }
 
 // The device node, a character device (or, in a tree that stands for
-// /sys, a FIFO): nothing else is opened.
+// /sys, a FIFO or a testbed's file): nothing else is opened.
 int openNode(const QString &node)
 {
     const QByteArray name = QFile::encodeName(node);
@@ -69,8 +77,11 @@ int openNode(const QString &node)
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    // A umockdev testbed keeps its device nodes as regular files.
+    if (::fstat(fd, &st) != 0
+        || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISREG(st.st_mode))) {
         ::close(fd);
+        errno = ENODEV;
         return -1;
     }
     return fd;
@@ -126,31 +137,61 @@ qint64 decode(const char *record, const ScanChannel &c)
     return qint64(v);
 }
 
+bool Buffer::fail(const QString &reason)
+{
+    close();
+    why = reason;
+    return false;
+}
+
+bool Buffer::refused(const QString &file)
+{
+    const int error = errno;
+    return fail(file + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+}
+
 bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringList &names)
 {
     close();
+    why.clear();
     const QStringList elements = scanElements(deviceDir);
+    if (elements.isEmpty())
+        return false; // no buffer at all
     for (const QString &n : names)
         if (!elements.contains(n))
-            return false;
+            return fail(scanFile(deviceDir, n + QStringLiteral("_en"))
+                + QStringLiteral(": no such scan element"));
     const QString node = sysfs.path(QStringLiteral("../dev/") + QFileInfo(deviceDir).fileName());
     const QByteArray trigger = triggerOf(sysfs, deviceDir);
-    if (trigger.isEmpty() || !QFileInfo::exists(node))
-        return false;
+    if (trigger.isEmpty())
+        return fail(deviceDir + QStringLiteral(": no trigger of its own (<name>-dev<N>)"));
+    if (!QFileInfo::exists(node))
+        return fail(node + QStringLiteral(": no such device node"));
     // The node first: a buffer that another reader holds is busy (EBUSY),
     // and is left as it is.
     fd = openNode(node);
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        const int error = errno;
+        return fail(node + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+    }
     dir = deviceDir;
     // The order of iio-sensor-proxy's buffer_drv_data_new().
-    enableAll(dir, elements, true);
-    if (!Sysfs::write(dir + QStringLiteral("/trigger/current_trigger"), trigger)
-        || !Sysfs::write(dir + QStringLiteral("/buffer/length"), QByteArray::number(bufferLength))
-        || !Sysfs::write(dir + QStringLiteral("/buffer/enable"), "1")) {
-        close();
-        return false;
+    raiseFrequencies(dir, write);
+    // enable_sensors(): an element already enabled is left as it is, and
+    // one that is refused is passed over; a wanted one missing fails below.
+    QString refusal;
+    for (const QString &e : elements) {
+        const QString en = scanFile(dir, e + QStringLiteral("_en"));
+        if (Sysfs::readInt(en).value_or(0) != 1 && !write(en, "1") && refusal.isEmpty())
+            refusal = en + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
     }
+    for (const auto &[file, value] :
+        { std::pair<QString, QByteArray> {
+              dir + QStringLiteral("/trigger/current_trigger"), trigger },
+            { dir + QStringLiteral("/buffer/length"), QByteArray::number(bufferLength) },
+            { dir + QStringLiteral("/buffer/enable"), "1" } })
+        if (!write(file, value))
+            return refused(file);
     // Every enabled element is in a record, ours or not.
     for (const QString &e : elements) {
         if (Sysfs::readInt(scanFile(dir, e + QStringLiteral("_en"))).value_or(0) != 1)
@@ -159,10 +200,9 @@ bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringLis
             = parseScanType(Sysfs::read(scanFile(dir, e + QStringLiteral("_type"))).value_or(""));
         const std::optional<qint64> index
             = Sysfs::readInt(scanFile(dir, e + QStringLiteral("_index")));
-        if (!c || !index) {
-            close();
-            return false;
-        }
+        if (!c || !index)
+            return fail(scanFile(dir, e + (c ? QStringLiteral("_index") : QStringLiteral("_type")))
+                + QStringLiteral(": no scan element's layout"));
         c->name = e;
         c->index = int(*index);
         channels.push_back(*c);
@@ -171,16 +211,14 @@ bool Buffer::open(const Sysfs &sysfs, const QString &deviceDir, const QStringLis
     for (const QString &n : names) {
         const auto it = std::find_if(
             channels.begin(), channels.end(), [&](const ScanChannel &c) { return c.name == n; });
-        if (it == channels.end()) {
-            close();
-            return false;
-        }
+        if (it == channels.end())
+            return fail(refusal.isEmpty()
+                    ? scanFile(dir, n + QStringLiteral("_en")) + QStringLiteral(": not enabled")
+                    : refusal);
         wanted.push_back(size_t(it - channels.begin()));
     }
-    if (recordSize == 0) {
-        close();
-        return false;
-    }
+    if (recordSize == 0)
+        return fail(dir + QStringLiteral(": records of no size"));
     return true;
 }
 
@@ -215,10 +253,12 @@ void Buffer::close()
     fd = -1;
     if (dir.isEmpty())
         return;
-    // As buffer_drv_data_free() leaves the device.
-    enableAll(dir, scanElements(dir), false);
-    Sysfs::write(dir + QStringLiteral("/buffer/enable"), "0");
-    Sysfs::write(dir + QStringLiteral("/trigger/current_trigger"), "NULL");
+    // buffer_drv_data_free() disables the elements first, which the kernel
+    // refuses while the buffer runs: the buffer, the trigger, then them.
+    write(dir + QStringLiteral("/buffer/enable"), "0");
+    write(dir + QStringLiteral("/trigger/current_trigger"), "NULL");
+    for (const QString &e : scanElements(dir))
+        write(scanFile(dir, e + QStringLiteral("_en")), "0");
     dir.clear();
     channels.clear();
     wanted.clear();

@@ -16,6 +16,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -46,24 +47,47 @@ qint64 decode(const char *record, const ScanChannel &channel);
 class Buffer
 {
 public:
-    Buffer() = default;
+    // How an attribute is written: Sysfs::write, or in a test a kernel's
+    // refusals. False with errno set where the write is refused.
+    using Writer = std::function<bool(const QString &file, const QByteArray &value)>;
+
+    explicit Buffer(Writer writer = &Buffer::writeAttribute)
+        : write(std::move(writer))
+    { }
     Buffer(const Buffer &) = delete;
     Buffer &operator=(const Buffer &) = delete;
     ~Buffer() { close(); }
 
     // Reads the named channels (in_accel_x, ...) of dir through its buffer:
-    // every scan element enabled, the device's own trigger set, the buffer
-    // enabled and its node opened. False, with the buffer left disabled,
-    // where the device lacks one of them or refuses.
+    // a sampling frequency below 10 Hz raised, every scan element enabled,
+    // the device's own trigger set, the buffer enabled and its node opened
+    // (iio-buffer-utils.c, buffer_drv_data_new()). False, with the buffer
+    // left disabled, where the device lacks one of them or refuses; then
+    // error() says why.
     bool open(const Sysfs &sysfs, const QString &dir, const QStringList &names);
+    // Why the last open() failed: the file and the errno's text, or what
+    // the device lacks; empty where it has no buffer at all.
+    QString error() const { return why; }
     // The newest record's values in the order of the names; no value when
     // no record came since the last call.
     std::optional<std::vector<qint64>> newest();
     bool isOpen() const { return fd >= 0; }
 
-private:
+    // Stops the buffer, then detaches the trigger, then disables the scan
+    // elements: the kernel refuses a scan element's write while the
+    // buffer runs (EBUSY), so the reverse leaves them enabled.
     void close();
 
+private:
+    static bool writeAttribute(const QString &file, const QByteArray &value)
+    {
+        return Sysfs::write(file, value);
+    }
+    bool fail(const QString &reason);
+    bool refused(const QString &file);
+
+    const Writer write;
+    QString why;
     QString dir;
     int fd = -1;
     int recordSize = 0;

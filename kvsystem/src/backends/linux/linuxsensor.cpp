@@ -117,7 +117,9 @@ bool LinuxSensor::start()
         reader = readerFor(kind, sysfs);
     // Scale, offset and mount matrix are read once a run, not every poll.
     QString failed;
-    if (!reader->prepare(&failed) || !reader->measure(std::nullopt, &failed)) {
+    const bool prepared = reader->prepare(&failed);
+    lastNote = reader->note();
+    if (!prepared || !reader->measure(std::nullopt, &failed)) {
         error = QStringLiteral("cannot read a value from %1").arg(failed);
         return false;
     }
@@ -152,7 +154,9 @@ Sample LinuxSensor::current() const
     if (poller && poller->running())
         return reader->measure(std::nullopt, nullptr).value_or(Sample());
     const std::unique_ptr<SensorReader> now = readerFor(kind, sysfs);
-    if (!now->prepare(nullptr))
+    const bool prepared = now->prepare(nullptr);
+    lastNote = now->note();
+    if (!prepared)
         return Sample();
     return now->measure(std::nullopt, nullptr).value_or(Sample());
 }

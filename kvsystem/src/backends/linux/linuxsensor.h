@@ -40,6 +40,8 @@ public:
     bool hasZ() const override { return reader->hasZ(); }
     // The IIO device(s) that serve the sensor; empty where it is refused.
     QString device() const { return reader->device(); }
+    // The note of the reader prepared last, by start() or current().
+    QString note() const { return lastNote; }
 
 private:
     class Run;
@@ -55,6 +57,7 @@ private:
     std::shared_ptr<SensorReader> reader;
     KvSensor::SessionType session = KvSensor::NoSession;
     QString error;
+    mutable QString lastNote;
     QObject receiver; // lives in the thread that made the sensor
     std::shared_ptr<Mailbox> mailbox; // the current run's
     std::unique_ptr<Poller> poller; // declared last: stopped before the rest goes

@@ -117,7 +117,7 @@ public:
         if (buffer.open(sysfs, dir, { headingChannel }))
             return true;
         if (failed)
-            *failed = sysfs.path(QStringLiteral("../dev/") + QFileInfo(dir).fileName());
+            *failed = buffer.error();
         return false;
     }
 

@@ -14,6 +14,10 @@
 #include "iio.h"
 #include "sensorreaders.h"
 
+#include <QFileInfo>
+
+#include <mutex>
+
 namespace Vorna::Backend {
 
 namespace {
@@ -88,11 +92,80 @@ private:
     QString why;
 };
 
+// A HID sensor hub's light sensor, which gives in_intensity_both only
+// through its buffer (iio-sensor-proxy's drv-iio-buffer-light.c: a device
+// named "als" with that scan element, 80-iio-sensor-proxy.rules' test, and
+// its trigger als-dev<N>, get_trigger_name()). process_scan() takes the
+// newest record's value times the channel's scale, in_intensity_both_scale
+// else the generic in_intensity_scale (iioutils_get_param_float()), and
+// calls it lux as Windows 8's HID usages do. -1 (no level yet) until the
+// first record.
+const QString intensityChannel = QStringLiteral("in_intensity_both");
+
+QString findBufferedLight(const Sysfs &sysfs)
+{
+    for (const QString &d : Iio::devices(sysfs))
+        if (Sysfs::read(d + QStringLiteral("/name")) == "als"
+            && Sysfs::exists(d + QStringLiteral("/scan_elements/") + intensityChannel + "_en"))
+            return d;
+    return QString();
+}
+
+class BufferedLightReader : public SensorReader
+{
+public:
+    BufferedLightReader(const Sysfs &sysfs, QString dir)
+        : sysfs(sysfs)
+        , dir(std::move(dir))
+    { }
+
+    QString missing() const override { return QString(); }
+    QString device() const override { return dir; }
+
+    bool prepare(QString *failed) override
+    {
+        const auto scaleOf
+            = [&](const QString &name) { return Sysfs::readReal(dir + QLatin1Char('/') + name); };
+        scale = scaleOf(intensityChannel + QStringLiteral("_scale"))
+                    .value_or(scaleOf(QStringLiteral("in_intensity_scale")).value_or(0));
+        if (scale == 0)
+            scale = 1; // process_scan(): "if (scale)"
+        if (buffer.open(sysfs, dir, { intensityChannel }))
+            return true;
+        if (failed)
+            *failed = buffer.error();
+        return false;
+    }
+
+    std::optional<Sample> measure(const std::optional<Sample> &, QString *) const override
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (const auto r = buffer.newest())
+            level = Iio::whole(double((*r)[0]) * scale);
+        Sample s;
+        s.timestamp = monotonicMicroseconds();
+        s.values[Field::Als::value] = level;
+        return s;
+    }
+
+private:
+    const Sysfs sysfs;
+    const QString dir;
+    double scale = 1;
+    mutable Iio::Buffer buffer;
+    mutable std::mutex mutex;
+    mutable qint32 level = -1;
+};
+
 } // namespace
 
 std::unique_ptr<SensorReader> scalarReader(Sensor kind, const Sysfs &sysfs)
 {
-    return std::make_unique<ScalarReader>(rowOf(kind), sysfs);
+    auto reader = std::make_unique<ScalarReader>(rowOf(kind), sysfs);
+    if (kind == Sensor::Als && !reader->missing().isEmpty())
+        if (const QString hub = findBufferedLight(sysfs); !hub.isEmpty())
+            return std::make_unique<BufferedLightReader>(sysfs, hub);
+    return reader;
 }
 
 } // namespace Vorna::Backend

@@ -42,6 +42,9 @@ public:
     virtual bool hasZ() const { return false; }
     // The IIO device(s) read, for the diagnostic program.
     virtual QString device() const { return QString(); }
+    // What the diagnostic program should know of a prepared reader: a
+    // buffer refused (the file and why), the values then read from sysfs.
+    virtual QString note() const { return QString(); }
 };
 
 // Light and proximity.
@@ -66,11 +69,13 @@ public:
     bool prepare(const Sysfs &sysfs, const QString &dir, QString *failed);
     std::optional<Motion::Vector> read(QString *failed) const;
     bool buffered() const { return buffer && buffer->isOpen(); }
+    QString bufferRefusal() const { return refusal; }
 
 private:
     Iio::Axes axes;
     Iio::Matrix matrix = Iio::identity;
     std::unique_ptr<Iio::Buffer> buffer;
+    QString refusal;
     mutable std::mutex mutex; // the reader thread and current() read alike
     mutable std::optional<std::array<double, 3>> lastRecord;
 };

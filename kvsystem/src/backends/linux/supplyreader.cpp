@@ -36,13 +36,13 @@ struct Attributes
         return t;
     }
     QByteArray word(const char *name) const { return text(name).value_or(QByteArray()); }
-    std::optional<double> number(const char *name) const
+    static std::optional<double> number(const std::optional<QByteArray> &t)
     {
-        const std::optional<QByteArray> t = text(name);
         bool ok = false;
         const qint64 n = t ? t->toLongLong(&ok) : 0;
         return ok ? std::optional<double>(double(n)) : std::nullopt;
     }
+    std::optional<double> number(const char *name) const { return number(text(name)); }
 };
 
 BatteryModel::Gauge gauge(const Attributes &a)
@@ -95,8 +95,10 @@ SupplyReading SupplyReader::read() const
         s.present = a.number("present");
         if (s.type == "Battery")
             s.gauge = gauge(a);
-        else
-            s.online = a.number("online");
+        else if (const std::optional<QByteArray> online = a.text("online")) {
+            s.hasOnline = true;
+            s.online = Attributes::number(online);
+        }
         r.supplies.append(s);
     }
     return r;

@@ -59,8 +59,10 @@ BatteryModel::Supply supply(const QString &text)
         const QString name = a.section('=', 0, 0), value = a.section('=', 1);
         if (name == "type")
             s.type = value.toUtf8();
-        else if (name == "online")
+        else if (name == "online") {
             s.online = value.toDouble();
+            s.hasOnline = true;
+        }
         else if (name == "status")
             s.gauge.status = value.toUtf8();
         else if (numbers.contains(name))
@@ -91,6 +93,12 @@ void LinuxBatteryTest::model_data()
     QTest::newRow("power_now at 0 is the rate beside current_now: no time")
         << QStringList { energy
                + "status=Discharging;energy_now=40000000;power_now=0;current_now=2000000" }
+        << V::RemainingActiveTime << int(Vorna::KvBattery::NoTime);
+    QTest::newRow("a rate of 0.01 W from sysfs is a rate: 0.2 Wh last 20 hours")
+        << QStringList { energy + "status=Discharging;energy_now=200000;power_now=10000" }
+        << V::RemainingActiveTime << 72000;
+    QTest::newRow("a rate just below 0.01 W from sysfs is none, as upowerd's failed reporting")
+        << QStringList { energy + "status=Discharging;energy_now=200000;power_now=9999" }
         << V::RemainingActiveTime << int(Vorna::KvBattery::NoTime);
     QTest::newRow("a rate below 0.1 Wh left is not trusted")
         << QStringList { energy + "status=Discharging;energy_now=90000;power_now=1000000" }
@@ -182,6 +190,19 @@ void LinuxBatteryTest::model_data()
         << QStringList { "type=Battery;status=Charging;charge_now=500000;charge_full=1000000;"
                          "current_now=-300000" }
         << V::BatteryCurrent << 300;
+    QTest::newRow("a phone's charge_now without charge_full: current_now is µA, not µW")
+        << QStringList { "type=Battery;status=Discharging;charge_now=2000000;current_now=-150000;"
+                         "voltage_now=3900000" }
+        << V::BatteryCurrent << -150;
+    QTest::newRow("an energy battery with power_now: current_now is µA, not power over 10 V")
+        << QStringList { energy
+               + "status=Discharging;energy_now=20000000;power_now=20000000;current_now=1500000" }
+        << V::BatteryCurrent << -1500;
+    QTest::newRow("a pack giving energy and charge: current_now, not power over the design voltage")
+        << QStringList { "type=Battery;status=Charging;energy_now=30000000;energy_full=50000000;"
+                         "charge_now=4000000;charge_full=7000000;power_now=39100000;"
+                         "current_now=5801000;voltage_max_design=8362000;voltage_now=6700000" }
+        << V::BatteryCurrent << 5801;
     QTest::newRow("an Unknown battery takes the guessed direction for its current")
         << QStringList { energy + "status=Unknown;energy_now=20000000;power_now=5000000",
                mainsOff }
@@ -282,8 +303,6 @@ void LinuxBatteryTest::batteryValues_data()
         << V::ChargingState << 0;
     QTest::newRow("status Full is a full battery whatever the level says")
         << QStringList { FakeSysfs::battery + "status=Full" } << V::BatteryState << 3;
-    QTest::newRow("health other than Good")
-        << QStringList { FakeSysfs::battery + "health=Overheat" } << V::BatteryState << 4;
     QTest::newRow("health Unknown follows the level") << QStringList {
         FakeSysfs::battery + "health=Unknown", FakeSysfs::battery + "capacity_level=Low"
     } << V::BatteryState << 1;
@@ -358,6 +377,39 @@ void LinuxBatteryTest::batteryValues_data()
     QTest::newRow("a charger of scope Device does not feed the machine")
         << QStringList { "class/power_supply/usb/online=1", "class/power_supply/usb/scope=Device" }
         << V::ChargerType << -1;
+    QTest::newRow("a Chromebook's BrickID barrel charger online is the wall")
+        << QStringList { "class/power_supply/brick/type=BrickID", "class/power_supply/brick/online=1" }
+        << V::ChargerType << 1;
+    QTest::newRow("Android's Wipower pad online is the wall")
+        << QStringList { "class/power_supply/wipower/type=Wipower",
+               "class/power_supply/wipower/online=1" }
+        << V::ChargerType << 1;
+    QTest::newRow("a charger of type Unknown online counts as USB")
+        << QStringList { "class/power_supply/usb/type=Unknown", "class/power_supply/usb/online=1" }
+        << V::ChargerType << 2;
+    QTest::newRow("a USB supply without an online file is no charger")
+        << QStringList { "class/power_supply/usb/online=<absent>" } << V::ChargerType << -1;
+    QTest::newRow("a Mains supply without an online file is a charger, offline")
+        << QStringList { "class/power_supply/usb/online=<absent>", "class/power_supply/usb/type=Mains" }
+        << V::ChargerType << 0;
+    QTest::newRow("online 2, a programmable USB-PD source, is online")
+        << QStringList { "class/power_supply/usb/online=2" } << V::ChargerType << 2;
+    // Every health word of Documentation/ABI/testing/sysfs-class-power;
+    // the phone's level is Normal, so a word that is no fault reads 2.
+    const struct
+    {
+        const char *word;
+        int state;
+    } health[] = { { "Unknown", 2 }, { "Good", 2 }, { "Overheat", 4 }, { "Dead", 4 },
+        { "Over voltage", 4 }, { "Under voltage", 4 }, { "Unspecified failure", 4 }, { "Cold", 4 },
+        { "Watchdog timer expire", 4 }, { "Safety timer expire", 4 }, { "Over current", 4 },
+        { "Calibration required", 2 }, { "Warm", 2 }, { "Cool", 2 }, { "Hot", 4 },
+        { "No battery", 4 }, { "Blown fuse", 4 }, { "Cell imbalance", 4 },
+        { "Lukewarm", 4 } };
+    for (const auto &h : health)
+        QTest::newRow(qPrintable(QStringLiteral("health %1 gives battery state %2").arg(h.word).arg(h.state)))
+            << QStringList { FakeSysfs::battery + "health=" + h.word } << V::BatteryState
+            << h.state;
     QTest::newRow("unreadable voltage is no voltage")
         << QStringList { FakeSysfs::battery + "voltage_now=<unreadable>" } << V::Voltage
         << Vorna::KvBattery::NoValue;

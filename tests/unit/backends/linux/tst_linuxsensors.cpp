@@ -59,6 +59,9 @@ private slots:
     void bufferedAccelerometer();
     void nodeThatNeverRunsDry();
     void headingFromTheHubsBuffer();
+    void lightFromTheHubsBuffer();
+    void bufferOpenedAndClosedAsTheKernelAllows_data();
+    void bufferOpenedAndClosedAsTheKernelAllows();
 };
 
 void LinuxSensorsTest::sensorReadings_data()
@@ -742,6 +745,117 @@ void LinuxSensorsTest::headingFromTheHubsBuffer()
     QCOMPARE(::write(fifo, record.constData(), 4), ssize_t(4));
     QTRY_COMPARE_WITH_TIMEOUT(samples.last(2), (QVector<qint32> { 90, 0 }), waitMs);
     ::close(fifo);
+}
+
+namespace {
+
+// A HID hub's device with a buffer of the given scan elements (all 32-bit
+// signed), its trigger <name>-dev0 and its node a FIFO.
+bool hubTree(const QTemporaryDir &root, const QString &name, const QStringList &elements,
+    const QStringList &more)
+{
+    QStringList a { "name=" + name, "trigger/current_trigger=", "buffer/length=0",
+        "buffer/enable=0" };
+    for (int i = 0; i < elements.size(); ++i)
+        a << QStringLiteral("scan_elements/%1_en=0").arg(elements[i])
+          << QStringLiteral("scan_elements/%1_index=%2").arg(elements[i]).arg(i)
+          << QStringLiteral("scan_elements/%1_type=le:s32/32>>0").arg(elements[i]);
+    return DeviceTable::writeTree(root.path(),
+               { DeviceTable::iio(0, a + more, {}),
+                   { "iio", "trigger0", { "name=" + name + "-dev0" } } })
+        && QDir(root.path()).mkdir("dev")
+        && ::mkfifo(QFile::encodeName(root.path() + "/dev/iio:device0").constData(), 0600) == 0;
+}
+
+QByteArray attributeOf(const QTemporaryDir &root, const QString &name)
+{
+    return Sysfs::read(root.path() + "/sys/devices/iio:device0/" + name)
+        .value_or("?")
+        .split('\n')
+        .first();
+}
+
+} // namespace
+
+void LinuxSensorsTest::lightFromTheHubsBuffer()
+{
+    // A HID hub's light sensor with only in_intensity_both, through its
+    // buffer; the hub comes up at 0 Hz. Sampling frequencies below 10 Hz
+    // are raised to 10, others kept.
+    QTemporaryDir root;
+    QVERIFY(hubTree(root, "als", { "in_intensity_both" },
+        { "in_intensity_scale=0.1", "in_intensity_sampling_frequency=9.99", "sampling_frequency=10",
+            "in_intensity_both_sampling_frequency=10.01" }));
+    LinuxBackend::Options o;
+    o.sysfsRoot = root.path() + "/sys";
+    LinuxBackend backend(o);
+    Samples samples;
+    std::unique_ptr<SensorSource> sensor = backend.sensor(Sensor::Als, samples.sink());
+    QCOMPARE(int(sensor->requestSession(Vorna::KvSensor::ControlSession)), 2);
+    QVERIFY2(sensor->start(), qPrintable(sensor->lastError()));
+    QCOMPARE(attributeOf(root, "in_intensity_sampling_frequency"), "10");
+    QCOMPARE(attributeOf(root, "sampling_frequency"), "10");
+    QCOMPARE(attributeOf(root, "in_intensity_both_sampling_frequency"), "10.01");
+    QCOMPARE(attributeOf(root, "trigger/current_trigger"), "als-dev0");
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(1), (QVector<qint32> { -1 }), waitMs);
+    QByteArray record(4, '\0');
+    qToLittleEndian<qint32>(5210, record.data());
+    const int fifo = ::open(QFile::encodeName(root.path() + "/dev/iio:device0").constData(),
+        O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fifo >= 0);
+    QCOMPARE(::write(fifo, record.constData(), 4), ssize_t(4));
+    QTRY_COMPARE_WITH_TIMEOUT(samples.last(1), (QVector<qint32> { 521 }), waitMs);
+    ::close(fifo);
+}
+
+void LinuxSensorsTest::bufferOpenedAndClosedAsTheKernelAllows_data()
+{
+    QTest::addColumn<QString>("refused"); // the attribute the kernel refuses, with EACCES
+    QTest::addColumn<QString>("error");
+    QTest::newRow("the buffer closes as the kernel allows: all three off")
+        << QString() << QString();
+    QTest::newRow("a refused buffer says which file and why")
+        << "buffer/enable"
+        << "/sys/devices/iio:device0/buffer/enable: Permission denied";
+    QTest::newRow("a refused trigger says which file and why")
+        << "trigger/current_trigger"
+        << "/sys/devices/iio:device0/trigger/current_trigger: Permission denied";
+    QTest::newRow("a refused scan element says which file and why")
+        << "scan_elements/in_accel_x_en"
+        << "/sys/devices/iio:device0/scan_elements/in_accel_x_en: Permission denied";
+}
+
+void LinuxSensorsTest::bufferOpenedAndClosedAsTheKernelAllows()
+{
+    QFETCH(QString, refused);
+    QFETCH(QString, error);
+    QTemporaryDir root;
+    const QStringList elements { "in_accel_x", "in_accel_y", "in_accel_z" };
+    QVERIFY(hubTree(root, "accel_3d", elements, {}));
+    const QString dir = root.path() + "/sys/devices/iio:device0";
+    // The kernel: no scan element changes while the buffer runs (EBUSY).
+    Iio::Buffer buffer([&](const QString &file, const QByteArray &value) {
+        if (!refused.isEmpty() && file == dir + '/' + refused) {
+            errno = EACCES;
+            return false;
+        }
+        if (file.contains("/scan_elements/") && attributeOf(root, "buffer/enable") == "1") {
+            errno = EBUSY;
+            return false;
+        }
+        return Sysfs::write(file, value);
+    });
+    const bool opened = buffer.open(Sysfs(root.path() + "/sys"), dir, elements);
+    QCOMPARE(opened, error.isEmpty());
+    QCOMPARE(buffer.error(), error.isEmpty() ? QString() : root.path() + error);
+    QCOMPARE(attributeOf(root, "buffer/enable"), QByteArray(opened ? "1" : "0"));
+    buffer.close();
+    QCOMPARE(attributeOf(root, "buffer/enable"), "0");
+    // Detached, or, where the kernel refused it, never attached.
+    QCOMPARE(attributeOf(root, "trigger/current_trigger"),
+        QByteArray(refused.startsWith("trigger") ? "" : "NULL"));
+    for (const QString &e : elements)
+        QCOMPARE(attributeOf(root, "scan_elements/" + e + "_en"), "0");
 }
 
 QTEST_GUILESS_MAIN(LinuxSensorsTest)
