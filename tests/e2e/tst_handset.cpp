@@ -9,6 +9,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QFile>
 #include <QTest>
 
 #include <csignal>
@@ -224,6 +225,31 @@ private slots:
         QVERIFY(programs[0]->waitUntil([&](const QByteArray &out, const QByteArray &) {
             return out.mid(out.lastIndexOf('\r')).contains(last);
         }));
+    }
+
+    void onlyJoinedProgramsLoadDBusCode_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<bool>("loaded");
+        QTest::newRow("on the virtual handset") << QString() << false;
+        QTest::newRow("joined") << QStringLiteral("shared") << true;
+    }
+
+    void onlyJoinedProgramsLoadDBusCode()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, loaded);
+        const auto p = onBus(QStringLiteral("near-demo"), bus->address);
+        p->setEnvironment(QStringLiteral("KVSYSTEM_BACKEND"), backend);
+        p->start();
+        QVERIFY(p->waitUntil([](const QByteArray &out, const QByteArray &err) {
+            return !out.isEmpty() || !err.isEmpty();
+        }));
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(p->processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        QCOMPARE(mapped.contains("DBus"), loaded);
+        QCOMPARE(mapped.contains("kvsystem2/shared.so"), loaded);
     }
 
     void secondServiceIsRefused()
