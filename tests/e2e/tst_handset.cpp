@@ -71,8 +71,8 @@ private slots:
         QVERIFY2(handset->isRunning(), handset->error().constData());
         for (const QStringList &program :
             { QStringList { "lux-demo" }, QStringList { "posture-demo" },
-                QStringList { "charge-recorder", "--interval=1", "--battery-pct",
-                    "--charger-type", "--numerical" } }) {
+                QStringList { "charge-recorder", "--interval=1", "--battery-pct", "--charger-type",
+                    "--numerical" } }) {
             programs.push_back(onBus(program.first(), bus->address));
             programs.back()->start(program.mid(1));
         }
@@ -93,20 +93,21 @@ private slots:
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("program"); // lux-demo, posture-demo, charge-recorder
         QTest::addColumn<QByteArray>("shown");
-        QTest::newRow("light at 300 lux") << QStringList { "light", "300" } << 0 << QByteArray("300 lux");
-        QTest::newRow("light at its upper limit") << QStringList { "light", "1000000" } << 0
-                                                  << QByteArray("1000000 lux");
+        QTest::newRow("light at 300 lux")
+            << QStringList { "light", "300" } << 0 << QByteArray("300 lux");
+        QTest::newRow("light at its upper limit")
+            << QStringList { "light", "1000000" } << 0 << QByteArray("1000000 lux");
         QTest::newRow("darkness") << QStringList { "light", "0" } << 0 << QByteArray("  0 lux");
-        QTest::newRow("turned on its left side") << QStringList { "orientation", "left-up" } << 1
-                                                 << QByteArray("Left up");
-        QTest::newRow("turned face down") << QStringList { "orientation", "face-down" } << 1
-                                          << QByteArray("Face down");
-        QTest::newRow("a USB charger plugged in") << QStringList { "charger", "usb" } << 2
-                                                       << QByteArray(", 2, ");
-        QTest::newRow("battery at 5 %") << QStringList { "battery", "5" } << 2
-                                        << QByteArray(", 2, 5\n");
-        QTest::newRow("charger pulled out") << QStringList { "charger", "none" } << 2
-                                            << QByteArray(", 0, 5\n");
+        QTest::newRow("turned on its left side")
+            << QStringList { "orientation", "left-up" } << 1 << QByteArray("Left up");
+        QTest::newRow("turned face down")
+            << QStringList { "orientation", "face-down" } << 1 << QByteArray("Face down");
+        QTest::newRow("a USB charger plugged in")
+            << QStringList { "charger", "usb" } << 2 << QByteArray(", 2, ");
+        QTest::newRow("battery at 5 %")
+            << QStringList { "battery", "5" } << 2 << QByteArray(", 2, 5\n");
+        QTest::newRow("charger pulled out")
+            << QStringList { "charger", "none" } << 2 << QByteArray(", 0, 5\n");
     }
 
     void consoleChangeReachesEveryProgram()
@@ -128,35 +129,30 @@ private slots:
     {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("not a number") << QStringList { "light", "nan" }
-                                      << QByteArray("light: 'nan' is not a whole number");
+        QTest::newRow("not a number")
+            << QStringList { "light", "nan" } << QByteArray("light: 'nan' is not a whole number");
         QTest::newRow("infinite") << QStringList { "light", "inf" }
                                   << QByteArray("light: 'inf' is not a whole number");
-        QTest::newRow("a fraction") << QStringList { "light", "9.81" }
-                                    << QByteArray("light: '9.81' is not a whole number");
-        QTest::newRow("just above the lux limit")
-            << QStringList { "light", "1000001" }
-            << QByteArray("light: 1000001 is out of range (0 to 1000000)");
+        QTest::newRow("a fraction")
+            << QStringList { "light", "9.81" } << QByteArray("light: '9.81' is not a whole number");
+        QTest::newRow("just above the lux limit") << QStringList { "light",
+            "1000001" } << QByteArray("light: 1000001 is out of range (0 to 1000000)");
         QTest::newRow("below zero lux") << QStringList { "light", "-1" }
                                         << QByteArray("light: -1 is out of range (0 to 1000000)");
         QTest::newRow("beyond 32 bits") << QStringList { "light", "4294967296" }
                                         << QByteArray("light: '4294967296' is not a whole number");
-        QTest::newRow("a battery above full")
-            << QStringList { "battery", "101" }
-            << QByteArray("battery: 101 is out of range (0 to 100)");
-        QTest::newRow("a line end and an escape sequence")
-            << QStringList { "light", "3\n\x1b[2J" }
-            << QByteArray("light: '3\\n\\x1b[2J' is not a whole number");
-        QTest::newRow("an unknown command") << QStringList { "lights", "3" }
-                                            << QByteArray("unknown command 'lights'");
+        QTest::newRow("a battery above full") << QStringList { "battery",
+            "101" } << QByteArray("battery: 101 is out of range (0 to 100)");
+        QTest::newRow("a line end and an escape sequence") << QStringList { "light",
+            "3\n\x1b[2J" } << QByteArray("light: '3\\n\\x1b[2J' is not a whole number");
+        QTest::newRow("an unknown command")
+            << QStringList { "lights", "3" } << QByteArray("unknown command 'lights'");
         QTest::newRow("an unknown side") << QStringList { "orientation", "up" }
                                          << QByteArray("orientation: 'up' is not one of SIDE");
-        QTest::newRow("an unknown charger")
-            << QStringList { "charger", "solar" }
-            << QByteArray("charger: 'solar' is not one of none|wall|usb|usb-100ma|model");
-        QTest::newRow("one argument too many")
-            << QStringList { "proximity", "near", "far" }
-            << QByteArray("proximity: 'far' is one argument too many");
+        QTest::newRow("an unknown charger") << QStringList { "charger",
+            "solar" } << QByteArray("charger: 'solar' is not one of none|wall|usb|usb-100ma|model");
+        QTest::newRow("one argument too many") << QStringList { "proximity", "near",
+            "far" } << QByteArray("proximity: 'far' is one argument too many");
         QTest::newRow("no value") << QStringList { "acceleration", "0", "0" }
                                   << QByteArray("acceleration: needs X_MG Y_MG Z_MG");
         QTest::newRow("nothing at all") << QStringList {} << QByteArray("no command given");
@@ -184,7 +180,8 @@ private slots:
         QTest::newRow("an unknown name with control characters")
             << QVariantList { QStringList { "als\n\x01" }, QVariant::fromValue(QList<int> { 2 }) };
         QTest::newRow("a value that only the service sets")
-            << QVariantList { QStringList { "battery.clock" }, QVariant::fromValue(QList<int> { 2 }) };
+            << QVariantList { QStringList { "battery.clock" },
+                   QVariant::fromValue(QList<int> { 2 }) };
         QTest::newRow("a number that is not finite")
             << QVariantList { QStringList { "als" }, QVariant(qQNaN()) };
         QTest::newRow("no arguments") << QVariantList {};
@@ -199,7 +196,8 @@ private slots:
         set.setArguments(arguments);
         const QDBusMessage reply = peer.call(set, QDBus::Block, 20000);
         QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
-        QCOMPARE(reply.errorName().startsWith(serviceName) || reply.errorName().contains("UnknownMethod"),
+        QCOMPARE(reply.errorName().startsWith(serviceName)
+                || reply.errorName().contains("UnknownMethod"),
             true);
         QVERIFY(!reply.errorMessage().contains('\n'));
         QCOMPARE(console(bus->address, { "show" }).status, 0);
@@ -279,8 +277,8 @@ private slots:
         QVERIFY(handset->waitForFinished());
         const QByteArray said = "kvsystem2: the handset service went away; the handset keeps "
                                 "its last values\n";
-        for (DemoProcess *p : { recorded.get(), programs[0].get(), programs[1].get(),
-                 programs[2].get() }) {
+        for (DemoProcess *p :
+            { recorded.get(), programs[0].get(), programs[1].get(), programs[2].get() }) {
             QVERIFY(p->waitForError(said));
             QVERIFY(p->isRunning());
         }
@@ -307,7 +305,8 @@ private slots:
 
     void withoutBusOrName_data()
     {
-        QTest::addColumn<QString>("address"); // "": a bus without the service; "refuse": one that refuses the name
+        QTest::addColumn<QString>(
+            "address"); // "": a bus without the service; "refuse": one that refuses the name
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("message");

@@ -23,9 +23,8 @@ public:
         QFile config(dir.filePath(QStringLiteral("bus.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return;
-        const QByteArray refuse = refusedName.isEmpty()
-            ? QByteArray()
-            : "<deny own=\"" + refusedName.toUtf8() + "\"/>";
+        const QByteArray refuse
+            = refusedName.isEmpty() ? QByteArray() : "<deny own=\"" + refusedName.toUtf8() + "\"/>";
         config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
                      "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                      "<busconfig><type>session</type><listen>unix:dir="

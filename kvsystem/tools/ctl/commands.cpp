@@ -43,7 +43,10 @@ struct Command
     QVector<qint32> (*arguments_)(const QVector<qint32> &) = nullptr;
 };
 
-const Argument number(const char *name) { return { name, {} }; }
+const Argument number(const char *name)
+{
+    return { name, {} };
+}
 
 const std::vector<Word> sides { { "face-up", KvOrientation::FaceUp },
     { "face-down", KvOrientation::FaceDown }, { "left-up", KvOrientation::LeftUp },
@@ -61,14 +64,15 @@ const std::vector<Command> &commands()
         { "rotation", Property::Rotation, { number("X_DEG"), number("Y_DEG"), number("Z_DEG") } },
         // The field as measured: the raw values equal the calibrated ones,
         // fully calibrated.
-        { "magnetic", Property::Magnetometer, { number("X_NT"), number("Y_NT"), number("Z_NT") },
-            0,
+        { "magnetic", Property::Magnetometer, { number("X_NT"), number("Y_NT"), number("Z_NT") }, 0,
             [](const QVector<qint32> &v) {
                 return QVector<qint32> { v[0], v[1], v[2], v[0], v[1], v[2], 3 };
             },
             [](const QVector<qint32> &f) { return f.mid(0, 3); } },
         { "heading", Property::Compass, { number("DEGREES") }, 0,
-            [](const QVector<qint32> &v) { return QVector<qint32> { v[0], 3 }; },
+            [](const QVector<qint32> &v) {
+                return QVector<qint32> { v[0], 3 };
+            },
             [](const QVector<qint32> &f) { return f.mid(0, 1); } },
         { "tap", Property::Tap,
             { { "x|y|z", { { "x", 0 }, { "y", 1 }, { "z", 2 } } },
@@ -92,8 +96,8 @@ const std::vector<Command> &commands()
                 { { "normal", KvThermal::Normal }, { "warning", KvThermal::Warning },
                     { "alert", KvThermal::Alert }, { "error", KvThermal::Error } } } } },
         { "activity", Property::Activity,
-            { { "active|inactive", { { "active", KvActivity::Active },
-                                       { "inactive", KvActivity::Inactive } } } } },
+            { { "active|inactive",
+                { { "active", KvActivity::Active }, { "inactive", KvActivity::Inactive } } } } },
         { "flight", Property::DeviceMode,
             { { "on|off", { { "on", KvDeviceMode::Flight }, { "off", KvDeviceMode::Normal } } } } },
     };
@@ -123,8 +127,8 @@ std::optional<qint32> wholeNumber(const QByteArray &text)
     return qint32(n);
 }
 
-std::optional<qint32> argumentValue(const Command &command, const Argument &argument,
-    const QByteArray &text, QString *error)
+std::optional<qint32> argumentValue(
+    const Command &command, const Argument &argument, const QByteArray &text, QString *error)
 {
     for (const Word &word : argument.words)
         if (text == word.word)

@@ -110,8 +110,8 @@ int main(int argc, char *argv[])
             + "); kvsystem2-handset and the programs that join it need one");
         return 1;
     }
-    const QDBusMessage reply = bus.call(message, QDBus::Block,
-        request->kind == Ctl::Request::Play ? -1 : callTimeoutMs);
+    const QDBusMessage reply
+        = bus.call(message, QDBus::Block, request->kind == Ctl::Request::Play ? -1 : callTimeoutMs);
     if (const int status = answered(reply))
         return status;
     if (request->kind == Ctl::Request::Show) {

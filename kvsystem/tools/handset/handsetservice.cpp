@@ -3,8 +3,8 @@
 
 #include "handsetservice.h"
 
-#include "handsetdbus.h"
 #include "backends/simulated/simulatedbackend.h"
+#include "handsetdbus.h"
 
 #include <QMetaObject>
 
@@ -24,7 +24,9 @@ struct HandsetService::Player
         const auto post = [service](Property property, QVector<qint32> fields) {
             QMetaObject::invokeMethod(
                 service,
-                [service, property, fields] { service->change({ { property, fields } }); },
+                [service, property, fields] {
+                    service->change({ { property, fields } });
+                },
                 Qt::QueuedConnection);
         };
         for (int i = 0; i < SensorCount; ++i) {
@@ -133,8 +135,7 @@ void HandsetService::handle(const QDBusMessage &message)
         play(std::move(scenario));
     } else {
         bus.send(message.createErrorReply(QDBusError::UnknownMethod,
-            QStringLiteral("no method '%1' with arguments '%2'")
-                .arg(member, message.signature())));
+            QStringLiteral("no method '%1' with arguments '%2'").arg(member, message.signature())));
     }
 }
 

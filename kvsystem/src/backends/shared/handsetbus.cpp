@@ -19,8 +19,7 @@ namespace {
 
 QString quoted(const QString &text)
 {
-    return QLatin1Char('\'') + QString::fromUtf8(Trace::escaped(text.toUtf8()))
-        + QLatin1Char('\'');
+    return QLatin1Char('\'') + QString::fromUtf8(Trace::escaped(text.toUtf8())) + QLatin1Char('\'');
 }
 
 } // namespace
@@ -51,10 +50,7 @@ QString checkField(Property property, qint64 field)
     if (row.battery && field == followsModel)
         return QString();
     if (field < row.min || field > row.max)
-        return QStringLiteral("%1 is out of range (%2 to %3)")
-            .arg(field)
-            .arg(row.min)
-            .arg(row.max);
+        return QStringLiteral("%1 is out of range (%2 to %3)").arg(field).arg(row.min).arg(row.max);
     return QString();
 }
 
@@ -122,9 +118,12 @@ std::optional<QByteArray> readScenarioFile(const QByteArray &path, QString *erro
     };
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return failed(QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
+        return failed(
+            QStringLiteral("cannot read: ") + QString::fromLocal8Bit(std::strerror(errno)));
     QFile file;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return failed(QStringLiteral("cannot read: not a regular file"));

@@ -120,16 +120,16 @@ static_assert(tableFollowsEnum(), "one row per Property in enum order; sensors f
 QString propertyName(Property property);
 int fieldCount(Property property);
 std::optional<Property> propertyNamed(const QString &name);
-inline bool isSensor(Property property) { return int(property) < SensorCount; }
+inline bool isSensor(Property property)
+{
+    return int(property) < SensorCount;
+}
 
 struct Value
 {
     Property property;
     QVector<qint32> fields;
-    bool operator==(const Value &o) const
-    {
-        return property == o.property && fields == o.fields;
-    }
+    bool operator==(const Value &o) const { return property == o.property && fields == o.fields; }
 };
 
 // Why a field is refused ("N is out of range (MIN to MAX)"), or empty

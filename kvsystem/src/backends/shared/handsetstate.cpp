@@ -15,8 +15,8 @@ HandsetState::HandsetState()
 {
     for (int i = 0; i < SensorCount; ++i) {
         const Sample s = VirtualHandset::reading(Sensor(i), 0, 0);
-        values[size_t(i)] = QVector<qint32>(s.values.begin(),
-            s.values.begin() + describe(Sensor(i)).fieldCount());
+        values[size_t(i)] = QVector<qint32>(
+            s.values.begin(), s.values.begin() + describe(Sensor(i)).fieldCount());
     }
     values[size_t(Property::DisplayState)] = { KvDisplayState::On };
     values[size_t(Property::Brightness)] = { 3 };
@@ -68,9 +68,9 @@ int HandsetState::battery(BatteryValue value, int mode, double seconds) const
         const int modelPercentage
             = VirtualHandset::battery(BatteryValue::RemainingCapacityPct, mode, cell);
         const bool plugged = charger != followsModel ? charger > KvBattery::None : cell.plugged;
-        const double draw = cell.current < 0 ? -cell.current
-                                             : VirtualHandset::battery(
-                                                 BatteryValue::AverageActiveCurrent, mode, cell);
+        const double draw = cell.current < 0
+            ? -cell.current
+            : VirtualHandset::battery(BatteryValue::AverageActiveCurrent, mode, cell);
         cell = VirtualHandset::cellAt(
             percentage != followsModel ? percentage : modelPercentage, plugged, draw);
     }

@@ -25,11 +25,10 @@ QString HandsetLink::join()
         return QStringLiteral("no D-Bus session bus: %1").arg(bus.lastError().message());
     // Signals are taken from the service's owner only, before the state
     // is asked for, so that no change falls between the two.
-    bus.connect(QLatin1String(serviceName), QLatin1String(objectPath),
-        QLatin1String(interfaceName), QLatin1String(changedSignal), this,
-        SLOT(changed(QDBusMessage)));
-    auto *watcher = new QDBusServiceWatcher(QLatin1String(serviceName), bus,
-        QDBusServiceWatcher::WatchForOwnerChange, this);
+    bus.connect(QLatin1String(serviceName), QLatin1String(objectPath), QLatin1String(interfaceName),
+        QLatin1String(changedSignal), this, SLOT(changed(QDBusMessage)));
+    auto *watcher = new QDBusServiceWatcher(
+        QLatin1String(serviceName), bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, SIGNAL(serviceOwnerChanged(QString, QString, QString)), this,
         SLOT(ownerChanged(QString, QString, QString)));
     const QDBusMessage reply = bus.call(call(stateMethod), QDBus::Block, callTimeoutMs);

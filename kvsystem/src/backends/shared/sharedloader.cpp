@@ -27,15 +27,16 @@ QByteArray ownDirectory()
 
 std::unique_ptr<Backend> sharedBackend()
 {
-    using Create = Backend *(*)(QString *error);
+    using Create = Backend *(*)(QString * error);
     // Never closed: the backend it makes runs the module's code until the end.
     const QByteArray module = ownDirectory() + "kvsystem2/shared.so";
     void *handle = dlopen(module.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
-        usageError("KVSYSTEM_BACKEND=shared: cannot load " + module + ": " + dlerror());
+        usageError(QByteArray("KVSYSTEM_BACKEND=shared: cannot load ") + module + ": " + dlerror());
     auto create = reinterpret_cast<Create>(dlsym(handle, "kvsystem2_shared_create"));
     if (!create)
-        usageError("KVSYSTEM_BACKEND=shared: " + module + " is not the shared handset's module");
+        usageError(QByteArray("KVSYSTEM_BACKEND=shared: ") + module
+            + " is not the shared handset's module");
     QString error;
     std::unique_ptr<Backend> backend(create(&error));
     if (!backend)
