@@ -9,7 +9,9 @@ set(man_sources
     ${PROJECT_SOURCE_DIR}/docs/man/charge-exporter.1
     ${PROJECT_SOURCE_DIR}/docs/man/charge-plot.1
     ${PROJECT_SOURCE_DIR}/docs/man/charge-recorder.1
+    ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-ctl.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-demos.1
+    ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-handset.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-probe.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2-snapshot.1
     ${PROJECT_SOURCE_DIR}/docs/man/kvsystem2.7
@@ -49,7 +51,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/completion/charge-recorder.bash
 install(FILES ${PROJECT_SOURCE_DIR}/completion/_charge-recorder
     DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
     COMPONENT programs)
-foreach(tool charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot)
+foreach(tool charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot kvsystem2-handset
+        kvsystem2-ctl)
     install(FILES ${PROJECT_SOURCE_DIR}/completion/${tool}.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME ${tool}

@@ -119,15 +119,18 @@ set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${deb_programs})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_PROGRAMS_DEPENDS runtime)
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "handset demos, battery recorder and tools
-Eighteen console programs. Thirteen show what the handset's sensors and
+Twenty console programs. Thirteen show what the handset's sensors and
 system state deliver: lux-demo, near-demo, knock-demo, posture-demo,
 tilt-demo, flux-demo, heading-demo, motion-demo, screen-demo,
 powerstate-demo, idle-demo, heat-demo and opmode-demo. charge-recorder
 writes the battery's values as CSV at a fixed interval, charge-plot
 draws its logs, and charge-exporter hands them to Prometheus.
 kvsystem2-probe lists what the library's Linux backend finds on a machine,
-and kvsystem2-snapshot copies it into a tree to replay.
+and kvsystem2-snapshot copies it into a tree to replay. kvsystem2-handset
+holds one virtual handset on the session bus that programs join, and
+kvsystem2-ctl changes it while they run.
 Includes the module through which the Linux backend asks the login manager
-for the idle hint.")
+for the idle hint, and the one through which programs join the shared
+handset.")
 
 include(CPack)

@@ -4,6 +4,7 @@
 #include "backend.h"
 
 #include "backends/linux/linuxbackend.h"
+#include "backends/shared/sharedloader.h"
 #include "backends/simulated/scenario.h"
 #include "backends/simulated/simulatedbackend.h"
 #include "recorder.h"
@@ -116,6 +117,8 @@ std::unique_ptr<Backend> chooseBackend(FileId *scenarioFile)
             return std::make_unique<SimulatedBackend>(std::nullopt);
         if (name == "linux")
             return std::make_unique<LinuxBackend>(LinuxBackend::Options::fromEnvironment());
+        if (name == "shared")
+            return sharedBackend();
         usageError("unknown backend '" + name + "'");
     }
 

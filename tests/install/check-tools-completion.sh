@@ -3,7 +3,7 @@
 # SPDX-License-Identifier: MIT
 
 # The bash completion of charge-recorder, charge-plot, charge-exporter,
-# kvsystem2-probe and kvsystem2-snapshot offers the options their --help
+# kvsystem2-probe, kvsystem2-snapshot, kvsystem2-handset and kvsystem2-ctl offers the options their --help
 # lists, never one already given, nothing after --help or --version, and
 # what each option takes: numbers, panel names, files, directories.
 #   check-tools-completion.sh COMPLETION_DIR BIN_DIR
@@ -12,13 +12,14 @@ completions=$(cd "$1" && pwd)
 bin=$(cd "$2" && pwd)
 # shellcheck disable=SC1091
 source /usr/share/bash-completion/bash_completion || { echo "FAIL: bash-completion is not installed" >&2; exit 1; }
-for program in charge-recorder charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot; do
+for program in charge-recorder charge-plot charge-exporter kvsystem2-probe kvsystem2-snapshot \
+    kvsystem2-handset kvsystem2-ctl; do
     # shellcheck disable=SC1090
     source "$completions/$program.bash"
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/snapshots" && touch "$work/phone.umockdev"
+mkdir "$work/snapshots" && touch "$work/phone.umockdev" "$work/desk.json"
 cd "$work" || exit 1
 
 # complete PROGRAM WORD... : the candidates for the last word, one a line.
@@ -74,4 +75,19 @@ want=$(options_of charge-exporter)
 expect "every option of the exporter" "$want" "$(complete_line charge-exporter -- | sed 's/=$//')"
 expect "no second --textfile" "--device=" "$(complete_line charge-exporter --textfile=a.prom --d)"
 expect "nothing after the exporter's --help" "" "$(complete_line charge-exporter --help --)"
+expect "every option of the handset service" "$(options_of kvsystem2-handset)" \
+    "$(complete_line kvsystem2-handset -- | sed 's/=$//')"
+expect "--live excludes --scenario" "" "$(complete_line kvsystem2-handset --live --sc)"
+expect "a scenario file for the service" "desk.json" "$(complete_line kvsystem2-handset --scenario d)"
+# The console's commands as its --help lists them (lines of two blanks and a word).
+want=$( (
+    "$bin/kvsystem2-ctl" --help | sed -n 's/^  \([a-z][a-z-]*\).*/\1/p' | grep -v '^-'
+    printf '%s\n' --help --version
+) | sort -u)
+expect "every command of the console" "$want" "$(complete_line kvsystem2-ctl '')"
+expect "the sides posture-demo prints" "$(printf '%s\n' bottom-down bottom-up face-down face-up left-up right-up)" \
+    "$(complete_line kvsystem2-ctl orientation '')"
+expect "a tap's type after its axis" "$(printf '%s\n' double single)" "$(complete_line kvsystem2-ctl tap x '')"
+expect "a scenario file to play" "desk.json" "$(complete_line kvsystem2-ctl play d)"
+expect "no words where a number goes" "" "$(complete_line kvsystem2-ctl light '')"
 exit $status

@@ -82,16 +82,6 @@ double current(double s) // mA, positive while discharging
     return baseCurrent + swingCurrent * std::sin(2 * pi * s / swingPeriod);
 }
 
-// The cell at a moment.
-struct Cell
-{
-    double charge; // mA·s
-    double current; // mA, positive into the cell
-    bool plugged; // on the charger
-    bool charging; // the charger is filling the cell
-    double toFull; // s until full, while charging
-};
-
 Cell discharging(double from, double t)
 {
     return { from - drawn(t), -current(t), false, false, 0 };
@@ -115,6 +105,8 @@ Cell charging(double from, double t)
     return { fullCharge * 3600, 0, true, false, 0 };
 }
 
+} // namespace
+
 // The first discharge starts at 80 %, the later ones at full; each charge
 // starts where its discharge ended.
 Cell cell(double s)
@@ -134,7 +126,21 @@ Cell cell(double s)
     return t < fullDischarge ? discharging(full, t) : charging(plug, t - fullDischarge);
 }
 
-} // namespace
+Cell cellAt(int percentage, bool plugged, double dischargeCurrent)
+{
+    const double charge = fullCharge * 36 * percentage;
+    if (!plugged)
+        return { charge, -dischargeCurrent, false, false, 0 };
+    if (percentage >= 100)
+        return { charge, 0, true, false, 0 };
+    // Above 80 % the cell is part-way through the constant-voltage phase,
+    // whose current falls linearly: the rest takes sqrt(part left) of it.
+    const double cv = constantVoltageCharge * 3600;
+    const double toFull = charge < cv
+        ? constantCurrentTime(charge) + taper
+        : taper * std::sqrt((fullCharge * 3600 - charge) / (fullCharge * 3600 - cv));
+    return { charge, chargeCurrent * std::min(1.0, toFull / taper), true, true, toFull };
+}
 
 Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
 {
@@ -195,7 +201,11 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp)
 
 int battery(BatteryValue value, int mode, double seconds)
 {
-    const Cell c = cell(seconds);
+    return battery(value, mode, cell(seconds));
+}
+
+int battery(BatteryValue value, int mode, const Cell &c)
+{
     const int counter = round(c.charge); // mA·s
     const int mAh = counter / 3600;
     const int pct = std::clamp(round(mAh * 100 / fullCharge), 0, 100);

@@ -23,6 +23,21 @@ Sample reading(Sensor kind, qint64 ms, quint64 timestamp);
 // has been full for a while, day after day. All values agree with one another.
 int battery(BatteryValue value, int mode, double seconds);
 
+// The cell behind the battery getters at a moment.
+struct Cell
+{
+    double charge; // mA·s
+    double current; // mA, positive into the cell
+    bool plugged; // on the charger
+    bool charging; // the charger is filling the cell
+    double toFull; // s until full, while charging
+};
+Cell cell(double seconds);
+// A cell held at a percentage, on the charger (filling it as the model
+// does) or drawing dischargeCurrent (mA, positive).
+Cell cellAt(int percentage, bool plugged, double dischargeCurrent);
+int battery(BatteryValue value, int mode, const Cell &cell);
+
 // A state that flips now and then: its value at a moment, and the moments
 // (ms after the model started) at which it changes: first, first + every, ...
 struct Cycle
