@@ -61,10 +61,14 @@ std::vector<TimeTick> timeTicks(long long start, long long end, int plotWidth)
     constexpr long long day = 86400;
     constexpr long long week = 604800;
     std::vector<TimeTick> ticks;
-    // Times beyond the calendar QDateTime knows get none: a day or a time
-    // it cannot name would never reach the end.
-    if (end < start || !QDateTime::fromSecsSinceEpoch(start).isValid()
-        || !QDateTime::fromSecsSinceEpoch(end).isValid())
+    // Ticks name days of four-digit years, as the stamps of a log have
+    // them; a stamp of nine digits is beyond what QDateTime holds (Qt 6
+    // says so, Qt 5 wraps around), and a day it cannot name would never
+    // reach the end.
+    constexpr long long firstYear = -62135596800; // 1 Jan 0001 00:00:00 UTC
+    constexpr long long afterLastYear = 253402300800; // 1 Jan 10000 00:00:00 UTC
+    const long long margin = 2 * day; // for any time zone
+    if (end < start || start < firstYear + margin || end > afterLastYear - margin)
         return ticks;
     const long long span = end - start;
     const long long most = std::max(1, plotWidth / 105);
@@ -94,9 +98,10 @@ std::vector<TimeTick> timeTicks(long long start, long long end, int plotWidth)
         return ticks;
     }
     const long long offset = QDateTime::fromSecsSinceEpoch(start).offsetFromUtc();
-    long long first = (start + offset + step - 1) / step * step - offset;
-    if (start + offset < 0 && (start + offset) % step)
-        first -= step;
+    // The first whole step at or after the start, in local time; division
+    // rounds toward zero, which before 1970 is already upward.
+    const long long local = start + offset;
+    const long long first = (local / step + (local % step > 0 ? 1 : 0)) * step - offset;
     QDate lastDate;
     for (long long tick = first; tick <= end && ticks.size() < tickCount; tick += step) {
         const QDateTime local = QDateTime::fromSecsSinceEpoch(tick);

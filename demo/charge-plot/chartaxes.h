@@ -51,7 +51,7 @@ struct TimeTick
 
 // Ticks in local time from start to end over a plot of the given width in
 // pixels, one every 105 pixels at most: whole seconds, minutes or hours, or
-// local midnights. None where QDateTime cannot name the times.
+// local midnights. None outside the years 1 to 9999.
 std::vector<TimeTick> timeTicks(long long start, long long end, int plotWidth);
 
 #endif

@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
@@ -365,6 +366,9 @@ int main(int argc, char **argv)
     // The picture is drawn into a file: no display is needed, or used.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     setlocale(LC_ALL, "");
+    // Past a file-size limit the write fails with EFBIG, named and the
+    // unfinished picture removed, instead of a kill that leaves it behind.
+    signal(SIGXFSZ, SIG_IGN);
 
     CommandLine line;
     if (const int status = parseCommandLine(argc, argv, &line); status >= 0)

@@ -185,6 +185,7 @@ private slots:
     void failures();
     void severalLogs();
     void helpAndVersion();
+    void pictureThatDoesNotFit_data();
     void pictureThatDoesNotFit();
     void recorderOutput();
     void keysOfSeveralLogs();
@@ -593,15 +594,23 @@ void ChargePlotTest::helpAndVersion()
 
 // A picture that does not fit (a file-size limit; a full disk alike) is
 // named by its cause, and the old picture stays whole.
+void ChargePlotTest::pictureThatDoesNotFit_data()
+{
+    QTest::addColumn<QString>("signal");
+    QTest::newRow("the file-size signal ignored") << "trap '' XFSZ; ";
+    QTest::newRow("the file-size signal at its default") << "";
+}
+
 void ChargePlotTest::pictureThatDoesNotFit()
 {
+    QFETCH(QString, signal);
     QTemporaryDir dir;
     writeFile(dir.filePath("log.csv"), voltageLog({ 0, 1, 2, 3 }));
     writeFile(dir.filePath("log.svg"), "the old picture");
     QProcess shell;
     shell.setWorkingDirectory(dir.path());
     shell.start("/bin/sh",
-        { "-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" -o log.svg log.csv", CHARGE_PLOT_PATH });
+        { "-c", signal + "ulimit -f 4; exec \"$0\" -o log.svg log.csv", CHARGE_PLOT_PATH });
     QVERIFY(shell.waitForFinished(deadlineMs));
     QCOMPARE(shell.readAllStandardError(), QByteArray("charge-plot: log.svg: File too large\n"));
     QCOMPARE(shell.exitCode(), 1);

@@ -143,10 +143,17 @@ void ChartPartsTest::timeTicks_data()
         << december << december + 100 << 7 << "10:05:00" << "6 Dec 2026";
     QTest::newRow("ten days: every other midnight")
         << december << december + 10 * 86400 << 5 << "7 Dec" << "";
-    QTest::newRow("a hundred million years: no more ticks than fit")
-        << december << 3155760000000000LL << 9 << "7 Dec" << "";
-    QTest::newRow("a year beyond the calendar: none")
+    QTest::newRow("up to two days before the year 10000: no more ticks than fit")
+        << december << 253402128000LL << 9 << "7 Dec" << "";
+    QTest::newRow("a second later: none") << december << 253402128001LL << 0 << "" << "";
+    QTest::newRow("a year of nine digits: none")
         << december << 9467280000000000LL << 0 << "" << "";
+    QTest::newRow("from two days after the year 0") << -62135424000LL << -62135424000LL + 60
+                                                     << 7 << "00:00:00" << "3 Jan 0001";
+    QTest::newRow("before 1970: from the first whole step")
+        << -25LL << 60LL << 9 << "23:59:40" << "31 Dec 1969";
+    QTest::newRow("a second earlier: none") << -62135424001LL << -62135424000LL + 60 << 0 << ""
+                                            << "";
     QTest::newRow("an end before the start: none") << december << december - 1 << 0 << "" << "";
 }
 
@@ -238,7 +245,8 @@ void ChartPartsTest::planOfSeveralLogs_data()
         << QList<QByteArray> { voltage, voltage } << QStringList { "voltage" }
         << QList<QList<double>> { {}, { 4, 4, -4 } };
     QTest::newRow("five logs: each later one in a slot of its own")
-        << QList<QByteArray>(5, voltage) << QStringList { "voltage" }
+        << QList<QByteArray> { voltage, voltage, voltage, voltage, voltage }
+        << QStringList { "voltage" }
         << QList<QList<double>> { {}, { 4, 16, -4 }, { 4, 16, -8 }, { 4, 16, -12 },
                { 4, 16, -16 } };
     QTest::newRow("logs that share no column: no panel")
