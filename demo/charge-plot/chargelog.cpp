@@ -142,7 +142,11 @@ bool parseStamp(
     const char *yearStart = yearEnd;
     while (yearStart > dayEnd + 1 && yearStart[-1] != ' ')
         --yearStart;
-    if (yearStart <= dayEnd + 2 || !digits(yearStart, size_t(yearEnd - yearStart), &year))
+    // Years 1 to 9999, what strftime's %Y writes in four digits and what
+    // the picture's time axis can name: a longer year is a line damaged in
+    // the writing, and beyond what QDateTime holds.
+    if (yearStart <= dayEnd + 2 || !digits(yearStart, size_t(yearEnd - yearStart), &year)
+        || year < 1 || year > 9999)
         return false;
     const int month = months.find(dayEnd + 1, size_t(yearStart - 1 - (dayEnd + 1)));
     if (month < 0 || day > daysInMonth(year, month))

@@ -95,6 +95,12 @@ void ChargeLogTest::stamps_data()
     QTest::newRow("hour 24") << QByteArray("06 Dec 2026 24:00:00") << qint64(-1);
     QTest::newRow("a month no locale has") << QByteArray("06 Xyz 2026 10:05:00") << qint64(-1);
     QTest::newRow("no year") << QByteArray("06 Dec 10:05:00") << qint64(-1);
+    QTest::newRow("year 9999, the last of four digits")
+        << QByteArray("31 Dec 9999 23:59:59") << qint64(253402300799);
+    QTest::newRow("year 10000") << QByteArray("01 Jan 10000 00:00:00") << qint64(-1);
+    QTest::newRow("a year of nine digits") << QByteArray("07 Dec 300000000 10:00:01") << qint64(-1);
+    QTest::newRow("year 1") << QByteArray("01 Jan 0001 00:00:00") << qint64(-62135596800);
+    QTest::newRow("year 0") << QByteArray("01 Jan 0000 00:00:00") << qint64(-1);
 }
 
 void ChargeLogTest::stamps()
