@@ -43,8 +43,10 @@ for dir in "${system_dirs[@]}"; do
     done
 done
 ignore=$(IFS=';'; echo "${system_dirs[*]}")
+# On the Qt of the suite's tree, whose cache it is compared with.
+qt=$(sed -n 's/^QT_MAJOR_VERSION:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 PATH=$work/bin cmake -S "$source_dir" -B "$work/tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "-DCMAKE_IGNORE_PATH=$ignore" >"$work/configure.log" 2>&1 \
+    "-DQT_MAJOR_VERSION=$qt" "-DCMAKE_IGNORE_PATH=$ignore" >"$work/configure.log" 2>&1 \
     || { cat "$work/configure.log" >&2; fail "configuring without the test packages"; }
 
 # What this configure did not find and the suite's own tree, configured
