@@ -21,8 +21,10 @@ QVariantList argumentsOf(const QDBusMessage &message);
 // A call of the service's interface.
 QDBusMessage call(const char *method);
 
-// Milliseconds a joined program or the console waits for the service.
-constexpr int callTimeoutMs = 2000;
+// Milliseconds a joined program or the console waits for the service: a
+// service that the bus starts on demand, on a loaded machine, takes
+// seconds; one that is stopped (SIGSTOP) must not hold a program longer.
+constexpr int callTimeoutMs = 10000;
 
 } // namespace Vorna::Backend::HandsetBus
 

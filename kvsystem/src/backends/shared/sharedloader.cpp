@@ -32,11 +32,15 @@ std::unique_ptr<Backend> sharedBackend()
     const QByteArray module = ownDirectory() + "kvsystem2/shared.so";
     void *handle = dlopen(module.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
-        usageError(QByteArray("KVSYSTEM_BACKEND=shared: cannot load ") + module + ": " + dlerror());
+        usageError(QByteArray("KVSYSTEM_BACKEND=shared: cannot load ")
+                       .append(module)
+                       .append(": ")
+                       .append(dlerror()));
     auto create = reinterpret_cast<Create>(dlsym(handle, "kvsystem2_shared_create"));
     if (!create)
-        usageError(QByteArray("KVSYSTEM_BACKEND=shared: ") + module
-            + " is not the shared handset's module");
+        usageError(QByteArray("KVSYSTEM_BACKEND=shared: ")
+                       .append(module)
+                       .append(" is not the shared handset's module"));
     QString error;
     std::unique_ptr<Backend> backend(create(&error));
     if (!backend)
