@@ -27,6 +27,7 @@
 
 #include "devicetable.h"
 
+#include <QMap>
 #include <QStringList>
 
 #include <cmath>
