@@ -35,10 +35,16 @@ std::optional<double> optionalReal(const QString &file, double fallback, QString
 void readProperties(
     const QString &file, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
 {
-    const std::optional<QByteArray> text = Sysfs::read(file);
-    if (!text)
-        return;
-    for (const QByteArray &line : text->split('\n')) {
+    if (const std::optional<QByteArray> text = Sysfs::read(file))
+        parseProperties(*text, prefix, out);
+}
+
+} // namespace
+
+void parseProperties(
+    const QByteArray &text, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
+{
+    for (const QByteArray &line : text.split('\n')) {
         if (!line.startsWith(prefix))
             continue;
         const int eq = line.indexOf('=');
@@ -46,8 +52,6 @@ void readProperties(
             out.insert(line.mid(prefix.size(), eq - prefix.size()), line.mid(eq + 1));
     }
 }
-
-} // namespace
 
 QString findDevice(const Sysfs &sysfs, const QStringList &files)
 {

@@ -41,6 +41,10 @@ qint32 whole(double v);
 // the tree is the machine's own /sys (hwdb entries such as
 // ACCEL_MOUNT_MATRIX and ACCEL_LOCATION live there).
 QHash<QByteArray, QByteArray> udevProperties(const QString &dir);
+// The KEY=value lines of such a file that begin with prefix ("E:" in udev's
+// database), without it, added to out.
+void parseProperties(
+    const QByteArray &text, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out);
 
 // A mount matrix, "x1, y1, z1; x2, y2, z2; x3, y3, z3": the rows that turn
 // the sensor's axes into the device's.
