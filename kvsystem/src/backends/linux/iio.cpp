@@ -84,6 +84,11 @@ QString missingText(const char *what, const Sysfs &sysfs, const QString &files)
 
 qint32 whole(double v)
 {
+    // Finite attributes can still convert to no number: (raw + offset)
+    // beyond a double times a scale of 0, or a mount matrix's inf - inf.
+    // Converting it to an integer would be undefined.
+    if (std::isnan(v))
+        return 0;
     return qint32(std::clamp<double>(std::round(v), -2147483648.0, 2147483647.0));
 }
 

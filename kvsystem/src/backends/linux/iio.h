@@ -34,7 +34,8 @@ QStringList axisFiles(const QString &channel);
 // Why a sensor is refused: "no <what>: no <devices>/iio:device* has <files>".
 QString missingText(const char *what, const Sysfs &sysfs, const QString &files);
 
-// A value rounded to a whole number, within the range of a reading's field.
+// A value rounded to a whole number, within the range of a reading's field;
+// 0 for what is no number.
 qint32 whole(double v);
 
 // A device's udev properties: its uevent file, and udev's database where

@@ -75,6 +75,12 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::light + "in_illuminance_offset=0.3",
                FakeSysfs::light + "in_illuminance_scale=0.5" }
         << QVector<qint32> { 75 };
+    QTest::newRow("light whose conversion is no number: counts and offset beyond a double, scale 0")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_raw=1e308",
+               FakeSysfs::light + "in_illuminance_offset=1e308",
+               FakeSysfs::light + "in_illuminance_scale=0" }
+        << QVector<qint32> { 0 };
     QTest::newRow("light in lux where the driver gives it")
         << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6" }
         << QVector<qint32> { 42 };
