@@ -70,7 +70,7 @@ void checkRange(qint64 v, const Iio::ScanChannel &c)
 {
     if (c.bits >= 64)
         return;
-    const qint64 span = qint64(1) << c.bits;
+    const __int128 span = __int128(1) << c.bits;
     check(c.isSigned ? v >= -span / 2 && v < span / 2 : v >= 0 && v < span);
 }
 
