@@ -613,6 +613,9 @@ void LinuxSensorsTest::scanElements_data()
     QTest::newRow("bits and shift filling the storage")
         << QByteArray("le:u63/64>>1") << QByteArray::fromHex("0200000000000080")
         << qint64(0x4000000000000001);
+    QTest::newRow("63 signed bits, the most negative")
+        << QByteArray("le:s63/64>>0") << QByteArray::fromHex("0000000000000040")
+        << qint64(-4611686018427387904);
     QTest::newRow("bits and shift one beyond the storage")
         << QByteArray("le:u63/64>>2") << QByteArray::fromHex("00") << qint64(-1);
     QTest::newRow("bits whose sum with the shift wraps to 0")
