@@ -4,7 +4,7 @@
 // libFuzzer target: any bytes as a scenario file. The parser must either
 // accept them or name a problem; it must never crash, hang or leak.
 
-#include "scenario.h"
+#include "backends/simulated/scenario.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -267,6 +267,14 @@ void Snapshot::whatIsCopied_data()
         << "kvsystem2-snapshot: <record>: refused: battery has an attribute named \"..\", not a plain "
            "file name"
         << QStringList { "README=", "class/power_supply/battery/type=" };
+    QTest::newRow("a umockdev attribute named with 255 bytes is copied")
+        << recordedBattery("A: " + QByteArray(255, 'n') + "=x\n") << QStringList() << 0 << ""
+        << QStringList { "class/power_supply/battery/" + QString(255, 'n') + "=x" };
+    QTest::newRow("a umockdev attribute named with 256 bytes is refused before anything is written")
+        << recordedBattery("A: " + QByteArray(256, 'n') + "=x\n") << QStringList() << 1
+        << "kvsystem2-snapshot: <record>: refused: battery has an attribute named \""
+            + QString(256, 'n') + "\", not a plain file name"
+        << QStringList { "README=", "class/power_supply/battery/type=" };
     QTest::newRow("a vendor with a line end stays on the README's model line")
         << recordedBattery("P: /devices/virtual/dmi/id\nE: SUBSYSTEM=dmi\n"
                            "A: sys_vendor=Vorna\\nkernel:  forged\\n\n")

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QVector>
 
+#include <climits>
 #include <iterator>
 #include <sys/utsname.h>
 
@@ -56,11 +57,13 @@ QString oneLine(const QString &text)
     return QString::fromUtf8(Vorna::Trace::escaped(text.toUtf8()));
 }
 
-// Whether a name from a record can be a file of its own in the tree.
+// Whether a name from a record can be a file of its own in the tree: also
+// not longer than a file name may be, which only the write would find out.
 bool plainName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))
+        && QFile::encodeName(name).size() <= NAME_MAX;
 }
 
 // Why a device directory below the sysfs root is not copied, or nothing

@@ -35,10 +35,16 @@ std::optional<double> optionalReal(const QString &file, double fallback, QString
 void readProperties(
     const QString &file, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
 {
-    const std::optional<QByteArray> text = Sysfs::read(file);
-    if (!text)
-        return;
-    for (const QByteArray &line : text->split('\n')) {
+    if (const std::optional<QByteArray> text = Sysfs::read(file))
+        parseProperties(*text, prefix, out);
+}
+
+} // namespace
+
+void parseProperties(
+    const QByteArray &text, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out)
+{
+    for (const QByteArray &line : text.split('\n')) {
         if (!line.startsWith(prefix))
             continue;
         const int eq = line.indexOf('=');
@@ -46,8 +52,6 @@ void readProperties(
             out.insert(line.mid(prefix.size(), eq - prefix.size()), line.mid(eq + 1));
     }
 }
-
-} // namespace
 
 QString findDevice(const Sysfs &sysfs, const QStringList &files)
 {
@@ -80,6 +84,11 @@ QString missingText(const char *what, const Sysfs &sysfs, const QString &files)
 
 qint32 whole(double v)
 {
+    // Finite attributes can still convert to no number: (raw + offset)
+    // beyond a double times a scale of 0, or a mount matrix's inf - inf.
+    // Converting it to an integer would be undefined.
+    if (std::isnan(v))
+        return 0;
     return qint32(std::clamp<double>(std::round(v), -2147483648.0, 2147483647.0));
 }
 

@@ -34,13 +34,18 @@ QStringList axisFiles(const QString &channel);
 // Why a sensor is refused: "no <what>: no <devices>/iio:device* has <files>".
 QString missingText(const char *what, const Sysfs &sysfs, const QString &files);
 
-// A value rounded to a whole number, within the range of a reading's field.
+// A value rounded to a whole number, within the range of a reading's field;
+// 0 for what is no number.
 qint32 whole(double v);
 
 // A device's udev properties: its uevent file, and udev's database where
 // the tree is the machine's own /sys (hwdb entries such as
 // ACCEL_MOUNT_MATRIX and ACCEL_LOCATION live there).
 QHash<QByteArray, QByteArray> udevProperties(const QString &dir);
+// The KEY=value lines of such a file that begin with prefix ("E:" in udev's
+// database), without it, added to out.
+void parseProperties(
+    const QByteArray &text, const QByteArray &prefix, QHash<QByteArray, QByteArray> &out);
 
 // A mount matrix, "x1, y1, z1; x2, y2, z2; x3, y3, z3": the rows that turn
 // the sensor's axes into the device's.

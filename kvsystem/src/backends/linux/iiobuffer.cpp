@@ -132,8 +132,9 @@ qint64 decode(const char *record, const ScanChannel &c)
     v >>= c.shift;
     if (c.bits < 64)
         v &= (quint64(1) << c.bits) - 1;
+    // Sign-extended in unsigned arithmetic: v - 2^bits overflows at 63 bits.
     if (c.isSigned && c.bits < 64 && (v >> (c.bits - 1)) & 1)
-        return qint64(v) - (qint64(1) << c.bits);
+        return qint64(v | ~((quint64(1) << c.bits) - 1));
     return qint64(v);
 }
 

@@ -124,6 +124,9 @@ std::optional<QString> duplicateKey(const QByteArray &json)
     const auto path = [&stack] {
         QString p;
         for (const Frame &f : stack) {
+            // An object without a key yet holds what is no JSON ({{...): no step.
+            if (f.object && f.keys.empty())
+                continue;
             if (f.object)
                 p += (p.isEmpty() ? QString() : QStringLiteral("."))
                     + pathKey(QString::fromUtf8(f.keys.back().bytes));

@@ -78,6 +78,12 @@ void LinuxSensorsTest::sensorReadings_data()
         << QStringList { FakeSysfs::light + "in_illuminance_offset=0.3",
                FakeSysfs::light + "in_illuminance_scale=0.5" }
         << QVector<qint32> { 75 };
+    QTest::newRow("light whose conversion is no number: counts and offset beyond a double, scale 0")
+        << Sensor::Als
+        << QStringList { FakeSysfs::light + "in_illuminance_raw=1e308",
+               FakeSysfs::light + "in_illuminance_offset=1e308",
+               FakeSysfs::light + "in_illuminance_scale=0" }
+        << QVector<qint32> { 0 };
     QTest::newRow("light in lux where the driver gives it")
         << Sensor::Als << QStringList { FakeSysfs::light + "in_illuminance_input=41.6" }
         << QVector<qint32> { 42 };
@@ -610,6 +616,9 @@ void LinuxSensorsTest::scanElements_data()
     QTest::newRow("bits and shift filling the storage")
         << QByteArray("le:u63/64>>1") << QByteArray::fromHex("0200000000000080")
         << qint64(0x4000000000000001);
+    QTest::newRow("63 signed bits, the most negative")
+        << QByteArray("le:s63/64>>0") << QByteArray::fromHex("0000000000000040")
+        << qint64(-4611686018427387904);
     QTest::newRow("bits and shift one beyond the storage")
         << QByteArray("le:u63/64>>2") << QByteArray::fromHex("00") << qint64(-1);
     QTest::newRow("bits whose sum with the shift wraps to 0")

@@ -365,6 +365,8 @@ void ScenarioParser::rejected_data()
         << "als.readings[1].value: duplicate key";
     QTest::newRow("a key given twice, once with an escape") << QByteArray(
         R"({"battery": {"voltage": 1, "voltage": 2}})") << "battery.voltage: duplicate key";
+    QTest::newRow("a key given twice in an object inside an object without a key")
+        << QByteArray(R"({{"a": 1, "a": 2}})") << "a: duplicate key";
     QTest::newRow("an empty key given twice")
         << QByteArray(R"({"": {"a": 1}, "als": {}, "": {"b": 2}})") << "\"\": duplicate key";
     QTest::newRow("an empty key given twice, then garbage")
