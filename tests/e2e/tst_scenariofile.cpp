@@ -281,6 +281,11 @@ void ScenarioFile::privilegedCopyIgnoresTheEnvironment()
     const QByteArray err = demo.readAllStandardError();
     if (err.contains("AddressSanitizer") || err.contains("ThreadSanitizer"))
         QSKIP("the sanitizers' runtime does not start in a setgid program");
+    // Programs find the library through $ORIGIN, which the loader expands
+    // in a setgid program only to a system directory: a copy outside one
+    // cannot start, while an installed system copy finds the library there.
+    if (err.contains("error while loading shared libraries: libkvsystem2"))
+        QSKIP("a setgid copy outside the system's directories does not find the library");
     QVERIFY2(out.contains(" lux"), err.constData());
     demo.write("\n");
     QVERIFY(demo.waitForFinished(DemoProcess::deadlineMs));
