@@ -12,7 +12,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -61,9 +63,7 @@ int answered(const QDBusMessage &reply)
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int run(int argc, char *argv[])
 {
     using namespace Backend::HandsetBus;
     QCoreApplication app(argc, argv);
@@ -130,4 +130,23 @@ int main(int argc, char *argv[])
         std::fputs(Ctl::show(state, seconds).constData(), stdout);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int status = run(argc, argv);
+    // Qt's bus thread may still be reading a late message (the bus's
+    // NameAcquired) when the process's statics, Qt's type registry among
+    // them, are destroyed, and then warns of types it cannot construct. A
+    // console has nothing to tidy at exit: what it wrote is flushed, and
+    // it ends without running the statics' destructors.
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    std::fflush(stderr);
+    if (!written && status == 0) {
+        std::fprintf(stderr, "kvsystem2-ctl: cannot write the output: %s\n", std::strerror(errno));
+        std::_Exit(1);
+    }
+    std::_Exit(status);
 }
