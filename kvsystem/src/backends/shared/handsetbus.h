@@ -37,17 +37,17 @@ inline const char playMethod[] = "Play";
 inline const char changedSignal[] = "Changed";
 inline const char invalidError[] = "org.vorna.KvSystem2.Handset.Error.InvalidArgs";
 
-// What the handset holds. The sensors come first, in the order of the
-// Sensor enumeration, named by their scenario keys.
+// What the handset holds. The sensors come first, numbered as the Sensor
+// enumeration numbers them, named by their scenario keys.
 enum class Property {
-    Als,
-    Proximity,
-    Tap,
-    Orientation,
-    Rotation,
-    Magnetometer,
-    Compass,
-    Accelerometer,
+    Als = int(Sensor::Als),
+    Proximity = int(Sensor::Proximity),
+    Tap = int(Sensor::Tap),
+    Orientation = int(Sensor::Orientation),
+    Rotation = int(Sensor::Rotation),
+    Magnetometer = int(Sensor::Magnetometer),
+    Compass = int(Sensor::Compass),
+    Accelerometer = int(Sensor::Accelerometer),
     DisplayState,
     Brightness,
     SystemState,
